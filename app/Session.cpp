@@ -1,0 +1,56 @@
+#include "app/Session.h"
+
+#include <ctime>
+#include <exception>
+
+#include "app/log.h"
+#include "collect/Passes.h"
+
+namespace {
+
+void ConsoleLine(std::FILE *console, const char *line) {
+    std::fputs(line, console);
+    std::fputs("\n", console);
+    std::fflush(console);
+}
+
+void WriteSection(const char *heading, const DeviceIdList &list) {
+    Trace("");
+    Trace(heading);
+    for (const WString &id : list) Trace("\t", id);
+}
+
+const char kDashes[] = "-------------------------------------------------------------------------------";
+static_assert(sizeof(kDashes) - 1 == 79, "the header rule is 79 dashes");
+
+}  // namespace
+
+int RunSession(std::FILE *console) {
+    try {
+        SessionLog &log = Log();
+        log.Open();
+        if (!log.IsOpen()) {
+            ConsoleLine(console, "Unable to open log file enumerate-tarsel.txt");
+            return 0;
+        }
+
+        std::time_t now = std::time(nullptr);  // -1 when the clock cannot be read
+        Trace(kDashes);
+        Trace("Log Session: ", S64(static_cast<int64_t>(now)));
+        Trace(kDashes);
+
+        DeviceIdList all = GetAllDeviceIDs();
+        DeviceIdList legacy = GetHookedDeviceIDsLegacy();
+        DeviceIdList hooked = GetHookedDeviceIDs();
+
+        WriteSection("All devices: ", all);
+        WriteSection("Hooked devices legacy: ", legacy);
+        WriteSection("Hooked devices: ", hooked);
+
+        ConsoleLine(console, "Enumeration successful");
+    } catch (...) {
+        // In practice only memory exhaustion while a string or a list grows.
+        ConsoleLine(console, "Unexpected error during enumeration");
+    }
+    return 0;
+}

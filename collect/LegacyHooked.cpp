@@ -1,0 +1,4 @@
+#include "collect/Passes.h"
+
+// Not built yet.
+DeviceIdList GetHookedDeviceIDsLegacy() { return {}; }

@@ -1,0 +1,11 @@
+// Storage queries: leaf requests to an open storage device.
+#pragma once
+
+#include "platform/win32.h"
+
+// The storage device number, or 0xFFFFFFFF when the request fails or
+// answers other than 12 bytes.  `number`, when given, receives the answer.
+DWORD GetDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER *number = nullptr);
+
+// The media types answer in a calloc'ed block the caller frees, or null.
+GET_MEDIA_TYPES *GetMediaTypes(HANDLE device);
