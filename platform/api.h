@@ -185,7 +185,7 @@ void RequestLibraries(LPCWSTR names);
 
 // Introspection for tests.
 struct LibraryState {
-    HMODULE mod;  // kNotLoaded until the one load attempt
+    HMODULE handle;  // NotLoadedMarker() until the one load attempt
     bool bound;
 };
 LibraryState GetLibraryState(Library library);
