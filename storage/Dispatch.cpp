@@ -1,4 +1,107 @@
+#include "app/log.h"
 #include "device/DeviceInfo.h"
+#include "platform/guids.h"
+#include "platform/holders.h"
+#include "storage/Queries.h"
+#include "storage/SdCard.h"
 
-// Not built yet.
-bool CDeviceInfo::UseDiskDriveInfo(HANDLE, const WCHAR *, const GUID *) { return false; }
+namespace {
+
+constexpr DWORD kMediaFixed = 12;      // MEDIA_TYPE FixedMedia
+constexpr DWORD kMediaCdRom = 51;      // STORAGE_MEDIA_TYPE CD_ROM ...
+constexpr DWORD kMediaDvdRw = 56;      // ... to DVD_RW: optical media
+constexpr size_t kUsbStorPrefixLength = 12;
+
+// GetMediaTypes has already cut MediaInfoCount to the entries the block holds.
+template <typename Predicate>
+bool AnyMediaType(const GET_MEDIA_TYPES *media, Predicate matches) {
+    if (media == nullptr) return false;
+    const DEVICE_MEDIA_INFO *entries = media->MediaInfo;
+    for (DWORD i = 0; i < media->MediaInfoCount; ++i) {
+        if (matches(static_cast<DWORD>(entries[i].DeviceSpecific.DiskInfo.MediaType))) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CDeviceInfo::UseDiskDriveInfo(HANDLE device, const WCHAR *devicePath, const GUID *interfaceClass) {
+    Trace("ENTER UseDiskDriveInfo ", P(device));
+    if (device == nullptr) {
+        Trace("ERROR UseDiskDriveInfo error hDevice");
+        Trace("LEAVE UseDiskDriveInfo");
+        return false;
+    }
+    Trace("INFO UseDiskDriveInfo ", P(device));
+
+    GET_MEDIA_TYPES *media = nullptr;
+    CAutoFree<GET_MEDIA_TYPES> mediaHolder(&media);  // released on every path
+    UseDiskDriveSizeInfo(device, &media);
+    CheckMediaInserted(device);
+    CheckBootDrive(device);
+
+    if (IsSDCard(device)) {
+        Trace("INFO UseDiskDriveInfo IsSDCard");
+        mediaHolder.Free();
+        UseSDCardInfo(device);
+        if (UseRemovableDiskStorageInfo(device)) {
+            Trace("LEAVE UseDiskDriveInfo");
+            return true;
+        }
+        Trace("ERROR UseDiskDriveInfo UseRemovableDiskStorageInfo");
+        Trace("LEAVE UseDiskDriveInfo");
+        return false;
+    }
+
+    if (AnyMediaType(media, [](DWORD type) { return type >= kMediaCdRom && type <= kMediaDvdRw; })) {
+        Trace("INFO UseDiskDriveInfo IsCDROM");
+        mediaHolder.Free();
+        if (UseCDROMInfo(device)) {
+            Trace("LEAVE UseDiskDriveInfo");
+            return true;
+        }
+        Trace("ERROR UseDiskDriveInfo UseCDROMInfo");
+        Trace("LEAVE UseDiskDriveInfo");
+        return false;
+    }
+
+    if (wstr::PrefixNoCase(devicePath, WS("\\\\?\\usbstor#"), kUsbStorPrefixLength)) {
+        Trace("INFO UseDiskDriveInfo USB storage");
+        mediaHolder.Free();
+        if (UseUSBDeviceInfo(device, interfaceClass)) {
+            Trace("LEAVE UseDiskDriveInfo");
+            return true;
+        }
+        Trace("ERROR UseDiskDriveInfo UseUSBDeviceInfo");
+        Trace("LEAVE UseDiskDriveInfo");
+        return false;
+    }
+
+    CheckRemovableFromCM(device);
+    if (interfaceClass != nullptr && guids::Equal(*interfaceClass, guids::kDevInterfaceDisk) &&
+        m_bRemovable == kTriYes) {
+        Trace("INFO UseDiskDriveInfo GUID_DEVINTERFACE_DISK");
+        if (UseRemovableDiskStorageInfo(device)) {
+            mediaHolder.Free();
+            Trace("LEAVE UseDiskDriveInfo");
+            return true;
+        }
+        // The filler wrote its own error; a fixed medium may still be found.
+    }
+
+    if (AnyMediaType(media, [](DWORD type) { return type == kMediaFixed; })) {
+        Trace("INFO UseDiskDriveInfo UseHDDInfo");
+        mediaHolder.Free();
+        if (UseHDDInfo(device)) {
+            Trace("LEAVE UseDiskDriveInfo");
+            return true;
+        }
+        Trace("ERROR UseDiskDriveInfo UseHDDInfo");
+        Trace("LEAVE UseDiskDriveInfo");
+        return false;
+    }
+
+    Trace("ERROR UseDiskDriveInfo unknown device");
+    Trace("LEAVE UseDiskDriveInfo");
+    return false;
+}

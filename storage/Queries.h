@@ -8,4 +8,6 @@
 DWORD GetDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER *number = nullptr);
 
 // The media types answer in a calloc'ed block the caller frees, or null.
+// Its MediaInfoCount is cut down to the entries the device actually wrote
+// into the block, so callers may walk that many entries.
 GET_MEDIA_TYPES *GetMediaTypes(HANDLE device);
