@@ -1,13 +1,296 @@
 #include "usb/HubTopology.h"
 
-#include "device/DeviceInfo.h"
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
-// Not built yet.
-bool CDeviceInfo::GetUSBDevicePath(HANDLE, const GUID *, WCHAR **, WCHAR **, WCHAR **, STORAGE_DEVICE_NUMBER *) {
-    return false;
+#include "app/log.h"
+#include "device/DeviceInfo.h"
+#include "device/Properties.h"
+#include "platform/api.h"
+#include "platform/guids.h"
+#include "platform/holders.h"
+#include "platform/os.h"
+#include "platform/wstr.h"
+
+namespace {
+
+// The connection information answer is a 35-byte fixed part followed by the
+// open pipes; room for 30 of them (11 bytes each) covers any real device.
+constexpr DWORD kConnectionInfoBytes = 365;
+
+// A driver key name is a registry key path; one longer than this is not a
+// real answer but a broken or hostile hub driver.
+constexpr DWORD kMaxDriverKeyBytes = 4096;
+
+// Sizes the set-up API reports for a driver key property or an instance
+// identifier beyond these are not believed.
+constexpr DWORD kMaxPropertyBytes = 65536;
+constexpr DWORD kMaxInstanceIdChars = 32768;
+
+// The device tree is shallow (a handful of buses and at most seven hub
+// tiers); a parent chain longer than this can only be a loop.
+constexpr int kMaxTreeDepth = 256;
+
+// Even a broken set-up API must not keep the search going for ever.
+constexpr DWORD kMaxDevices = 65536;
+
+// Sends one of the connection information requests for `port` and reports
+// whether it was answered; `connected` and `descriptor` come from the answer.
+bool QueryConnection(HANDLE hub, DWORD code, BYTE port, BYTE *buffer, bool *connected,
+                     USB_DEVICE_DESCRIPTOR *descriptor) {
+    // Both request layouts agree on the offsets read here.
+    static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, ConnectionIndex) ==
+                  offsetof(USB_NODE_CONNECTION_INFORMATION, ConnectionIndex));
+    static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, DeviceDescriptor) ==
+                  offsetof(USB_NODE_CONNECTION_INFORMATION, DeviceDescriptor));
+    static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, ConnectionStatus) ==
+                  offsetof(USB_NODE_CONNECTION_INFORMATION, ConnectionStatus));
+    static_assert(sizeof(USB_NODE_CONNECTION_INFORMATION_EX) <= kConnectionInfoBytes);
+
+    auto *info = reinterpret_cast<USB_NODE_CONNECTION_INFORMATION_EX *>(buffer);
+    info->ConnectionIndex = port;
+    DWORD returned = 0;
+    if (!api::DeviceIoControl(hub, code, buffer, kConnectionInfoBytes, buffer, kConnectionInfoBytes, &returned,
+                              nullptr))
+        return false;
+    *connected = info->ConnectionStatus == DeviceConnected;
+    if (*connected && descriptor != nullptr)
+        std::memcpy(descriptor, buffer + offsetof(USB_NODE_CONNECTION_INFORMATION_EX, DeviceDescriptor),
+                    sizeof(USB_DEVICE_DESCRIPTOR));
+    return true;
 }
-bool CDeviceInfo::GetUSBDeviceHubPath(DEVINST, WCHAR **, WCHAR **) { return false; }
-bool GetUsbHubNumberOfPorts(HANDLE, BYTE *) { return false; }
-bool IsUsbDeviceConnected(HANDLE, BYTE, USB_DEVICE_DESCRIPTOR *) { return false; }
-bool GetDriverKeyName(HANDLE, BYTE, WCHAR **, DWORD *) { return false; }
-bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *, WCHAR **) { return false; }
+
+bool ReportConnection(bool connected) {
+    Trace(connected ? "LEAVE IsUsbDeviceConnected TRUE" : "LEAVE IsUsbDeviceConnected FALSE");
+    return connected;
+}
+
+}  // namespace
+
+bool CDeviceInfo::GetUSBDevicePath(HANDLE device, const GUID *interfaceClass, WCHAR **lpszDevicePath,
+                                   WCHAR **lpszInstancePath, WCHAR **lpszDeviceHubPath,
+                                   STORAGE_DEVICE_NUMBER *number) {
+    Trace("ENTER GetUSBDevicePath ", P(device));
+    SP_DEVINFO_DATA deviceInfo{};
+    deviceInfo.cbSize = sizeof(SP_DEVINFO_DATA);
+    if (interfaceClass == nullptr ||
+        !GetDevicePath(device, *interfaceClass, lpszDevicePath, &deviceInfo, number)) {
+        Trace("ERROR GetUSBDevicePath GetDevicePath");
+        Trace("LEAVE GetUSBDevicePath");
+        return false;
+    }
+    if (!GetUSBDeviceHubPath(deviceInfo.DevInst, lpszInstancePath, lpszDeviceHubPath)) {
+        Trace("ERROR GetUSBDevicePath GetUSBDeviceHubPath");
+        Trace("LEAVE GetUSBDevicePath");
+        return false;
+    }
+    Trace("INFO GetUSBDevicePath lpszInstancePath ", *lpszInstancePath);
+    Trace("INFO GetUSBDevicePath lpszDeviceHubPath ", *lpszDeviceHubPath);
+    Trace("LEAVE GetUSBDevicePath");
+    return true;
+}
+
+bool CDeviceInfo::GetUSBDeviceHubPath(DEVINST node, WCHAR **instanceId, WCHAR **hubPath) {
+    Trace("ENTER GetUSBDeviceHubPath ", U(node));
+    auto fail = [](const char *what) {
+        Trace("ERROR GetUSBDeviceHubPath ", what);
+        Trace("LEAVE GetUSBDeviceHubPath");
+        return false;
+    };
+
+    WCHAR *ownId = nullptr;
+    if (!GetDeviceId(node, &ownId)) {
+        std::free(ownId);
+        return fail("GetDeviceId");
+    }
+    // From here on the out identifier is the caller's, whatever the outcome.
+    *instanceId = ownId;
+
+    DEVINST candidate = 0;
+    if (api::CM_Get_Parent(&candidate, node, 0) != CR_SUCCESS) return fail("CM_Get_Parent");
+    DEVINST child = node;
+
+    WCHAR *candidateId = nullptr;
+    CAutoFree<WCHAR> candidateIdHolder(&candidateId);
+    if (!GetDeviceId(candidate, &candidateId)) return fail("GetDeviceId");
+
+    WString hubInterfacePath;
+    for (int depth = 0;; ++depth) {
+        if (GetDeviceId(candidateId, guids::kDevInterfaceUsbHub, hubInterfacePath)) break;
+
+        DEVINST parent = 0;
+        if (depth >= kMaxTreeDepth || api::CM_Get_Parent(&parent, candidate, 0) != CR_SUCCESS)
+            return fail("CM_Get_Parent");
+
+        // One level up: the out identifier keeps naming the node directly
+        // below the candidate.
+        child = candidate;
+        candidate = parent;
+        std::free(*instanceId);
+        *instanceId = candidateId;
+        candidateId = nullptr;
+        if (!GetDeviceId(candidate, &candidateId)) return fail("GetDeviceId");
+    }
+
+    m_HubDevInst = candidate;
+    m_HubChildDevInst = child;
+
+    auto *copy = static_cast<WCHAR *>(std::calloc(hubInterfacePath.size() + 1, sizeof(WCHAR)));
+    if (copy == nullptr) return fail("memory allocation");
+    std::memcpy(copy, hubInterfacePath.c_str(), hubInterfacePath.size() * sizeof(WCHAR));
+    *hubPath = copy;
+
+    Trace("INFO GetUSBDeviceHubPath lpszDeviceHubPath ", *hubPath);
+    Trace("LEAVE GetUSBDeviceHubPath");
+    return true;
+}
+
+bool GetUsbHubNumberOfPorts(HANDLE hub, BYTE *ports) {
+    Trace("ENTER GetUsbHubNumberOfPorts");
+    USB_NODE_INFORMATION info;
+    std::memset(&info, 0, sizeof(info));
+    DWORD returned = 0;
+    if (!api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_INFORMATION, &info, sizeof(info), &info, sizeof(info),
+                              &returned, nullptr)) {
+        Trace("ERROR GetUsbHubNumberOfPorts ", U(os::GetLastError()));
+        Trace("LEAVE GetUsbHubNumberOfPorts");
+        return false;
+    }
+    *ports = info.u.HubInformation.HubDescriptor.bNumberOfPorts;
+    Trace("INFO GetUsbHubNumberOfPorts ", S(*ports));
+    Trace("LEAVE GetUsbHubNumberOfPorts");
+    return true;
+}
+
+bool IsUsbDeviceConnected(HANDLE hub, BYTE port, USB_DEVICE_DESCRIPTOR *descriptor) {
+    Trace("ENTER IsUsbDeviceConnected");
+    BYTE *extended = static_cast<BYTE *>(std::calloc(1, kConnectionInfoBytes));
+    CAutoFree<BYTE> extendedHolder(&extended);
+    if (extended == nullptr) return false;
+
+    bool connected = false;
+    if (QueryConnection(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, port, extended, &connected, descriptor))
+        return ReportConnection(connected);
+
+    // Hubs older than the extended request only answer the original one.
+    BYTE *original = static_cast<BYTE *>(std::calloc(1, kConnectionInfoBytes));
+    CAutoFree<BYTE> originalHolder(&original);
+    if (original == nullptr) {
+        Trace("ERROR IsUsbDeviceConnected memory allocation");
+        return ReportConnection(false);
+    }
+    if (!QueryConnection(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, port, original, &connected, descriptor)) {
+        Trace("ERROR IsUsbDeviceConnected IOCTL_USB_GET_NODE_CONNECTION_INFORMATION ", U(os::GetLastError()));
+        return ReportConnection(false);
+    }
+    return ReportConnection(connected);
+}
+
+bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
+    Trace("ENTER GetDriverKeyName");
+    auto fail = [](const char *what) {
+        Trace("ERROR GetDriverKeyName ", what);
+        Trace("LEAVE GetDriverKeyName");
+        return false;
+    };
+    *name = nullptr;
+    *length = 0;
+
+    USB_NODE_CONNECTION_DRIVERKEY_NAME probe;
+    std::memset(&probe, 0, sizeof(probe));
+    probe.ConnectionIndex = port;
+    DWORD returned = 0;
+    if (!api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, &probe, sizeof(probe), &probe,
+                              sizeof(probe), &returned, nullptr)) {
+        Trace("ERROR GetDriverKeyName IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME ", U(os::GetLastError()));
+        Trace("LEAVE GetDriverKeyName");
+        return false;
+    }
+
+    // The size the whole answer needs; too small to hold a name, or too large
+    // to be one, is not believed.
+    const DWORD nBytes = probe.ActualLength;
+    if (nBytes <= sizeof(USB_NODE_CONNECTION_DRIVERKEY_NAME) || nBytes > kMaxDriverKeyBytes)
+        return fail("invalid nBytes");
+
+    BYTE *answer = static_cast<BYTE *>(std::calloc(1, nBytes));
+    CAutoFree<BYTE> answerHolder(&answer);
+    if (answer == nullptr) return fail("memory allocation");
+
+    auto *request = reinterpret_cast<USB_NODE_CONNECTION_DRIVERKEY_NAME *>(answer);
+    request->ConnectionIndex = port;
+    returned = 0;
+    if (!api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, answer, nBytes, answer, nBytes,
+                              &returned, nullptr)) {
+        Trace("ERROR GetDriverKeyName DeviceIoControl ", U(os::GetLastError()));
+        Trace("LEAVE GetDriverKeyName");
+        return false;
+    }
+
+    // The name need not be terminated within the answer: it ends at the first
+    // NUL or at the end of the block, whichever comes first.
+    constexpr size_t kNameOffset = offsetof(USB_NODE_CONNECTION_DRIVERKEY_NAME, DriverKeyName);
+    const size_t capacity = (nBytes - kNameOffset) / sizeof(WCHAR);
+    const auto *text = reinterpret_cast<const WCHAR *>(answer + kNameOffset);
+    const size_t n = wstr::LenBounded(text, capacity);
+
+    auto *copy = static_cast<WCHAR *>(std::calloc(n + 1, sizeof(WCHAR)));
+    if (copy == nullptr) return fail("memory allocation");
+    std::memcpy(copy, text, n * sizeof(WCHAR));
+    *name = copy;
+    *length = static_cast<DWORD>(n + 1);
+    Trace("LEAVE GetDriverKeyName");
+    return true;
+}
+
+bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **instanceId) {
+    Trace("ENTER GetUsbInstanceIdFromDriverKeyName ", driverKeyName);
+    bool found = false;
+    *instanceId = nullptr;
+
+    HDEVINFO set = api::SetupDiGetClassDevsW(nullptr, WS("USB"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (set != INVALID_HANDLE_VALUE) {
+        CReleaseGuard destroy(CReleaseGuard::DestroyDeviceInfoList, set);
+        for (DWORD index = 0; index < kMaxDevices; ++index) {
+            SP_DEVINFO_DATA device{};
+            device.cbSize = sizeof(SP_DEVINFO_DATA);
+            if (!api::SetupDiEnumDeviceInfo(set, index, &device)) break;
+
+            DWORD required = 0;
+            if (api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, nullptr, nullptr, 0, &required))
+                continue;
+            if (os::GetLastError() != static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) break;
+            if (required > kMaxPropertyBytes) continue;
+
+            // One spare character past what the set-up API may fill keeps the
+            // value terminated whatever it writes.
+            WCHAR *driver = static_cast<WCHAR *>(std::calloc(required / sizeof(WCHAR) + 2, sizeof(WCHAR)));
+            CAutoFree<WCHAR> driverHolder(&driver);
+            if (driver == nullptr) break;
+            DWORD type = 0;
+            if (!api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, &type,
+                                                        reinterpret_cast<BYTE *>(driver), required, nullptr) ||
+                !wstr::EqualNoCase(driver, driverKeyName))
+                continue;
+
+            DWORD needed = 0;
+            if (os::SetupDiGetDeviceInstanceIdW(set, &device, nullptr, 0, &needed)) continue;
+            if (os::GetLastError() != static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) break;
+            if (needed > kMaxInstanceIdChars) break;
+
+            WCHAR *id = static_cast<WCHAR *>(std::calloc(needed + 1, sizeof(WCHAR)));
+            if (id == nullptr) break;
+            if (!os::SetupDiGetDeviceInstanceIdW(set, &device, id, needed, nullptr)) {
+                std::free(id);
+                break;
+            }
+            *instanceId = id;
+            Trace("INFO GetUsbInstanceIdFromDriverKeyName ", id);
+            found = true;
+            break;
+        }
+    }
+    Trace("LEAVE GetUsbInstanceIdFromDriverKeyName ");
+    return found;
+}
