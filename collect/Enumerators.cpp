@@ -1,0 +1,263 @@
+#include "collect/Enumerators.h"
+
+#include <cstddef>
+
+#include "app/log.h"
+#include "collect/Passes.h"
+#include "platform/api.h"
+#include "platform/guids.h"
+#include "platform/holders.h"
+#include "platform/os.h"
+
+namespace {
+
+// FILE_GENERIC_READ | FILE_GENERIC_WRITE
+constexpr DWORD kReadWriteAccess = 0x12019F;
+
+}  // namespace
+
+bool CProcessDeviceByInterface::Enumerate() {
+    Trace("ENTER ProcessDevice ");
+    bool result = true;
+
+    HDEVINFO set = api::SetupDiGetClassDevsW(m_pInterfaceGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        // Nothing could be walked, so nothing failed.
+        Trace("ERROR ProcessDevice SetupDiGetClassDevs ", U(os::GetLastError()));
+    } else {
+        CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
+        for (DWORD index = 0; index < kMaxSetMembers; ++index) {
+            SP_DEVICE_INTERFACE_DATA iface{};
+            iface.cbSize = sizeof(iface);
+            if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, m_pInterfaceGuid, index, &iface)) break;
+
+            DWORD required = 0;
+            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, nullptr, 0, &required, nullptr) &&
+                os::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+                result = false;
+                continue;
+            }
+            // The size is the system's word: it must at least hold the header
+            // we write, and a spare zero character keeps the path terminated
+            // whatever the answer holds.
+            if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+                result = false;
+                continue;
+            }
+            SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = nullptr;
+            CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
+            detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W *>(
+                std::calloc(1, static_cast<size_t>(required) + sizeof(WCHAR)));
+            if (detail == nullptr) {
+                result = false;
+                continue;
+            }
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+            SP_DEVINFO_DATA device{};
+            device.cbSize = sizeof(device);
+            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, required, nullptr, &device)) {
+                result = false;
+                continue;
+            }
+            if (!ProcessDevice(set, detail->DevicePath, &device)) result = false;
+        }
+    }
+
+    Trace("LEAVE ProcessDevice ", F(result));
+    return result;
+}
+
+bool CDeviceEnumeratorByInterface::ProcessDevice(HDEVINFO, const WCHAR *, SP_DEVINFO_DATA *device) {
+    if (device == nullptr) return false;
+    m_Devices.Add(device->DevInst);
+    return true;
+}
+
+bool CDeviceEnumeratorByInterface::Enumerate() {
+    Clear();
+    return CProcessDeviceByInterface::Enumerate();
+}
+
+bool CStorageDeviceEnumerator::Enumerate() {
+    bool result = true;
+    Clear();
+    static const GUID *const kStorageInterfaces[] = {&guids::kDevInterfaceDisk, &guids::kDevInterfaceCdrom};
+    for (const GUID *interfaceClass : kStorageInterfaces) {
+        CDeviceEnumeratorByInterface byInterface(interfaceClass);
+        if (!byInterface.Enumerate()) result = false;
+        for (int32_t i = 0; i < byInterface.m_Devices.GetSize(); ++i) m_Devices.Add(byInterface.m_Devices[i]);
+    }
+    return result;
+}
+
+CRemovableDeviceEnumerator::CRemovableDeviceEnumerator()
+    : CProcessDeviceByInterface(&guids::kHookedDeviceInterface) {}
+
+CRemovableDeviceEnumerator::~CRemovableDeviceEnumerator() {
+    Clear();
+    m_StorageDevices.Clear();
+}
+
+void CRemovableDeviceEnumerator::Clear() {
+    for (int32_t i = 0; i < m_Devices.GetSize(); ++i) {
+        delete m_Devices[i];
+        m_Devices[i] = nullptr;
+    }
+    delete m_pSystemDevice;
+    m_pSystemDevice = nullptr;
+    m_Devices.SetSize(0);
+}
+
+bool CRemovableDeviceEnumerator::Enumerate() {
+    Clear();
+    m_pSystemDevice = GetSystemDeviceInfo();
+    bool storageResult = m_StorageDevices.Enumerate();
+    bool walkResult = CProcessDeviceByInterface::Enumerate();
+    return storageResult && walkResult;
+}
+
+bool CRemovableDeviceEnumerator::ProcessDevice(HDEVINFO, const WCHAR *devicePath, SP_DEVINFO_DATA *device) {
+    Trace("ENTER ProcessDevice ", devicePath);
+    bool result = false;
+
+    if (device != nullptr) {
+        bool isStorage = false;
+        for (int32_t i = 0; i < m_StorageDevices.m_Devices.GetSize(); ++i) {
+            if (m_StorageDevices.m_Devices[i] == device->DevInst) {
+                isStorage = true;
+                break;
+            }
+        }
+
+        CDeviceInfo *record = new (std::nothrow) CDeviceInfo;
+        if (record != nullptr) {
+            if (!isStorage) {
+                result = record->UseDriveInfo(devicePath, m_pInterfaceGuid);
+            } else {
+                // Disks and CD-ROM drives are classified through their kernel device.
+                WCHAR *kernelName = GetMountDeviceName(devicePath);
+                if (kernelName != nullptr) {
+                    HANDLE handle = GetDeviceHandle(kernelName);
+                    std::free(kernelName);
+                    if (handle == INVALID_HANDLE_VALUE) {
+                        Trace("ERROR ProcessDevice GetDeviceHandle");
+                    } else {
+                        result = record->UseDriveInfo(handle);
+                        api::NtClose(handle);
+                    }
+                }
+            }
+
+            // Kept: classified, neither a fixed hard disk nor an unclassified
+            // device, and not the system disk.
+            bool keep = result;
+            if (keep && record->m_Type.IsSet() && record->m_Type.Get() < FIREWIRE_STORAGE_DEVICE) keep = false;
+            if (keep && IsSystemDisk(record, m_pSystemDevice)) keep = false;
+            if (keep) {
+                try {
+                    m_Devices.Add(record);
+                } catch (...) {
+                    delete record;
+                    throw;
+                }
+            } else {
+                delete record;
+            }
+        }
+    }
+
+    Trace("LEAVE ProcessDevice ", F(result));
+    return result;
+}
+
+WCHAR *GetMountDeviceName(const WCHAR *devicePath) {
+    Trace("ENTER GetDeviceHandle ");
+    if (devicePath == nullptr) {
+        Trace("ERROR GetDeviceHandle invalid parameter ");
+        Trace("LEAVE GetDeviceHandle ");
+        return nullptr;
+    }
+    Trace("INFO GetDeviceHandle pPdo ", devicePath);
+
+    HANDLE handle = api::CreateFileW(devicePath, kReadWriteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        Trace("ERROR GetDeviceHandle CreateFile ", U(os::GetLastError()));
+        Trace("LEAVE GetDeviceHandle ");
+        return nullptr;
+    }
+
+    WCHAR *result = nullptr;
+    {
+        CAutoFreeHandle handleHolder(handle);
+        TARSEL_MOUNTDEV_NAME *answer = nullptr;
+        CAutoFree<TARSEL_MOUNTDEV_NAME> answerHolder(&answer);
+
+        constexpr size_t kNameOffset = offsetof(TARSEL_MOUNTDEV_NAME, Name);
+        size_t answerSize = sizeof(TARSEL_MOUNTDEV_NAME);
+        answer = static_cast<TARSEL_MOUNTDEV_NAME *>(std::calloc(1, answerSize));
+        bool ok = false;
+        if (answer != nullptr) {
+            DWORD returned = 0;
+            ok = api::DeviceIoControl(handle, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, answer,
+                                      static_cast<DWORD>(answerSize), &returned, nullptr) != FALSE;
+            DWORD error = ok ? 0 : os::GetLastError();
+            if (!ok && (error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA) && answer->NameLength != 0) {
+                answerSize = kNameOffset + answer->NameLength + sizeof(WCHAR);
+                std::free(answer);
+                answer = static_cast<TARSEL_MOUNTDEV_NAME *>(std::calloc(1, answerSize));
+                if (answer != nullptr) {
+                    returned = 0;
+                    ok = api::DeviceIoControl(handle, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, answer,
+                                              static_cast<DWORD>(answerSize), &returned, nullptr) != FALSE;
+                    if (!ok) error = os::GetLastError();
+                }
+            }
+            if (!ok) Trace("ERROR GetDeviceHandle IOCTL_MOUNTDEV_QUERY_DEVICE_NAME ", U(error));
+        }
+        handleHolder.Free();
+
+        if (ok) {
+            // NameLength is the device's word: copy no more than the answer holds.
+            size_t nameBytes = answer->NameLength;
+            size_t room = answerSize - kNameOffset;
+            if (nameBytes > room) nameBytes = room;
+            nameBytes -= nameBytes % sizeof(WCHAR);
+            result = static_cast<WCHAR *>(std::calloc(1, nameBytes + sizeof(WCHAR)));
+            if (result != nullptr) std::memcpy(result, answer->Name, nameBytes);
+        }
+    }
+
+    Trace("LEAVE GetDeviceHandle ");
+    return result;
+}
+
+HANDLE GetDeviceHandle(const WCHAR *deviceName) {
+    Trace("ENTER GetDeviceHandle ");
+    HANDLE handle = INVALID_HANDLE_VALUE;
+
+    if (deviceName == nullptr) {
+        Trace("ERROR GetDeviceHandle invalid paramter ");
+    } else {
+        Trace("INFO GetDeviceHandle ", deviceName);
+        UNICODE_STRING name{};
+        api::RtlInitUnicodeString(&name, deviceName);
+        OBJECT_ATTRIBUTES attributes{};
+        attributes.Length = sizeof(attributes);
+        attributes.RootDirectory = nullptr;
+        attributes.ObjectName = &name;
+        attributes.Attributes = OBJ_CASE_INSENSITIVE;
+        attributes.SecurityDescriptor = nullptr;
+        attributes.SecurityQualityOfService = nullptr;
+        IO_STATUS_BLOCK ioStatus{};
+        NTSTATUS status = api::NtCreateFile(&handle, kReadWriteAccess, &attributes, &ioStatus, nullptr,
+                                            FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                                            FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+        // A failed open hands out nothing, whatever it left in the output.
+        if (status < 0) handle = INVALID_HANDLE_VALUE;
+        if (handle == INVALID_HANDLE_VALUE) Trace("ERROR GetDeviceHandle INVALID_HANDLE_VALUE ", S(static_cast<int32_t>(status)));
+    }
+
+    Trace("LEAVE GetDeviceHandle ");
+    return handle;
+}
