@@ -20,9 +20,7 @@ TEST(CValueTest, StringHolderKeepsItsOwnCopy) {
     ASSERT_TRUE(v.IsSet());
     EXPECT_TRUE(wstr::EqualExact(v.Get(), WS("ACME")));
 
-    const WCHAR *first = v.Get();
-    v.Set(WS("Stick"));  // releases the old copy first (ASan would report a leak otherwise)
-    EXPECT_NE(v.Get(), first);
+    v.Set(WS("Stick"));  // releases the old copy first (the sanitizer build reports a leak otherwise)
     EXPECT_TRUE(wstr::EqualExact(v.Get(), WS("Stick")));
 
     v.Set(static_cast<const WCHAR *>(nullptr));
