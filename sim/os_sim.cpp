@@ -1,39 +1,460 @@
-// Placeholder until the simulated platform lands: no library loads.
+// The simulated platform's core: the loaded machine, the run state (last
+// error, handles, device information sets, call record), booting, and the
+// directly imported operations of platform/os.h.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
 #include "platform/os.h"
-#include "sim/Sim.h"
+#include "sim/Model.h"
 
 namespace sim {
-void LoadMachine(std::string_view, const std::string &) {}
-void LoadMachineFile(const std::string &) {}
-void EnsureBooted() {}
-static std::vector<Call> g_calls;
-const std::vector<Call> &Calls() { return g_calls; }
-void ClearCalls() {}
-size_t CountCalls(std::string_view) { return 0; }
-size_t CountIoctl(uint32_t) { return 0; }
-size_t OpenHandleCount() { return 0; }
-size_t OpenSetCount() { return 0; }
+
+namespace {
+
+// The run state lives on the heap and is never destroyed: the late-bound
+// table binds libraries during static initialisation and releases them at
+// exit, both outside the lifetime of ordinary globals.
+struct State {
+    std::unique_ptr<Machine> machine;
+    std::vector<Call> calls;
+    std::map<uintptr_t, int> handles;  // open handle value -> object index
+    uintptr_t nextHandle = 0x100;
+    std::set<DeviceSet *> sets;
+};
+State &S() {
+    static State *state = new State;
+    return *state;
+}
+DWORD g_lastError = 0;
+
+// Library module handles: distinct, non-null, never dereferenced.
+struct LoadedLibrary {
+    const char *name;
+    uintptr_t handle;
+    int refs;
+};
+LoadedLibrary g_modules[] = {
+    {"advapi32.dll", 0x76A10000u, 0}, {"kernel32.dll", 0x76B20000u, 0}, {"ntdll.dll", 0x77C30000u, 0},
+    {"psapi.dll", 0x75D40000u, 0},    {"user32.dll", 0x76E50000u, 0},   {"setupapi.dll", 0x75F60000u, 0},
+    {"cfgmgr32.dll", 0x75070000u, 0}, {"ole32.dll", 0x76180000u, 0},
+};
+
+void Install(std::unique_ptr<Machine> machine) {
+    ForgetAll();
+    S().machine = std::move(machine);
+    g_lastError = 0;
+    S().calls.clear();
+    S().nextHandle = 0x100;
+    for (LoadedLibrary &l : g_modules) l.refs = 0;
+}
+
+std::string LowerAscii(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+LoadedLibrary *ModuleByName(const WCHAR *name) {
+    if (name == nullptr) return nullptr;
+    std::string n = LowerAscii(Narrow(name));
+    if (n.find('.') == std::string::npos) n += ".dll";
+    for (LoadedLibrary &l : g_modules)
+        if (n == l.name) return &l;
+    return nullptr;
+}
+
+LoadedLibrary *ModuleByHandle(HMODULE module) {
+    for (LoadedLibrary &l : g_modules)
+        if (reinterpret_cast<uintptr_t>(module) == l.handle) return &l;
+    return nullptr;
+}
+
+bool LibraryMissing(const std::string &name) {
+    auto it = M().libraries.find(name);
+    return it != M().libraries.end() && it->second.missing;
+}
+
+}  // namespace
+
+// ---- Machine and run state ---------------------------------------------------
+
+const Machine &M() {
+    BootIfNeeded();
+    return *S().machine;
+}
+
+void BootIfNeeded() {
+    if (!S().machine) EnsureBooted();
+}
+
+void LoadMachine(std::string_view json, const std::string &source) { Install(ParseMachine(json, source)); }
+
+void LoadMachineFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw MachineError(path + ": cannot read the file");
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) throw MachineError(path + ": cannot read the file");
+    LoadMachine(text.str(), path);
+}
+
+void EnsureBooted() {
+    if (S().machine) return;
+    try {
+        const char *file = std::getenv("TARSEL_MACHINE");
+        if (file != nullptr && *file != 0)
+            LoadMachineFile(file);
+        else
+            LoadMachine(DefaultMachineJson(), "built-in default machine");
+    } catch (const MachineError &e) {
+        std::fprintf(stderr, "enumerate-tarsel: bad machine file %s\n", e.what());
+        std::fflush(stderr);
+        std::exit(2);
+    }
+}
+
+void SetError(DWORD error) { g_lastError = error; }
+
+void Record(const char *op, std::string target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
+            uint32_t outSize) {
+    Call c;
+    c.op = op;
+    c.target = std::move(target);
+    c.code = code;
+    c.inSize = inSize;
+    c.outSize = outSize;
+    c.ok = ok;
+    c.error = error;
+    S().calls.push_back(std::move(c));
+}
+
+const std::vector<Call> &Calls() { return S().calls; }
+void ClearCalls() { S().calls.clear(); }
+size_t CountCalls(std::string_view op) {
+    size_t n = 0;
+    for (const Call &c : S().calls)
+        if (c.op == op) ++n;
+    return n;
+}
+size_t CountIoctl(uint32_t code) {
+    size_t n = 0;
+    for (const Call &c : S().calls)
+        if (c.op == "DeviceIoControl" && c.code == code) ++n;
+    return n;
+}
+
+std::string HandleText(HANDLE handle) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+    return text;
+}
+
+std::string NarrowCounted(const WCHAR *text, size_t chars) {
+    if (text == nullptr) return "(null)";
+    return wstr::ToUtf8(WStringView(text, chars));
+}
+
+std::string Narrow(const WCHAR *text) { return NarrowCounted(text, wstr::LenBounded(text, 32768)); }
+
+bool EqualNoCase(const WString &a, const WString &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (wstr::FoldAscii(a[i]) != wstr::FoldAscii(b[i])) return false;
+    return true;
+}
+
+bool ParseGuidText(std::string_view text, GUID *guid) {
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+    if (text.size() != 38 || text[0] != '{' || text[37] != '}') return false;
+    uint8_t bytes[16];
+    size_t b = 0;
+    for (size_t i = 1; i < 37;) {
+        if (i == 9 || i == 14 || i == 19 || i == 24) {
+            if (text[i] != '-') return false;
+            ++i;
+            continue;
+        }
+        int v = 0;
+        for (int k = 0; k < 2; ++k) {
+            char c = text[i + static_cast<size_t>(k)];
+            int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+            if (d < 0) return false;
+            v = v * 16 + d;
+        }
+        bytes[b++] = static_cast<uint8_t>(v);
+        i += 2;
+    }
+    GUID g{};
+    g.Data1 = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+    g.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
+    g.Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
+    for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
+    *guid = g;
+    return true;
+}
+
+std::string GuidText(const GUID &g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+HANDLE OpenObjectHandle(int object) {
+    uintptr_t value = S().nextHandle;
+    S().nextHandle += 4;
+    S().handles[value] = object;
+    return reinterpret_cast<HANDLE>(value);
+}
+
+int ObjectOfHandle(HANDLE handle) {
+    auto it = S().handles.find(reinterpret_cast<uintptr_t>(handle));
+    return it == S().handles.end() ? -1 : it->second;
+}
+
+bool CloseObjectHandle(HANDLE handle) { return S().handles.erase(reinterpret_cast<uintptr_t>(handle)) != 0; }
+
+DeviceSet *NewSet() {
+    auto *set = new DeviceSet;
+    S().sets.insert(set);
+    return set;
+}
+
+DeviceSet *FindSet(HDEVINFO set) {
+    for (DeviceSet *s : S().sets)
+        if (static_cast<void *>(s) == set) return s;
+    return nullptr;
+}
+
+bool DestroySet(HDEVINFO set) {
+    DeviceSet *s = FindSet(set);
+    if (s == nullptr) return false;
+    S().sets.erase(s);
+    delete s;
+    return true;
+}
+
+void ForgetAll() {
+    for (DeviceSet *s : S().sets) delete s;
+    S().sets.clear();
+    S().handles.clear();
+}
+
+size_t OpenHandleCount() { return S().handles.size(); }
+size_t OpenSetCount() { return S().sets.size(); }
+
+int FindDeviceById(const WString &id) {
+    const Machine &m = M();
+    for (size_t i = 0; i < m.devices.size(); ++i)
+        if (EqualNoCase(m.devices[i].id, id)) return static_cast<int>(i);
+    return -1;
+}
+
+int FindObjectByName(const WString &name, bool caseInsensitive) {
+    const Machine &m = M();
+    for (size_t i = 0; i < m.objects.size(); ++i) {
+        const Object &o = m.objects[i];
+        if (caseInsensitive ? EqualNoCase(o.name, name) : o.name == name) return static_cast<int>(i);
+        for (const WString &a : o.aliases)
+            if (caseInsensitive ? EqualNoCase(a, name) : a == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 }  // namespace sim
 
 namespace os {
-static DWORD g_lastError = 0;
-HMODULE LoadLibraryW(LPCWSTR) {
-    g_lastError = 126;
-    return nullptr;
+
+using sim::Record;
+
+HMODULE LoadLibraryW(LPCWSTR name) {
+    sim::BootIfNeeded();
+    std::string text = sim::Narrow(name);
+    sim::LoadedLibrary *lib = sim::ModuleByName(name);
+    if (lib == nullptr || sim::LibraryMissing(lib->name)) {
+        sim::SetError(ERROR_MOD_NOT_FOUND);
+        Record("LoadLibraryW", text, false, ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    ++lib->refs;
+    Record("LoadLibraryW", text, true);
+    return reinterpret_cast<HMODULE>(lib->handle);
 }
-FARPROC GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
-BOOL FreeLibrary(HMODULE) { return TRUE; }
-void InitializeCriticalSection(LPCRITICAL_SECTION) {}
-HMODULE GetModuleHandleW(LPCWSTR) { return nullptr; }
-DWORD GetLastError() { return g_lastError; }
-void SetLastError(DWORD e) { g_lastError = e; }
-BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO, PSP_DEVINFO_DATA, PWSTR, DWORD, PDWORD) { return FALSE; }
-HRESULT IIDFromString(LPCWSTR, LPIID) { return E_INVALIDARG; }
-BOOL GetVolumeInformationW(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD) { return FALSE; }
-int MultiByteToWideChar(UINT, DWORD, LPCSTR, int, LPWSTR, int) { return 0; }
-int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *) {
-    if (required) *required = 0;
-    if (buffer && count) buffer[0] = 0;
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    sim::BootIfNeeded();
+    // Names below 64K are ordinals, which no simulated library exports.
+    bool ordinal = reinterpret_cast<uintptr_t>(name) < 0x10000u;
+    std::string text = ordinal ? "#" + std::to_string(reinterpret_cast<uintptr_t>(name)) : std::string(name);
+    sim::LoadedLibrary *lib = sim::ModuleByHandle(module);
+    if (lib == nullptr) {
+        sim::SetError(ERROR_MOD_NOT_FOUND);
+        Record("GetProcAddress", text, false, ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    FARPROC proc = nullptr;
+    if (!ordinal) {
+        auto it = sim::M().libraries.find(lib->name);
+        bool removed = it != sim::M().libraries.end() && it->second.missingExports.count(text) != 0;
+        if (!removed) proc = sim::LookupExport(lib->name, name);
+    }
+    if (proc == nullptr) {
+        sim::SetError(ERROR_PROC_NOT_FOUND);
+        Record("GetProcAddress", std::string(lib->name) + "!" + text, false, ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    Record("GetProcAddress", std::string(lib->name) + "!" + text, true);
+    return proc;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+    sim::BootIfNeeded();
+    sim::LoadedLibrary *lib = sim::ModuleByHandle(module);
+    if (lib == nullptr || lib->refs == 0) {
+        sim::SetError(ERROR_INVALID_HANDLE);
+        Record("FreeLibrary", sim::HandleText(module), false, ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    --lib->refs;
+    Record("FreeLibrary", lib->name, true);
+    return TRUE;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    if (section != nullptr) std::memset(static_cast<void *>(section), 0, sizeof(CRITICAL_SECTION));
+    Record("InitializeCriticalSection", "", true);
+}
+
+HMODULE GetModuleHandleW(LPCWSTR name) {
+    sim::BootIfNeeded();
+    std::string text = sim::Narrow(name);
+    sim::LoadedLibrary *lib = sim::ModuleByName(name);
+    // kernel32 and ntdll are in every process; the others once loaded.
+    bool resident = lib != nullptr && !sim::LibraryMissing(lib->name) &&
+                    (std::strcmp(lib->name, "kernel32.dll") == 0 || std::strcmp(lib->name, "ntdll.dll") == 0 ||
+                     lib->refs > 0);
+    if (!resident) {
+        sim::SetError(ERROR_MOD_NOT_FOUND);
+        Record("GetModuleHandleW", text, false, ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    Record("GetModuleHandleW", text, true);
+    return reinterpret_cast<HMODULE>(lib->handle);
+}
+
+DWORD GetLastError() { return sim::g_lastError; }
+void SetLastError(DWORD error) { sim::g_lastError = error; }
+
+HRESULT IIDFromString(LPCWSTR text, LPIID iid) {
+    sim::BootIfNeeded();
+    std::string s = sim::Narrow(text);
+    GUID g{};
+    bool ascii = text != nullptr;
+    for (size_t i = 0; ascii && text[i] != 0; ++i) ascii = text[i] < 0x80;
+    if (text == nullptr || iid == nullptr || !ascii || !sim::ParseGuidText(s, &g)) {
+        Record("IIDFromString", s, false, static_cast<uint32_t>(E_INVALIDARG));
+        return E_INVALIDARG;
+    }
+    std::memcpy(static_cast<void *>(iid), &g, sizeof(GUID));
+    Record("IIDFromString", s, true);
+    return S_OK;
+}
+
+BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
+                           LPDWORD maxComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
+                           DWORD fileSystemNameSize) {
+    const sim::Machine &m = sim::M();
+    std::string text = sim::Narrow(root);
+    auto fail = [&](DWORD error) {
+        sim::SetError(error);
+        Record("GetVolumeInformationW", text, false, error);
+        return FALSE;
+    };
+    // "C:\" names the volume of drive C:.
+    size_t len = wstr::LenBounded(root, 4);
+    if (root == nullptr || len < 2 || root[1] != ':' || (len >= 3 && root[2] != '\\') || len > 3)
+        return fail(ERROR_PATH_NOT_FOUND);
+    WString drive(root, 2);
+    const sim::Volume *vol = nullptr;
+    for (const auto &v : m.volumes)
+        if (sim::EqualNoCase(v.first, drive)) vol = &v.second;
+    if (vol == nullptr) return fail(ERROR_PATH_NOT_FOUND);
+    if (vol->error) return fail(*vol->error);
+    if ((volumeName != nullptr && volumeNameSize < vol->label.size() + 1) ||
+        (fileSystemName != nullptr && fileSystemNameSize < vol->fileSystem.size() + 1))
+        return fail(24);  // ERROR_BAD_LENGTH
+    if (volumeName != nullptr) {
+        std::memcpy(volumeName, vol->label.c_str(), (vol->label.size() + 1) * sizeof(WCHAR));
+    }
+    if (fileSystemName != nullptr) {
+        std::memcpy(fileSystemName, vol->fileSystem.c_str(), (vol->fileSystem.size() + 1) * sizeof(WCHAR));
+    }
+    if (serial != nullptr) *serial = vol->serial;
+    if (maxComponentLength != nullptr) *maxComponentLength = vol->maxComponentLength;
+    if (fileSystemFlags != nullptr) *fileSystemFlags = vol->fileSystemFlags;
+    Record("GetVolumeInformationW", text, true);
+    return TRUE;
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int chars) {
+    auto fail = [&](DWORD error) {
+        sim::SetError(error);
+        Record("MultiByteToWideChar", "", false, error, codePage);
+        return 0;
+    };
+    if (text == nullptr || bytes == 0 || bytes < -1 || chars < 0 || (wide == nullptr && chars != 0))
+        return fail(ERROR_INVALID_PARAMETER);
+    (void)flags;
+    // -1: the text and its terminator.
+    size_t count = bytes == -1 ? std::strlen(text) + 1 : static_cast<size_t>(bytes);
+    if (count > 0x7FFFFFFFu) return fail(ERROR_INVALID_PARAMETER);
+    if (chars == 0) {
+        Record("MultiByteToWideChar", "", true, 0, codePage);
+        return static_cast<int>(count);
+    }
+    if (static_cast<size_t>(chars) < count) return fail(ERROR_INSUFFICIENT_BUFFER);
+    // The simulated system's code page is Latin-1: each byte is its own code point.
+    for (size_t i = 0; i < count; ++i) wide[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
+    Record("MultiByteToWideChar", "", true, 0, codePage);
+    return static_cast<int>(count);
+}
+
+int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
+    const sim::Machine &m = sim::M();
+    std::string text = sim::Narrow(name);
+    if (required == nullptr || name == nullptr || (buffer == nullptr && count != 0)) {
+        Record("WGetEnv", text, false, EINVAL);
+        return EINVAL;
+    }
+    *required = 0;
+    if (buffer != nullptr && count != 0) buffer[0] = 0;
+    WString key(name, wstr::LenBounded(name, 32768));
+    const WString *value = nullptr;
+    for (const auto &e : m.environment)
+        if (sim::EqualNoCase(e.first, key)) value = &e.second;
+    if (value == nullptr) {
+        Record("WGetEnv", text, true);
+        return 0;
+    }
+    *required = value->size() + 1;
+    if (buffer == nullptr) {  // size query
+        Record("WGetEnv", text, true);
+        return 0;
+    }
+    if (count < value->size() + 1) {
+        Record("WGetEnv", text, false, ERANGE);
+        return ERANGE;
+    }
+    std::memcpy(buffer, value->c_str(), (value->size() + 1) * sizeof(WCHAR));
+    Record("WGetEnv", text, true);
     return 0;
 }
+
 }  // namespace os

@@ -1,0 +1,198 @@
+// The model machine the simulated platform answers from, and the state of a
+// run on it (open handles, device information sets, last error, call record).
+// Internal to sim/: the logic never sees it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "platform/wstr.h"
+#include "sim/Sim.h"
+
+namespace sim {
+
+// A registry property as the registry would return it: its type and raw bytes.
+struct Property {
+    uint32_t type = REG_SZ;
+    std::vector<uint8_t> data;
+};
+
+struct Interface {
+    GUID cls{};
+    std::string classText;
+    WString path;
+    int object = -1;  // index in Machine::objects; -1: no object, opens fail with 2
+    bool present = true;
+};
+
+struct Device {
+    WString id;
+    std::string idText;
+    int parent = -1;  // index in Machine::devices
+    bool hasClass = false;
+    GUID cls{};
+    std::string classText;
+    bool present = true;
+    uint32_t status = DN_STARTED | DN_DRIVER_LOADED;
+    uint32_t problem = 0;
+    std::optional<uint32_t> statusError;
+    std::map<uint32_t, Property> properties;  // by SPDRP code
+    std::vector<Interface> interfaces;
+};
+
+// An answer key may instead be {"error": N}.
+template <typename T>
+struct Answer {
+    bool given = false;
+    std::optional<uint32_t> error;
+    T value{};
+};
+
+struct DeviceNumber {
+    uint32_t type = 0, number = 0, partition = 0;
+    std::optional<uint32_t> returned;
+};
+
+struct StorageDescriptor {
+    std::optional<std::string> vendor, product, revision, serial;
+    uint32_t busType = 0;
+    bool removable = false;
+    uint8_t deviceType = 0;
+    uint8_t deviceTypeModifier = 0;
+    bool commandQueueing = false;
+};
+
+struct MediaType {
+    uint32_t mediaType = 0;
+    int64_t cylinders = 0;
+    uint32_t tracksPerCylinder = 0, sectorsPerTrack = 0, bytesPerSector = 0, sides = 0, characteristics = 0;
+};
+
+struct HubPort {
+    uint32_t port = 0;
+    bool connected = true;
+    bool deviceIsHub = false;
+    uint8_t speed = 2;
+    uint16_t address = 0;
+    uint8_t configuration = 1;
+    uint32_t openPipes = 0;
+    std::vector<uint8_t> descriptor;  // 18-byte USB device descriptor
+    std::optional<WString> driverKey;
+    std::optional<uint32_t> driverKeyError;
+    std::vector<uint16_t> languages;
+    std::map<uint32_t, WString> strings;
+};
+
+struct Hub {
+    bool exQuery = true;
+    std::optional<uint32_t> portCount;
+    bool busPowered = false;
+    std::vector<HubPort> ports;
+};
+
+struct RawAnswer {
+    bool hasBytes = false;
+    std::vector<uint8_t> bytes;
+    std::optional<uint32_t> returned;
+    std::optional<uint32_t> error;
+};
+
+struct OpenError {
+    uint32_t win32 = 0;
+    uint32_t status = 0;
+};
+
+struct Object {
+    WString name;
+    std::string nameText;
+    std::vector<WString> aliases;
+    std::optional<OpenError> openError;
+    bool readOnly = false;
+    int forward = -1;
+    Answer<DeviceNumber> deviceNumber;
+    Answer<StorageDescriptor> storageDescriptor;
+    Answer<std::vector<MediaType>> mediaTypes;
+    Answer<WString> mountdevName;
+    Answer<GUID> sdProtocol;
+    Answer<std::vector<uint8_t>> sdCid;  // 16 bytes, most significant first
+    Answer<Hub> hub;
+    std::map<uint32_t, RawAnswer> ioctl;
+};
+
+struct Volume {
+    std::optional<uint32_t> error;
+    WString label;
+    uint32_t serial = 0;
+    WString fileSystem = WS("NTFS");
+    uint32_t maxComponentLength = 255;
+    uint32_t fileSystemFlags = 0x03E706FF;
+};
+
+struct LibraryModel {
+    bool missing = false;
+    std::set<std::string> missingExports;
+};
+
+struct Machine {
+    std::optional<WString> windowsDirectory = WString(WS("C:\\Windows"));
+    uint32_t windowsDirectoryError = 2;
+    std::vector<std::pair<WString, WString>> environment = {{WS("SystemDrive"), WS("C:")}};
+    std::map<std::string, LibraryModel> libraries;  // by lower-case file name
+    std::vector<std::pair<WString, WString>> dosDevices;
+    std::vector<std::pair<WString, Volume>> volumes;
+    std::vector<std::pair<GUID, uint32_t>> classErrors;
+    std::vector<Device> devices;
+    std::vector<Object> objects;
+};
+
+// Parses and validates a machine file; throws MachineError naming `source`
+// and, for a bad key, its JSON path.
+std::unique_ptr<Machine> ParseMachine(std::string_view json, const std::string &source);
+
+// Text helpers shared by the parser and the operations.
+bool ParseGuidText(std::string_view text, GUID *guid);
+std::string GuidText(const GUID &guid);
+bool EqualNoCase(const WString &a, const WString &b);
+
+// ---- Run state -------------------------------------------------------------
+
+const Machine &M();
+void SetError(DWORD error);
+
+// Appends to the call record.
+void Record(const char *op, std::string target, bool ok, uint32_t error = 0, uint32_t code = 0,
+            uint32_t inSize = 0, uint32_t outSize = 0);
+std::string HandleText(HANDLE handle);
+std::string Narrow(const WCHAR *text);                // bounded, for the record
+std::string NarrowCounted(const WCHAR *text, size_t chars);
+
+// Handles opened by CreateFileW / NtCreateFile: index of the object, or -1.
+HANDLE OpenObjectHandle(int object);
+int ObjectOfHandle(HANDLE handle);
+bool CloseObjectHandle(HANDLE handle);
+
+// Device information sets.
+struct DeviceSet {
+    uint32_t magic = 0x54534554;  // guards against stray pointers
+    std::vector<int> devices;     // device indexes, in file order
+};
+DeviceSet *NewSet();
+DeviceSet *FindSet(HDEVINFO set);  // null when not a live set
+bool DestroySet(HDEVINFO set);
+void ForgetAll();
+
+// Lookups.
+int FindDeviceById(const WString &id);
+int FindObjectByName(const WString &name, bool caseInsensitive = true);
+
+// The operation table used by GetProcAddress: library (lower case) and name.
+FARPROC LookupExport(const std::string &library, const char *name);
+void BootIfNeeded();
+
+}  // namespace sim

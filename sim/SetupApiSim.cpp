@@ -1,0 +1,399 @@
+// Simulated device installation services (setupapi.dll) and configuration
+// manager (cfgmgr32.dll), answering from the machine's devices.
+#include <cstring>
+
+#include "platform/os.h"
+#include "sim/Model.h"
+#include "sim/Ops.h"
+
+namespace sim {
+
+namespace {
+
+constexpr DWORD kErrorNoSuchDevinst = 0xE000020Bu;
+constexpr CONFIGRET kCrNoSuchValue = 0x25u;
+constexpr CONFIGRET kCrInvalidProperty = 0x35u;
+constexpr ULONG kCmLocateDevnodePhantom = 0x1u;
+constexpr size_t kInterfaceBits = 10;  // interfaces per device in an interface element's Reserved
+
+BOOL Fail(const char *op, const std::string &target, DWORD error, uint32_t code = 0) {
+    SetError(error);
+    Record(op, target, false, error, code);
+    return FALSE;
+}
+
+BOOL Succeed(const char *op, const std::string &target, uint32_t code = 0) {
+    Record(op, target, true, 0, code);
+    return TRUE;
+}
+
+CONFIGRET Cr(const char *op, const std::string &target, CONFIGRET result, uint32_t code = 0) {
+    Record(op, target, result == CR_SUCCESS, result, code);
+    return result;
+}
+
+std::string SetText(HDEVINFO set) { return HandleText(set); }
+
+std::string DevinstText(DEVINST node) {
+    const Machine &m = M();
+    if (node >= 1 && node <= m.devices.size()) return m.devices[node - 1].idText;
+    return "devinst " + std::to_string(node);
+}
+
+// The device index of a DEVINST, or -1.
+int NodeIndex(DEVINST node) {
+    return (node >= 1 && node <= M().devices.size()) ? static_cast<int>(node - 1) : -1;
+}
+
+bool Contains(const DeviceSet &set, int device) {
+    for (int d : set.devices)
+        if (d == device) return true;
+    return false;
+}
+
+void FillDevinfo(PSP_DEVINFO_DATA out, int device) {
+    const Device &d = M().devices[static_cast<size_t>(device)];
+    SP_DEVINFO_DATA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = sizeof(SP_DEVINFO_DATA);
+    data.ClassGuid = d.hasClass ? d.cls : GUID{};
+    data.DevInst = static_cast<DWORD>(device + 1);
+    data.Reserved = static_cast<ULONG_PTR>(device + 1);
+    std::memcpy(static_cast<void *>(out), &data, sizeof data);
+}
+
+// Reads the caller's cbSize without trusting the pointer's type.
+DWORD CbSize(const void *structure) {
+    DWORD cb = 0;
+    std::memcpy(&cb, structure, sizeof cb);
+    return cb;
+}
+
+// The element a SP_DEVINFO_DATA names within a set: the device index, or -1
+// with the error already chosen.
+int ElementOf(const DeviceSet &set, PSP_DEVINFO_DATA device, DWORD *error) {
+    if (device == nullptr) {
+        *error = ERROR_INVALID_PARAMETER;
+        return -1;
+    }
+    if (CbSize(device) != sizeof(SP_DEVINFO_DATA)) {
+        *error = ERROR_INVALID_USER_BUFFER;
+        return -1;
+    }
+    int index = NodeIndex(device->DevInst);
+    if (index < 0 || !Contains(set, index)) {
+        *error = kErrorNoSuchDevinst;
+        return -1;
+    }
+    return index;
+}
+
+bool HasInterface(const Device &d, const GUID *cls, bool needPresent) {
+    for (const Interface &i : d.interfaces)
+        if ((cls == nullptr || i.cls == *cls) && (i.present || !needPresent)) return true;
+    return false;
+}
+
+bool IdHasEnumerator(const WString &id, const WCHAR *enumerator) {
+    size_t n = wstr::LenBounded(enumerator, 1024);
+    return id.size() > n && id[n] == '\\' && wstr::PrefixNoCase(id.c_str(), enumerator, n);
+}
+
+const Property *FindProperty(const Device &d, DWORD property) {
+    auto it = d.properties.find(property);
+    return it == d.properties.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+// ---- setupapi.dll ------------------------------------------------------------
+
+HDEVINFO WINAPI Sim_SetupDiGetClassDevsW(const GUID *classGuid, PCWSTR enumerator, HWND, DWORD flags) {
+    const Machine &m = M();
+    std::string target = classGuid ? GuidText(*classGuid) : enumerator ? Narrow(enumerator) : std::string();
+    auto fail = [&](DWORD error) {
+        Fail("SetupDiGetClassDevsW", target, error, flags);
+        return INVALID_HANDLE_VALUE;
+    };
+    if (classGuid != nullptr)
+        for (const auto &e : m.classErrors)
+            if (e.first == *classGuid) return fail(e.second);
+    bool interfaces = (flags & DIGCF_DEVICEINTERFACE) != 0;
+    bool all = (flags & DIGCF_ALLCLASSES) != 0;
+    bool present = (flags & DIGCF_PRESENT) != 0;
+    if (classGuid == nullptr && !all) return fail(ERROR_INVALID_PARAMETER);
+    bool byEnumerator = enumerator != nullptr && enumerator[0] != 0;
+    DeviceSet *set = NewSet();
+    for (size_t i = 0; i < m.devices.size(); ++i) {
+        const Device &d = m.devices[i];
+        if (present && !d.present) continue;
+        if (interfaces) {
+            if (!HasInterface(d, all ? nullptr : classGuid, present)) continue;
+            // With interfaces, the enumerator argument names one device instance.
+            if (byEnumerator && !(EqualNoCase(d.id, WString(enumerator, wstr::LenBounded(enumerator, 1024))) ||
+                                  IdHasEnumerator(d.id, enumerator)))
+                continue;
+        } else {
+            if (!all && !(d.hasClass && d.cls == *classGuid)) continue;
+            if (byEnumerator && !IdHasEnumerator(d.id, enumerator)) continue;
+        }
+        set->devices.push_back(static_cast<int>(i));
+    }
+    Record("SetupDiGetClassDevsW", target, true, 0, flags);
+    return static_cast<HDEVINFO>(set);
+}
+
+BOOL WINAPI Sim_SetupDiEnumDeviceInfo(HDEVINFO setHandle, DWORD index, PSP_DEVINFO_DATA device) {
+    const char *op = "SetupDiEnumDeviceInfo";
+    DeviceSet *set = FindSet(setHandle);
+    std::string target = SetText(setHandle);
+    if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, index);
+    if (device == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER, index);
+    if (CbSize(device) != sizeof(SP_DEVINFO_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER, index);
+    if (index >= set->devices.size()) return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
+    FillDevinfo(device, set->devices[index]);
+    return Succeed(op, M().devices[static_cast<size_t>(set->devices[index])].idText, index);
+}
+
+BOOL WINAPI Sim_SetupDiEnumDeviceInterfaces(HDEVINFO setHandle, PSP_DEVINFO_DATA device, const GUID *interfaceClass,
+                                            DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
+    const char *op = "SetupDiEnumDeviceInterfaces";
+    DeviceSet *set = FindSet(setHandle);
+    std::string target = interfaceClass ? GuidText(*interfaceClass) : SetText(setHandle);
+    if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, index);
+    if (interfaceClass == nullptr || data == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER, index);
+    if (CbSize(data) != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER, index);
+    int only = -1;
+    if (device != nullptr) {
+        DWORD error = 0;
+        only = ElementOf(*set, device, &error);
+        if (only < 0) return Fail(op, target, error, index);
+    }
+    const Machine &m = M();
+    DWORD seen = 0;
+    for (int di : set->devices) {
+        if (only >= 0 && di != only) continue;
+        const Device &d = m.devices[static_cast<size_t>(di)];
+        for (size_t k = 0; k < d.interfaces.size() && k < (size_t{1} << kInterfaceBits); ++k) {
+            const Interface &itf = d.interfaces[k];
+            if (!itf.present || !(itf.cls == *interfaceClass)) continue;
+            if (seen++ != index) continue;
+            SP_DEVICE_INTERFACE_DATA out;
+            std::memset(&out, 0, sizeof out);
+            out.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+            out.InterfaceClassGuid = itf.cls;
+            out.Flags = SPINT_ACTIVE;
+            out.Reserved = (static_cast<ULONG_PTR>(di + 1) << kInterfaceBits) | k;
+            std::memcpy(static_cast<void *>(data), &out, sizeof out);
+            return Succeed(op, wstr::ToUtf8(itf.path), index);
+        }
+    }
+    return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
+}
+
+BOOL WINAPI Sim_SetupDiGetDeviceInterfaceDetailW(HDEVINFO setHandle, PSP_DEVICE_INTERFACE_DATA data,
+                                                 PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size,
+                                                 PDWORD required, PSP_DEVINFO_DATA device) {
+    const char *op = "SetupDiGetDeviceInterfaceDetailW";
+    DeviceSet *set = FindSet(setHandle);
+    std::string target = SetText(setHandle);
+    if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE);
+    if (data == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER);
+    if (CbSize(data) != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER);
+    ULONG_PTR reserved = data->Reserved;
+    int di = static_cast<int>(reserved >> kInterfaceBits) - 1;
+    size_t k = reserved & ((size_t{1} << kInterfaceBits) - 1);
+    const Machine &m = M();
+    if (di < 0 || !Contains(*set, di) || k >= m.devices[static_cast<size_t>(di)].interfaces.size())
+        return Fail(op, target, ERROR_INVALID_PARAMETER);
+    const Interface &itf = m.devices[static_cast<size_t>(di)].interfaces[k];
+    target = wstr::ToUtf8(itf.path);
+    if (detail == nullptr && size != 0) return Fail(op, target, ERROR_INVALID_USER_BUFFER);
+    if (detail != nullptr && (size < sizeof(DWORD) || CbSize(detail) != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)))
+        return Fail(op, target, ERROR_INVALID_USER_BUFFER);
+    if (device != nullptr && CbSize(device) != sizeof(SP_DEVINFO_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER);
+    const size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    const size_t needed = pathOffset + sizeof(WCHAR) * (itf.path.size() + 1);
+    // The size and the element are reported also when the buffer is too small.
+    if (required != nullptr) *required = static_cast<DWORD>(needed);
+    if (device != nullptr) FillDevinfo(device, di);
+    if (detail == nullptr || size < needed) return Fail(op, target, ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(reinterpret_cast<unsigned char *>(detail) + pathOffset, itf.path.c_str(),
+                sizeof(WCHAR) * (itf.path.size() + 1));
+    return Succeed(op, target);
+}
+
+BOOL WINAPI Sim_SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINFO_DATA device, DWORD property,
+                                                  PDWORD type, PBYTE buffer, DWORD size, PDWORD required) {
+    const char *op = "SetupDiGetDeviceRegistryPropertyW";
+    DeviceSet *set = FindSet(setHandle);
+    std::string target = SetText(setHandle);
+    if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, property);
+    DWORD error = 0;
+    int di = ElementOf(*set, device, &error);
+    if (di < 0) return Fail(op, target, error, property);
+    const Device &d = M().devices[static_cast<size_t>(di)];
+    target = d.idText;
+    if (buffer == nullptr && size != 0) return Fail(op, target, ERROR_INVALID_USER_BUFFER, property);
+    const Property *p = FindProperty(d, property);
+    if (p == nullptr) return Fail(op, target, ERROR_INVALID_DATA, property);
+    if (type != nullptr) *type = p->type;
+    if (required != nullptr) *required = static_cast<DWORD>(p->data.size());
+    if (buffer == nullptr || size < p->data.size()) return Fail(op, target, ERROR_INSUFFICIENT_BUFFER, property);
+    if (!p->data.empty()) std::memcpy(buffer, p->data.data(), p->data.size());
+    return Succeed(op, target, property);
+}
+
+BOOL WINAPI Sim_SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    std::string target = SetText(set);
+    if (!DestroySet(set)) return Fail("SetupDiDestroyDeviceInfoList", target, ERROR_INVALID_HANDLE);
+    return Succeed("SetupDiDestroyDeviceInfoList", target);
+}
+
+// ---- cfgmgr32.dll ------------------------------------------------------------
+
+CONFIGRET WINAPI Sim_CM_Get_Device_ID_Size(PULONG length, DEVINST node, ULONG flags) {
+    const char *op = "CM_Get_Device_ID_Size";
+    if (length == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
+    if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
+    int di = NodeIndex(node);
+    if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
+    *length = static_cast<ULONG>(M().devices[static_cast<size_t>(di)].id.size());
+    return Cr(op, DevinstText(node), CR_SUCCESS);
+}
+
+CONFIGRET WINAPI Sim_CM_Get_Device_IDW(DEVINST node, PWSTR buffer, ULONG length, ULONG flags) {
+    const char *op = "CM_Get_Device_IDW";
+    if (buffer == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
+    if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
+    int di = NodeIndex(node);
+    if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
+    const WString &id = M().devices[static_cast<size_t>(di)].id;
+    // As much as fits; the terminator only when the whole identifier does.
+    size_t copy = id.size() < length ? id.size() : length;
+    if (copy != 0) std::memcpy(buffer, id.c_str(), copy * sizeof(WCHAR));
+    if (length < id.size() + 1) return Cr(op, DevinstText(node), CR_BUFFER_SMALL);
+    buffer[id.size()] = 0;
+    return Cr(op, DevinstText(node), CR_SUCCESS);
+}
+
+CONFIGRET WINAPI Sim_CM_Get_Parent(PDEVINST parent, DEVINST node, ULONG flags) {
+    const char *op = "CM_Get_Parent";
+    if (parent == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
+    if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
+    int di = NodeIndex(node);
+    if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
+    int p = M().devices[static_cast<size_t>(di)].parent;
+    if (p < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+    *parent = static_cast<DEVINST>(p + 1);
+    return Cr(op, DevinstText(node), CR_SUCCESS);
+}
+
+CONFIGRET WINAPI Sim_CM_Get_Child(PDEVINST child, DEVINST node, ULONG flags) {
+    const char *op = "CM_Get_Child";
+    if (child == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
+    if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
+    int di = NodeIndex(node);
+    if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
+    const Machine &m = M();
+    for (size_t i = 0; i < m.devices.size(); ++i)
+        if (m.devices[i].parent == di) {
+            *child = static_cast<DEVINST>(i + 1);
+            return Cr(op, DevinstText(node), CR_SUCCESS);
+        }
+    return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+}
+
+CONFIGRET WINAPI Sim_CM_Get_Sibling(PDEVINST sibling, DEVINST node, ULONG flags) {
+    const char *op = "CM_Get_Sibling";
+    if (sibling == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
+    if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
+    int di = NodeIndex(node);
+    if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
+    const Machine &m = M();
+    int parent = m.devices[static_cast<size_t>(di)].parent;
+    for (size_t i = static_cast<size_t>(di) + 1; i < m.devices.size(); ++i)
+        if (m.devices[i].parent == parent) {
+            *sibling = static_cast<DEVINST>(i + 1);
+            return Cr(op, DevinstText(node), CR_SUCCESS);
+        }
+    return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+}
+
+CONFIGRET WINAPI Sim_CM_Locate_DevNodeW(PDEVINST node, PWSTR id, ULONG flags) {
+    const char *op = "CM_Locate_DevNodeW";
+    std::string target = Narrow(id);
+    if (node == nullptr) return Cr(op, target, CR_INVALID_POINTER);
+    *node = 0;
+    const Machine &m = M();
+    int found = -1;
+    if (id == nullptr || id[0] == 0) {
+        // No identifier: the root of the tree, the first node without a parent.
+        for (size_t i = 0; i < m.devices.size() && found < 0; ++i)
+            if (m.devices[i].parent < 0) found = static_cast<int>(i);
+    } else {
+        found = FindDeviceById(WString(id, wstr::LenBounded(id, 32768)));
+    }
+    if (found < 0) return Cr(op, target, CR_NO_SUCH_DEVNODE);
+    if (!m.devices[static_cast<size_t>(found)].present && !(flags & kCmLocateDevnodePhantom))
+        return Cr(op, target, CR_NO_SUCH_DEVNODE);
+    *node = static_cast<DEVINST>(found + 1);
+    return Cr(op, target, CR_SUCCESS);
+}
+
+CONFIGRET WINAPI Sim_CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, PULONG type, PVOID buffer,
+                                                       PULONG length, ULONG flags) {
+    const char *op = "CM_Get_DevNode_Registry_PropertyW";
+    std::string target = DevinstText(node);
+    if (length == nullptr) return Cr(op, target, CR_INVALID_POINTER, property);
+    if (flags != 0) return Cr(op, target, CR_INVALID_FLAG, property);
+    if (property == 0 || property > 0x37) return Cr(op, target, kCrInvalidProperty, property);
+    int di = NodeIndex(node);
+    if (di < 0) return Cr(op, target, CR_INVALID_DEVNODE, property);
+    // CM_DRP_ codes are the SPDRP_ codes plus one.
+    const Property *p = FindProperty(M().devices[static_cast<size_t>(di)], property - 1);
+    if (p == nullptr) return Cr(op, target, kCrNoSuchValue, property);
+    if (type != nullptr) *type = p->type;
+    ULONG have = *length;
+    *length = static_cast<ULONG>(p->data.size());
+    if (buffer == nullptr || have < p->data.size()) return Cr(op, target, CR_BUFFER_SMALL, property);
+    if (!p->data.empty()) std::memcpy(buffer, p->data.data(), p->data.size());
+    return Cr(op, target, CR_SUCCESS, property);
+}
+
+CONFIGRET WINAPI Sim_CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST node, ULONG flags) {
+    const char *op = "CM_Get_DevNode_Status";
+    std::string target = DevinstText(node);
+    if (status == nullptr || problem == nullptr) return Cr(op, target, CR_INVALID_POINTER);
+    if (flags != 0) return Cr(op, target, CR_INVALID_FLAG);
+    int di = NodeIndex(node);
+    if (di < 0) return Cr(op, target, CR_INVALID_DEVNODE);
+    const Device &d = M().devices[static_cast<size_t>(di)];
+    if (d.statusError) return Cr(op, target, *d.statusError);
+    *status = d.status;
+    *problem = d.problem;
+    return Cr(op, target, CR_SUCCESS);
+}
+
+}  // namespace sim
+
+namespace os {
+
+BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA device, PWSTR id, DWORD idSize,
+                                 PDWORD requiredSize) {
+    const char *op = "SetupDiGetDeviceInstanceIdW";
+    sim::DeviceSet *set = sim::FindSet(setHandle);
+    std::string target = sim::SetText(setHandle);
+    if (set == nullptr) return sim::Fail(op, target, ERROR_INVALID_HANDLE);
+    DWORD error = 0;
+    int di = sim::ElementOf(*set, device, &error);
+    if (di < 0) return sim::Fail(op, target, error);
+    const sim::Device &d = sim::M().devices[static_cast<size_t>(di)];
+    if (id == nullptr && idSize != 0) return sim::Fail(op, d.idText, ERROR_INVALID_USER_BUFFER);
+    if (requiredSize != nullptr) *requiredSize = static_cast<DWORD>(d.id.size() + 1);
+    if (id == nullptr || idSize < d.id.size() + 1) return sim::Fail(op, d.idText, ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(id, d.id.c_str(), (d.id.size() + 1) * sizeof(WCHAR));
+    return sim::Succeed(op, d.idText);
+}
+
+}  // namespace os
