@@ -87,6 +87,10 @@ public:
             if (!known) Fail(Member(path, it.key()), "unknown key");
         }
     }
+    // An object whose keys are names chosen by the file (drives, variables, ...).
+    void Map(const json &j, const std::string &path) const {
+        if (!j.is_object()) Fail(path, "expected an object");
+    }
     void Array(const json &j, const std::string &path) const {
         if (!j.is_array()) Fail(path, "expected an array");
     }
@@ -308,7 +312,7 @@ struct Parser {
             d.statusError = r.Code(j["status_error"], Member(path, "status_error"));
         if (j.contains("properties")) {
             std::string pp = Member(path, "properties");
-            r.Object(j["properties"], pp, {});  // type check only; keys checked below
+            r.Map(j["properties"], pp);
             for (auto it = j["properties"].begin(); it != j["properties"].end(); ++it) {
                 uint32_t code = 0xFFFFFFFFu;
                 for (const auto &p : kProperties)
@@ -427,7 +431,7 @@ struct Parser {
         }
         if (j.contains("strings")) {
             std::string sp = Member(path, "strings");
-            r.Object(j["strings"], sp, {});
+            r.Map(j["strings"], sp);
             for (auto it = j["strings"].begin(); it != j["strings"].end(); ++it) {
                 const std::string &k = it.key();
                 bool digits = !k.empty() && k.size() <= 3;
@@ -575,7 +579,7 @@ struct Parser {
         AnswerKey(j, path, "hub", &o.hub, [&](const json &v, const std::string &p) { return ParseHub(v, p); });
         if (j.contains("ioctl")) {
             std::string ip = Member(path, "ioctl");
-            r.Object(j["ioctl"], ip, {});
+            r.Map(j["ioctl"], ip);
             for (auto it = j["ioctl"].begin(); it != j["ioctl"].end(); ++it) {
                 std::string kp = Member(ip, it.key());
                 uint32_t code = 0;
@@ -609,7 +613,7 @@ struct Parser {
         if (j.contains("windows_directory_error"))
             m.windowsDirectoryError = r.Code(j["windows_directory_error"], "windows_directory_error");
         if (j.contains("environment")) {
-            r.Object(j["environment"], "environment", {});
+            r.Map(j["environment"], "environment");
             m.environment.clear();
             for (auto it = j["environment"].begin(); it != j["environment"].end(); ++it) {
                 WString name = wstr::FromUtf8(it.key());
@@ -619,7 +623,7 @@ struct Parser {
             }
         }
         if (j.contains("libraries")) {
-            r.Object(j["libraries"], "libraries", {});
+            r.Map(j["libraries"], "libraries");
             for (auto it = j["libraries"].begin(); it != j["libraries"].end(); ++it) {
                 std::string lp = Member("libraries", it.key());
                 std::string name = Lower(it.key());
@@ -649,7 +653,7 @@ struct Parser {
             }
         }
         if (j.contains("dos_devices")) {
-            r.Object(j["dos_devices"], "dos_devices", {});
+            r.Map(j["dos_devices"], "dos_devices");
             for (auto it = j["dos_devices"].begin(); it != j["dos_devices"].end(); ++it) {
                 WString drive = wstr::FromUtf8(it.key());
                 for (const auto &d : m.dosDevices)
@@ -658,7 +662,7 @@ struct Parser {
             }
         }
         if (j.contains("volumes")) {
-            r.Object(j["volumes"], "volumes", {});
+            r.Map(j["volumes"], "volumes");
             for (auto it = j["volumes"].begin(); it != j["volumes"].end(); ++it) {
                 std::string vp = Member("volumes", it.key());
                 WString drive = wstr::FromUtf8(it.key());
@@ -685,7 +689,7 @@ struct Parser {
             }
         }
         if (j.contains("class_errors")) {
-            r.Object(j["class_errors"], "class_errors", {});
+            r.Map(j["class_errors"], "class_errors");
             for (auto it = j["class_errors"].begin(); it != j["class_errors"].end(); ++it) {
                 std::string cp = Member("class_errors", it.key());
                 GUID g{};
