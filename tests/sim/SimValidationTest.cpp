@@ -1,0 +1,161 @@
+// Machine file validation: every mistake is reported with the JSON path of
+// the bad key, and a bad file stops the program before it writes its log.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/Harness.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string LoadError(const std::string &json) {
+    try {
+        sim::LoadMachine(json, "bad.json");
+    } catch (const sim::MachineError &e) {
+        return e.what();
+    }
+    return "(loaded)";
+}
+
+struct BadMachine {
+    const char *name;
+    const char *json;
+    const char *message;  // the whole message after "bad.json: "
+};
+
+const BadMachine kBadMachines[] = {
+    {"NotJson", R"({"devices": [)", nullptr},
+    {"UnknownTopLevelKey", R"({"device": []})", "device: unknown key"},
+    {"UnknownDeviceKey", R"({"devices": [{"id": "A\\1"}, {"id": "B\\1", "parnet": "A\\1"}]})",
+     "devices[1].parnet: unknown key"},
+    {"DuplicateKey", R"({"devices": [{"id": "A\\1", "properties": {"Mfg": "x", "Mfg": "y"}}]})",
+     "devices[0].properties.Mfg: duplicate key"},
+    {"MissingId", R"({"devices": [{"class": "{4D36E967-E325-11CE-BFC1-08002BE10318}"}]})", "devices[0].id: missing"},
+    {"DuplicateIdIgnoringCase", R"({"devices": [{"id": "USB\\X\\1"}, {"id": "usb\\x\\1"}]})",
+     "devices[1].id: duplicate of devices[0].id"},
+    {"DanglingParent", R"({"devices": [{"id": "A\\1", "parent": "B\\1"}]})",
+     "devices[0].parent: no device has the id \"B\\1\""},
+    {"ParentCycle", R"({"devices": [{"id": "A\\1", "parent": "C\\1"}, {"id": "B\\1", "parent": "A\\1"}, {"id": "C\\1", "parent": "B\\1"}]})",
+     "devices[0].parent: the parent chain loops back to this device"},
+    {"DanglingObject",
+     R"({"objects": [{"name": "\\Device\\A"}], "devices": [{"id": "A\\1", "interfaces": [
+        {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "p0", "object": "\\Device\\A"},
+        {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "p1", "object": "\\Device\\B"}]}]})",
+     "devices[0].interfaces[1].object: no object is named \"\\Device\\B\""},
+    {"DuplicatePath",
+     R"({"devices": [{"id": "A\\1", "interfaces": [{"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "P"}]},
+        {"id": "B\\1", "interfaces": [{"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "p"}]}]})",
+     "devices[1].interfaces[0].path: duplicate of devices[0].interfaces[0].path"},
+    {"BadGuid", R"({"devices": [{"id": "A\\1", "class": "4D36E967-E325-11CE-BFC1-08002BE10318"}]})",
+     "devices[0].class: bad GUID \"4D36E967-E325-11CE-BFC1-08002BE10318\" (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})"},
+    {"UnknownStatusFlag", R"({"devices": [{"id": "A\\1", "status": ["DN_STARTED", "DN_STARTD"]}]})",
+     "devices[0].status[1]: unknown status flag \"DN_STARTD\""},
+    {"UnknownProperty", R"({"devices": [{"id": "A\\1", "properties": {"FriendlyNam": "x"}}]})",
+     "devices[0].properties.FriendlyNam: unknown property"},
+    {"NegativeNumber", R"({"devices": [{"id": "A\\1", "problem": -1}]})",
+     "devices[0].problem: expected a number from 0 to 4294967295, not a negative one"},
+    {"NumberTooLarge", R"({"windows_directory_error": 4294967296})", "windows_directory_error: number above 4294967295"},
+    {"BadCodeText", R"({"class_errors": {"{4D36E967-E325-11CE-BFC1-08002BE10318}": "13"}})",
+     "class_errors.{4D36E967-E325-11CE-BFC1-08002BE10318}: expected a code as a number or hex text such as \"0xC0000034\""},
+    {"DanglingForward", R"({"objects": [{"name": "\\Device\\V", "forward": "\\Device\\Disk"}]})",
+     "objects[0].forward: no object is named \"\\Device\\Disk\""},
+    {"ForwardCycle", R"({"objects": [{"name": "\\Device\\A", "forward": "\\Device\\B"}, {"name": "\\Device\\B", "forward": "\\Device\\A"}]})",
+     "objects[0].forward: the forward chain loops back to this object"},
+    {"BadHex", R"({"objects": [{"name": "\\Device\\A", "ioctl": {"0x2D1080": {"bytes": "0G"}}}]})",
+     "objects[0].ioctl.0x2D1080.bytes: bad hex bytes"},
+    {"ShortCid", R"({"objects": [{"name": "\\Device\\A", "sd_cid": "0353"}]})",
+     "objects[0].sd_cid: a CID is 32 hex digits (16 bytes)"},
+    {"UnknownHubKey", R"({"objects": [{"name": "\\Device\\H", "hub": {"ports": [{"port": 1, "descriptor": {"idVendr": 1}}]}}]})",
+     "objects[0].hub.ports[0].descriptor.idVendr: unknown key"},
+    {"DuplicatePort", R"({"objects": [{"name": "\\Device\\H", "hub": {"ports": [{"port": 2}, {"port": 2}]}}]})",
+     "objects[0].hub.ports[1].port: duplicate port number"},
+    {"UnknownLibrary", R"({"libraries": {"setupap.dll": "missing"}})", "libraries.setupap.dll: unknown library"},
+    {"UnknownExport", R"({"libraries": {"setupapi.dll": {"missing_exports": ["CreateFileW"]}}})",
+     "libraries.setupapi.dll.missing_exports[0]: \"CreateFileW\" is not an export of setupapi.dll"},
+    {"BadSerial", R"({"volumes": {"C:": {"label": "OS", "serial": "1A2B"}}})",
+     "volumes.C:.serial: expected 8 hex digits such as \"1A2B3C4D\""},
+};
+
+class SimValidationTest : public ::testing::TestWithParam<BadMachine> {};
+
+TEST_P(SimValidationTest, NamesTheFileThePathAndTheProblem) {
+    const BadMachine &bad = GetParam();
+    std::string message = LoadError(bad.json);
+    if (bad.message == nullptr)
+        EXPECT_EQ(message.rfind("bad.json: not valid JSON: ", 0), 0u) << message;
+    else
+        EXPECT_EQ(message, std::string("bad.json: ") + bad.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(BadMachines, SimValidationTest, ::testing::ValuesIn(kBadMachines),
+                         [](const ::testing::TestParamInfo<BadMachine> &info) { return std::string(info.param.name); });
+
+TEST(SimValidation, AFailedLoadKeepsThePreviousMachine) {
+    testing_support::UseMachine(R"({"devices": [{"id": "KEEP\\1"}]})");
+    EXPECT_NE(LoadError(R"({"devices": [{"id": 7}]})"), "(loaded)");
+    DEVINST node = 0;
+    EXPECT_EQ(api::CM_Locate_DevNodeW(&node, const_cast<PWSTR>(WS("KEEP\\1")), 0), CR_SUCCESS);
+    EXPECT_EQ(node, 1u);
+}
+
+TEST(SimValidation, ShippedMachinesLoad) {
+    for (const char *file : {"machines/default.json", "machines/empty.json", "machines/windows-on-d.json",
+                             "machines/unmonitored.json"}) {
+        std::string json = testing_support::ReadSourceFile(file);
+        ASSERT_FALSE(json.empty()) << file;
+        EXPECT_NO_THROW(sim::LoadMachine(json, file)) << file;
+    }
+    // The built-in machine is the shipped default file.
+    EXPECT_EQ(std::string(sim::DefaultMachineJson()), testing_support::ReadSourceFile("machines/default.json"));
+}
+
+#ifndef _WIN32
+// Runs the built program in a fresh directory with a bad machine file.
+TEST(SimValidation, ProgramRefusesABadMachineWithExit2AndNoLog) {
+    char self[4096] = {};
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    std::string exe(self, static_cast<size_t>(n));
+    std::string program = exe.substr(0, exe.rfind('/')) + "/../enumerate-tarsel";
+    struct stat st {};
+    if (stat(program.c_str(), &st) != 0) GTEST_SKIP() << "the program is not built: " << program;
+
+    char dirTemplate[] = "/tmp/tarsel-sim-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    std::ofstream(dir + "/bad.json") << R"({"devices": [{"id": "A\\1", "interfaces": [{"class": "{x}", "path": "p"}]}]})";
+    std::string command = "cd '" + dir + "' && TARSEL_MACHINE=bad.json '" + program + "' >out.txt 2>err.txt";
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+
+    std::ifstream err(dir + "/err.txt");
+    std::stringstream text;
+    text << err.rdbuf();
+    EXPECT_EQ(text.str(),
+              "enumerate-tarsel: bad machine file bad.json: devices[0].interfaces[0].class: bad GUID \"{x}\" "
+              "(expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})\n");
+    EXPECT_NE(stat((dir + "/enumerate-tarsel.txt").c_str(), &st), 0) << "the log was touched";
+
+    // An unreadable file is refused the same way.
+    command = "cd '" + dir + "' && TARSEL_MACHINE=missing.json '" + program + "' >out.txt 2>err.txt";
+    status = std::system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    std::ifstream err2(dir + "/err.txt");
+    std::stringstream text2;
+    text2 << err2.rdbuf();
+    EXPECT_EQ(text2.str(), "enumerate-tarsel: bad machine file missing.json: cannot read the file\n");
+
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+#endif
+
+}  // namespace
