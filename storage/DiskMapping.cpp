@@ -25,8 +25,9 @@ bool QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER *number) {
 }
 
 // Asks one interface of the set for its path and device node and whether its
-// device number is `wanted`.
-bool InterfaceMatches(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, DWORD wanted, DEVINST *node) {
+// device number is `wanted`.  On a match the interface stays open and is
+// handed to the caller in `opened`.
+bool InterfaceMatches(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, DWORD wanted, DEVINST *node, HANDLE *opened) {
     DWORD required = 0;
     BOOL sized = api::SetupDiGetDeviceInterfaceDetailW(set, data, nullptr, 0, &required, nullptr);
     if (!sized && os::GetLastError() != static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) return false;
@@ -51,6 +52,8 @@ bool InterfaceMatches(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, DWORD wanted
     STORAGE_DEVICE_NUMBER number;
     if (!QueryDeviceNumber(handle.Get(), &number) || number.DeviceNumber != wanted) return false;
     *node = info.DevInst;
+    *opened = handle.Get();
+    handle.m_bDetached = true;
     return true;
 }
 
@@ -113,7 +116,12 @@ bool GetDevInstFromDiskNumber(const GUID &interfaceClass, const STORAGE_DEVICE_N
             data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
             if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &data)) break;
             DEVINST found = 0;
-            if (InterfaceMatches(set, &data, number.DeviceNumber, &found)) {
+            HANDLE opened = INVALID_HANDLE_VALUE;
+            if (InterfaceMatches(set, &data, number.DeviceNumber, &found, &opened)) {
+                // The set goes first; the interface is closed last, on the way out.
+                CAutoFreeHandle close(opened);
+                destroy.m_bDismissed = true;
+                api::SetupDiDestroyDeviceInfoList(set);
                 *node = found;
                 Trace("INFO GetDevInstFromDiskNumber DevInst ", U(found));
                 Trace("LEAVE GetDevInstFromDiskNumber ");
