@@ -42,7 +42,7 @@ using UsbDescriptorTest = MachineTest;
 TEST_F(UsbDescriptorTest, StringDescriptorAcceptanceTests) {
     // Raw answers: the 12-byte request header, then the descriptor.
     auto raw = [](const std::string &descriptor, const std::string &returned = "") {
-        return R"({"0x220410": {"bytes": ")" + std::string(24, '0') + descriptor + "\"" +
+        return std::string(R"({"0x220410": {"bytes": ")") + std::string(24, '0') + descriptor + "\"" +
                (returned.empty() ? "" : R"(, "returned": )" + returned) + "}}";
     };
     const struct {
@@ -84,7 +84,7 @@ TEST_F(UsbDescriptorTest, StringDescriptorAcceptanceTests) {
         }
         ASSERT_NE(block, nullptr);
         EXPECT_EQ(block->DescriptorIndex, c.index);
-        EXPECT_EQ(block->LanguageID, c.language);
+        EXPECT_EQ(static_cast<USHORT>(block->LanguageID), c.language);  // a copy: the field is packed
         EXPECT_EQ(BlockBytes(block), c.block);
     }
 }
@@ -135,8 +135,8 @@ const LineList kLanguages = {"ENTER GetUsbDescriptorLanguages", "LEAVE GetUsbDes
 LineList ScanLines(int ports, LineList body, bool filled, const std::string &wanted = kStickId) {
     return Join({{"ENTER GetUSBDeviceInfo " + kHubPath + " " + wanted, "ENTER CreateFileForDevice " + kHubPath,
                   "LEAVE CreateFileForDevice ", "ENTER GetUsbHubNumberOfPorts",
-                  "INFO GetUsbHubNumberOfPorts " + std::to_string(ports), "LEAVE GetUsbHubNumberOfPorts",
-                  "INFO GetUsbHubNumberOfPorts GetUsbHubNumberOfPorts " + std::to_string(ports)},
+                  std::string("INFO GetUsbHubNumberOfPorts ") + std::to_string(ports), "LEAVE GetUsbHubNumberOfPorts",
+                  std::string("INFO GetUsbHubNumberOfPorts GetUsbHubNumberOfPorts ") + std::to_string(ports)},
                  body, {std::string("INFO GetUSBDeviceInfo bFilledInfo ") + (filled ? "1" : "0"), "LEAVE GetUSBDeviceInfo"}});
 }
 
@@ -153,7 +153,7 @@ TEST_F(UsbDescriptorTest, PortScanReadsTheWantedDevicesStrings) {
         std::optional<std::string> serial, manufacturer, model;
         LineList lines;
     } cases[] = {
-        {"stick on port 3 of 4", R"({"port_count": 4, )" + DefaultHub().substr(1), kStickId, "0123456789", "ACME", "Stick",
+        {"stick on port 3 of 4", std::string(R"({"port_count": 4, )") + DefaultHub().substr(1), kStickId, "0123456789", "ACME", "Stick",
          ScanLines(4, Join({PortLines(false), kComposite, kStick, kLanguages, all}), true)},
         {"string indexes all zero", DefaultHub(StickPort(3, R"("iProduct": 0)")), kStickId, {}, {}, {},
          ScanLines(3, Join({PortLines(false), kComposite, kStick}), false)},
@@ -290,7 +290,7 @@ TEST_F(UsbDescriptorTest, UsbStorageWithoutHubFails) {
     CDeviceInfo record;
     EXPECT_FALSE(record.UseUSBDeviceInfo(disk.Get(), &guids::kDevInterfaceDisk));
     auto number = [](int n) {
-        return LineList{"ENTER GetDeviceNumber", "INFO GetDeviceNumber " + std::to_string(n), "LEAVE GetDeviceNumber"};
+        return LineList{"ENTER GetDeviceNumber", std::string("INFO GetDeviceNumber ") + std::to_string(n), "LEAVE GetDeviceNumber"};
     };
     EXPECT_EQ(Lines(), Join({{"ENTER UseUSBDeviceInfo 00000100", "ENTER GetUSBDevicePath 00000100", "ENTER GetDevicePath"},
                              number(2), number(1), number(2),

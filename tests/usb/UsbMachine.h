@@ -37,7 +37,7 @@ inline const std::string kDiskKey = R"({4d36e967-e325-11ce-bfc1-08002be10318}\\0
 inline std::string StickPort(int port, const std::string &indexes = R"("iManufacturer": 1, "iProduct": 2, "iSerialNumber": 3)",
                              const std::string &extra = R"(, "languages": [1033], "strings": {"1": "ACME", "2": "Stick", "3": "0123456789"})",
                              const std::string &key = kStickKey) {
-    return R"({"port": )" + std::to_string(port) + R"(, "connected": true, "descriptor": {"idVendor": 4660, "idProduct": 22136, )" +
+    return std::string(R"({"port": )") + std::to_string(port) + R"(, "connected": true, "descriptor": {"idVendor": 4660, "idProduct": 22136, )" +
            indexes + R"(}, "driver_key": ")" + key + "\"" + extra + "}";
 }
 
