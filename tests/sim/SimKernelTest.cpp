@@ -71,14 +71,14 @@ TEST_F(SimKernelTest, HandlesAreNumberedInOpenOrderAndNeverReused) {
     HANDLE failed = Open(WS("\\\\?\\nothing"));
     HANDLE b = Open(WS("\\\\.\\C:"));
     HANDLE c = nullptr;
-    ASSERT_EQ(NtOpen(WS("\\device\\harddisk0\\dr0"), &c), STATUS_SUCCESS);
+    ASSERT_EQ(NtOpen(WS("\\device\\harddisk0\\dr0"), &c), static_cast<NTSTATUS>(STATUS_SUCCESS));
     EXPECT_EQ(Value(a), 0x100u);
     EXPECT_EQ(failed, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Value(b), 0x104u);
     EXPECT_EQ(Value(c), 0x108u);
     EXPECT_EQ(sim::OpenHandleCount(), 3u);
     EXPECT_TRUE(api::CloseHandle(a));
-    EXPECT_EQ(api::NtClose(b), STATUS_SUCCESS);
+    EXPECT_EQ(api::NtClose(b), static_cast<NTSTATUS>(STATUS_SUCCESS));
     EXPECT_TRUE(api::CloseHandle(c));
     HANDLE d = Open(WS("\\\\.\\PhysicalDrive0"));
     EXPECT_EQ(Value(d), 0x10Cu);
@@ -89,7 +89,7 @@ TEST_F(SimKernelTest, ClosingAnUnknownHandleFails) {
     os::SetLastError(0);
     EXPECT_FALSE(api::CloseHandle(reinterpret_cast<HANDLE>(0x100)));
     EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(api::NtClose(reinterpret_cast<HANDLE>(0x104)), STATUS_INVALID_HANDLE);
+    EXPECT_EQ(api::NtClose(reinterpret_cast<HANDLE>(0x104)), static_cast<NTSTATUS>(STATUS_INVALID_HANDLE));
 }
 
 TEST_F(SimKernelTest, OpenFailuresReportTheirCodes) {
@@ -121,13 +121,13 @@ TEST_F(SimKernelTest, OpenFailuresReportTheirCodes) {
 
 TEST_F(SimKernelTest, NtCreateFileFailuresLeaveTheHandleUntouched) {
     HANDLE h = reinterpret_cast<HANDLE>(0x5A5A);
-    EXPECT_EQ(NtOpen(WS("\\Device\\Nothing"), &h), STATUS_OBJECT_NAME_NOT_FOUND);
-    EXPECT_EQ(NtOpen(WS("\\Device\\CdRom0"), &h), STATUS_ACCESS_DENIED);
-    EXPECT_EQ(NtOpen(WS("\\Device\\Locked"), &h, 0), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(NtOpen(WS("\\Device\\Nothing"), &h), static_cast<NTSTATUS>(STATUS_OBJECT_NAME_NOT_FOUND));
+    EXPECT_EQ(NtOpen(WS("\\Device\\CdRom0"), &h), static_cast<NTSTATUS>(STATUS_ACCESS_DENIED));
+    EXPECT_EQ(NtOpen(WS("\\Device\\Locked"), &h, 0), static_cast<NTSTATUS>(STATUS_ACCESS_DENIED));
     // Without OBJ_CASE_INSENSITIVE the letter case matters.
-    EXPECT_EQ(NtOpen(WS("\\DEVICE\\HARDDISK0\\DR0"), &h, 0x12019F, 0), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(NtOpen(WS("\\DEVICE\\HARDDISK0\\DR0"), &h, 0x12019F, 0), static_cast<NTSTATUS>(STATUS_OBJECT_NAME_NOT_FOUND));
     EXPECT_EQ(Value(h), 0x5A5Au);
-    EXPECT_EQ(NtOpen(WS("\\??\\C:"), &h), STATUS_SUCCESS);
+    EXPECT_EQ(NtOpen(WS("\\??\\C:"), &h), static_cast<NTSTATUS>(STATUS_SUCCESS));
     EXPECT_EQ(Value(h), 0x100u);
     api::NtClose(h);
 }
@@ -135,7 +135,7 @@ TEST_F(SimKernelTest, NtCreateFileFailuresLeaveTheHandleUntouched) {
 TEST_F(SimKernelTest, NtQueryObjectIsAMissingExportHere) {
     // ntdll.dll is loaded, but this export is removed: its fallback answers.
     HANDLE h = nullptr;
-    ASSERT_EQ(NtOpen(WS("\\Device\\Harddisk0\\DR0"), &h), STATUS_SUCCESS);
+    ASSERT_EQ(NtOpen(WS("\\Device\\Harddisk0\\DR0"), &h), static_cast<NTSTATUS>(STATUS_SUCCESS));
     EXPECT_TRUE(api::SlotHoldsFallback("NtQueryObject"));
     EXPECT_FALSE(api::SlotHoldsFallback("NtClose"));
     bool sawMissing = false;
@@ -170,15 +170,15 @@ TEST_F(SimKernelTest, NtQueryObjectReportsTheNameAsSpelledAndOverflowsSmallBuffe
     std::vector<unsigned char> buffer(needed + 4, 0xCC);
     ULONG returned = 0;
     EXPECT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), static_cast<ULONG>(needed - 1), &returned),
-              STATUS_BUFFER_OVERFLOW);
+              static_cast<NTSTATUS>(STATUS_BUFFER_OVERFLOW));
     EXPECT_EQ(returned, needed);
     ASSERT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), static_cast<ULONG>(needed), &returned),
-              STATUS_SUCCESS);
+              static_cast<NTSTATUS>(STATUS_SUCCESS));
     const auto *info = reinterpret_cast<const OBJECT_NAME_INFORMATION *>(buffer.data());
     EXPECT_EQ(wstr::ToUtf8(WStringView(info->Name.Buffer, info->Name.Length / 2)), "\\Device\\MixedCase");
     EXPECT_EQ(buffer[needed], 0xCC);
     EXPECT_EQ(api::NtQueryObject(reinterpret_cast<HANDLE>(0x999), ObjectNameInformation, buffer.data(), 100, &returned),
-              STATUS_INVALID_HANDLE);
+              static_cast<NTSTATUS>(STATUS_INVALID_HANDLE));
     api::CloseHandle(h);
 }
 

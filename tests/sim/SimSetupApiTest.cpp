@@ -44,7 +44,7 @@ protected:
         data.cbSize = sizeof data;
         for (DWORD i = 0; api::SetupDiEnumDeviceInfo(set, i, &data); ++i) {
             WCHAR id[200] = {};
-            EXPECT_EQ(api::CM_Get_Device_IDW(data.DevInst, id, 200, 0), CR_SUCCESS);
+            EXPECT_EQ(api::CM_Get_Device_IDW(data.DevInst, id, 200, 0), static_cast<CONFIGRET>(CR_SUCCESS));
             ids.push_back(wstr::ToUtf8(id));
         }
         EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
@@ -224,39 +224,39 @@ TEST_F(SimSetupApiTest, InstanceIdSizeQueryCountsTheTerminator) {
 TEST_F(SimSetupApiTest, ConfigurationManagerWalksTheTreeByFileOrder) {
     // DEVINST i + 1 for the device at index i.
     DEVINST node = 0;
-    EXPECT_EQ(api::CM_Get_Parent(&node, 2, 0), CR_SUCCESS);
+    EXPECT_EQ(api::CM_Get_Parent(&node, 2, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(node, 1u);
-    EXPECT_EQ(api::CM_Get_Parent(&node, 1, 0), CR_NO_SUCH_DEVNODE);
-    EXPECT_EQ(api::CM_Get_Child(&node, 1, 0), CR_SUCCESS);
+    EXPECT_EQ(api::CM_Get_Parent(&node, 1, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+    EXPECT_EQ(api::CM_Get_Child(&node, 1, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(node, 2u);
-    EXPECT_EQ(api::CM_Get_Sibling(&node, 2, 0), CR_SUCCESS);
+    EXPECT_EQ(api::CM_Get_Sibling(&node, 2, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(node, 3u);  // non-present devices still answer
-    EXPECT_EQ(api::CM_Get_Sibling(&node, 4, 0), CR_NO_SUCH_DEVNODE);
-    EXPECT_EQ(api::CM_Get_Parent(&node, 99, 0), CR_INVALID_DEVNODE);
-    EXPECT_EQ(api::CM_Get_Parent(&node, 0, 0), CR_INVALID_DEVNODE);
-    EXPECT_EQ(api::CM_Locate_DevNodeW(&node, const_cast<PWSTR>(WS("acpi\\pnp0501\\1")), 0), CR_SUCCESS);
+    EXPECT_EQ(api::CM_Get_Sibling(&node, 4, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+    EXPECT_EQ(api::CM_Get_Parent(&node, 99, 0), static_cast<CONFIGRET>(CR_INVALID_DEVNODE));
+    EXPECT_EQ(api::CM_Get_Parent(&node, 0, 0), static_cast<CONFIGRET>(CR_INVALID_DEVNODE));
+    EXPECT_EQ(api::CM_Locate_DevNodeW(&node, const_cast<PWSTR>(WS("acpi\\pnp0501\\1")), 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(node, 4u);
 }
 
 TEST_F(SimSetupApiTest, DeviceIdCopiesOnlyWhatFitsAndNeedsRoomForTheTerminator) {
     const std::string id = "USB\\VID_1234&PID_5678\\SER1";
     ULONG length = 0;
-    ASSERT_EQ(api::CM_Get_Device_ID_Size(&length, 2, 0), CR_SUCCESS);
+    ASSERT_EQ(api::CM_Get_Device_ID_Size(&length, 2, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(length, id.size());
     std::vector<WCHAR> buffer(length + 2, 0x7777);
-    EXPECT_EQ(api::CM_Get_Device_IDW(2, buffer.data(), length, 0), CR_BUFFER_SMALL);
+    EXPECT_EQ(api::CM_Get_Device_IDW(2, buffer.data(), length, 0), static_cast<CONFIGRET>(CR_BUFFER_SMALL));
     EXPECT_EQ(buffer[length], 0x7777);
-    ASSERT_EQ(api::CM_Get_Device_IDW(2, buffer.data(), length + 1, 0), CR_SUCCESS);
+    ASSERT_EQ(api::CM_Get_Device_IDW(2, buffer.data(), length + 1, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(wstr::ToUtf8(buffer.data()), id);
     EXPECT_EQ(buffer[length + 1], 0x7777);
 }
 
 TEST_F(SimSetupApiTest, DevNodeStatusComesFromTheFileOrFailsWithStatusError) {
     ULONG status = 0, problem = 99;
-    ASSERT_EQ(api::CM_Get_DevNode_Status(&status, &problem, 2, 0), CR_SUCCESS);
+    ASSERT_EQ(api::CM_Get_DevNode_Status(&status, &problem, 2, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(status, static_cast<ULONG>(DN_STARTED | DN_REMOVABLE));
     EXPECT_EQ(problem, 0u);
-    ASSERT_EQ(api::CM_Get_DevNode_Status(&status, &problem, 1, 0), CR_SUCCESS);
+    ASSERT_EQ(api::CM_Get_DevNode_Status(&status, &problem, 1, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(status, static_cast<ULONG>(DN_STARTED | DN_DRIVER_LOADED));  // the default
     EXPECT_EQ(api::CM_Get_DevNode_Status(&status, &problem, 4, 0), 5u);
 }

@@ -102,7 +102,7 @@ TEST(SimValidation, AFailedLoadKeepsThePreviousMachine) {
     testing_support::UseMachine(R"({"devices": [{"id": "KEEP\\1"}]})");
     EXPECT_NE(LoadError(R"({"devices": [{"id": 7}]})"), "(loaded)");
     DEVINST node = 0;
-    EXPECT_EQ(api::CM_Locate_DevNodeW(&node, const_cast<PWSTR>(WS("KEEP\\1")), 0), CR_SUCCESS);
+    EXPECT_EQ(api::CM_Locate_DevNodeW(&node, const_cast<PWSTR>(WS("KEEP\\1")), 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(node, 1u);
 }
 
