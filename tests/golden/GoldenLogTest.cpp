@@ -117,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GoldenCase{"portable_file_system", "tests/golden/machines/portable_file_system.json"},
                       GoldenCase{"usb_printer_subclass", "tests/golden/machines/usb_printer_subclass.json"},
                       GoldenCase{"started_with_problem", "tests/golden/machines/started_with_problem.json"},
-                      GoldenCase{"windows_on_d", "tests/golden/machines/windows_on_d.json"}),
+                      GoldenCase{"windows_on_d", "tests/golden/machines/windows_on_d.json"},
+                      GoldenCase{"hooked_fixed_disk", "tests/golden/machines/hooked_fixed_disk.json"}),
     [](const ::testing::TestParamInfo<GoldenCase> &info) { return std::string(info.param.name); });
 
 }  // namespace
