@@ -39,7 +39,10 @@ void EnsureBooted();
 // The call record: every simulated operation that ran, in order.
 struct Call {
     std::string op;      // e.g. "DeviceIoControl", "SetupDiGetClassDevsW", "LoadLibraryW"
-    std::string target;  // path, object name, library, GUID text or handle, as the call names it
+    // Path, object name, library, GUID text or identifier, as the call names
+    // it; for calls on a handle the handle as "0x104", except DeviceIoControl,
+    // which records the name of the object the handle refers to.
+    std::string target;
     uint32_t code = 0;   // the control code of DeviceIoControl, the property of a registry read
     uint32_t inSize = 0;
     uint32_t outSize = 0;
