@@ -23,15 +23,19 @@
 namespace tlog {
 
 struct U {  // unsigned 32-bit decimal
+    explicit constexpr U(uint32_t value) : v(value) {}
     uint32_t v;
 };
 struct S {  // signed 32-bit decimal
+    explicit constexpr S(int32_t value) : v(value) {}
     int32_t v;
 };
 struct S64 {  // signed 64-bit decimal
+    explicit constexpr S64(int64_t value) : v(value) {}
     int64_t v;
 };
 struct F {  // flag: "1" or "0"
+    explicit constexpr F(bool value) : v(value) {}
     bool v;
 };
 struct P {  // pointer value: eight upper-case hexadecimal digits
