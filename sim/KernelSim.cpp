@@ -570,24 +570,35 @@ DWORD WINAPI Sim_GetLogicalDriveStringsW(DWORD size, LPWSTR buffer) {
 }
 
 BOOL WINAPI Sim_InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DWORD) {
-    os::InitializeCriticalSection(section);
+    if (section != nullptr) std::memset(static_cast<void *>(section), 0, sizeof(CRITICAL_SECTION));
+    Record("InitializeCriticalSectionAndSpinCount", "", true);
     return TRUE;
 }
 
 BOOL WINAPI Sim_InitializeCriticalSectionEx(LPCRITICAL_SECTION section, DWORD, DWORD) {
-    os::InitializeCriticalSection(section);
+    if (section != nullptr) std::memset(static_cast<void *>(section), 0, sizeof(CRITICAL_SECTION));
+    Record("InitializeCriticalSectionEx", "", true);
     return TRUE;
 }
 
-PVOID WINAPI Sim_DecodePointer(PVOID pointer) { return pointer; }
-PVOID WINAPI Sim_EncodePointer(PVOID pointer) { return pointer; }
+PVOID WINAPI Sim_DecodePointer(PVOID pointer) {
+    Record("DecodePointer", "", true);
+    return pointer;
+}
+PVOID WINAPI Sim_EncodePointer(PVOID pointer) {
+    Record("EncodePointer", "", true);
+    return pointer;
+}
 
 HANDLE WINAPI Sim_CreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
     Fail("CreateEventW", "", kErrorCallNotImplemented);
     return nullptr;
 }
 
-BOOL WINAPI Sim_IsDebuggerPresent() { return FALSE; }
+BOOL WINAPI Sim_IsDebuggerPresent() {
+    Record("IsDebuggerPresent", "", true);
+    return FALSE;
+}
 
 BOOL WINAPI Sim_GetModuleHandleExW(DWORD, LPCWSTR name, HMODULE *mod) {
     HMODULE found = os::GetModuleHandleW(name);
@@ -635,9 +646,11 @@ ULONG WINAPI Sim_RtlNtStatusToDosError(NTSTATUS status) {
         {0xC0000010u, 1},   {0xC0000022u, 5},   {0xC0000023u, 122}, {0xC0000034u, 2},   {0xC000003Au, 3},
         {0xC0000043u, 32},  {0xC00000A3u, 21},  {0xC0000004u, 24},
     };
+    ULONG error = 317;  // ERROR_MR_MID_NOT_FOUND
     for (const auto &e : kMap)
-        if (e.status == static_cast<uint32_t>(status)) return e.error;
-    return 317;  // ERROR_MR_MID_NOT_FOUND
+        if (e.status == static_cast<uint32_t>(status)) error = e.error;
+    Record("RtlNtStatusToDosError", "", true, 0, static_cast<uint32_t>(status));
+    return error;
 }
 
 NTSTATUS WINAPI Sim_NtQueryObject(HANDLE handle, OBJECT_INFORMATION_CLASS infoClass, PVOID info, ULONG length,
@@ -671,6 +684,7 @@ NTSTATUS WINAPI Sim_NtClose(HANDLE handle) {
 }
 
 VOID WINAPI Sim_RtlInitUnicodeString(PUNICODE_STRING destination, PCWSTR source) {
+    Record("RtlInitUnicodeString", Narrow(source), destination != nullptr);
     if (destination == nullptr) return;
     size_t chars = wstr::LenBounded(source, 32766);
     destination->Length = static_cast<USHORT>(chars * sizeof(WCHAR));
