@@ -7,7 +7,9 @@
 
 #include "app/log.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,9 +18,9 @@
 
 namespace {
 
+// Unique per process: several builds' tests may run at once on one machine.
 std::string TempPath(const char *name) {
-    std::string dir = ::testing::TempDir();
-    return dir + name;
+    return ::testing::TempDir() + std::to_string(getpid()) + "-" + name;
 }
 
 std::string ReadAll(const std::string &path) {

@@ -11,6 +11,12 @@
 #include "app/log.h"
 #include "tests/support/Harness.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -27,8 +33,10 @@ class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_oldDir = fs::current_path();
+        // Unique per process: several builds' tests may run at once.
         m_dir = fs::path(::testing::TempDir()) /
-                ("session-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("session-" + std::to_string(getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         fs::current_path(m_dir);
