@@ -292,7 +292,13 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     sim::BootIfNeeded();
     // Names below 64K are ordinals, which no simulated library exports.
     bool ordinal = reinterpret_cast<uintptr_t>(name) < 0x10000u;
-    std::string text = ordinal ? "#" + std::to_string(reinterpret_cast<uintptr_t>(name)) : std::string(name);
+    std::string text;
+    if (ordinal) {
+        text.push_back('#');
+        text.append(std::to_string(reinterpret_cast<uintptr_t>(name)));
+    } else {
+        text = name;
+    }
     sim::LoadedLibrary *lib = sim::ModuleByHandle(module);
     if (lib == nullptr) {
         sim::SetError(ERROR_MOD_NOT_FOUND);
