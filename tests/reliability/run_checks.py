@@ -8,6 +8,10 @@
                 byte for byte in front of the new run
   concurrent    several runs appending to one log at once interleave whole
                 lines and never tear one
+  default-file  the shipped machines/default.json and the built-in default
+                machine give the same log
+  unwritable    in a directory the user may not write to, the program says so
+                on the console, exits 0 and creates nothing
 
 Usage: run_checks.py PROGRAM CHECK
 """
@@ -35,13 +39,14 @@ def mask(line):
     return line
 
 
-def run(program, directory, limit=None):
+def run(program, directory, limit=None, env=None, prefix=()):
     def limited():
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         if limit is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-    result = subprocess.run([program], cwd=directory, preexec_fn=limited, capture_output=True, timeout=120)
+    result = subprocess.run(list(prefix) + [program], cwd=directory, preexec_fn=limited, capture_output=True,
+                            timeout=120, env=env)
     return result.returncode, result.stdout.decode("latin-1")
 
 
@@ -109,7 +114,43 @@ def check_concurrent(program, runs=6):
         assert got == want, "a line was torn, lost or duplicated"
 
 
-CHECKS = {"log-limit": check_log_limit, "keep-data": check_keep_data, "concurrent": check_concurrent}
+def check_default_file(program):
+    machine = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "machines", "default.json")
+    env = dict(os.environ, TARSEL_MACHINE=os.path.abspath(machine))
+    with tempfile.TemporaryDirectory() as d:
+        status, out = run(program, d, env=env)
+        assert status == 0 and out == "Enumeration successful\n", (status, out)
+        from_file = [mask(line) for line in lines_of(read_log(d))]
+    assert from_file == reference_lines(program), "the shipped file and the built-in machine differ"
+
+
+def check_unwritable(program):
+    # Permissions do not stop root: run as an unprivileged user when we are root.
+    prefix = ()
+    if os.geteuid() == 0:
+        runuser = "/usr/sbin/runuser"
+        if not os.path.exists(runuser):
+            print("skipped: no runuser to drop root")
+            return
+        prefix = (runuser, "-u", "nobody", "--")
+    with tempfile.TemporaryDirectory() as d:
+        os.chmod(d, 0o555)
+        try:
+            status, out = run(program, d, prefix=prefix)
+            assert status == 0, status
+            assert out == "Unable to open log file enumerate-tarsel.txt\n", out
+            assert os.listdir(d) == [], "something was created"
+        finally:
+            os.chmod(d, 0o700)
+
+
+CHECKS = {
+    "log-limit": check_log_limit,
+    "keep-data": check_keep_data,
+    "concurrent": check_concurrent,
+    "default-file": check_default_file,
+    "unwritable": check_unwritable,
+}
 
 if __name__ == "__main__":
     program, name = os.path.abspath(sys.argv[1]), sys.argv[2]
