@@ -28,9 +28,10 @@ constexpr DWORD kMaxDriverKeyBytes = 4096;
 constexpr DWORD kMaxPropertyBytes = 65536;
 constexpr DWORD kMaxInstanceIdChars = 32768;
 
-// The device tree is shallow (a handful of buses and at most seven hub
-// tiers); a parent chain longer than this can only be a loop.
-constexpr int kMaxTreeDepth = 256;
+// Real trees are shallow, but a device may sit far below its hub (nested
+// composite and virtual devices); the walk only has to end should a broken
+// configuration manager ever answer with a loop, so the bound is generous.
+constexpr int kMaxTreeDepth = 0x10000;
 
 // Even a broken set-up API must not keep the search going for ever.
 constexpr DWORD kMaxDevices = 65536;
