@@ -180,6 +180,9 @@ bool GetDeviceId(const WCHAR *lpDevID, GUID interfaceClass, WString &interfacePa
 
         std::memset(id, 0, sizeof id);
         if (api::CM_Get_Device_IDW(device.DevInst, id, kDeviceIdChars, 0) != CR_SUCCESS) continue;
+        // Reported as read but nothing written: no device has an empty
+        // identifier, so it matches nothing (not even an empty lpDevID).
+        if (id[0] == 0) continue;
         // Letter case matters here: identifiers are compared as given.
         if (WStringView(id, wstr::LenBounded(id, kDeviceIdChars)) != wanted) continue;
 
