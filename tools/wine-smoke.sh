@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs the Windows program under Wine in a fresh directory, twice, and checks
-# the console line, the exit status and the bytes of the log.
+# the console line, the exit status and the bytes of the log; then once more
+# with cfgmgr32.dll disabled.
 set -eu
 exe="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -21,4 +22,11 @@ python3 "$here/check-log.py" --expect-runs 1 enumerate-tarsel.txt
 cp enumerate-tarsel.txt first-run.txt
 run
 python3 "$here/check-log.py" --expect-runs 2 --prefix first-run.txt enumerate-tarsel.txt
+
+# A machine without cfgmgr32.dll: its operations take their fallbacks and the
+# run still completes with a well-formed log.
+mkdir no-cfgmgr32
+cd no-cfgmgr32
+(export WINEDLLOVERRIDES="mscoree,mshtml=;cfgmgr32=d"; run)
+python3 "$here/check-log.py" --expect-runs 1 enumerate-tarsel.txt
 echo "wine smoke: ok"
