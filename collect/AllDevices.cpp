@@ -121,7 +121,10 @@ CDeviceInfo *GetSystemDeviceInfo() {
     Trace("ENTER GetSystemDeviceInfo");
     WCHAR path[] = WS("\\\\.\\C:");
     WCHAR windowsDirectory[MAX_PATH] = {};
-    if (api::GetWindowsDirectoryW(windowsDirectory, MAX_PATH) == 0) {
+    // A directory too long for the buffer is reported by its size, with
+    // nothing written: there is no drive letter to take.
+    const UINT length = api::GetWindowsDirectoryW(windowsDirectory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
         Trace("ERROR GetSystemDeviceInfo GetWindowsDirectory ", U(os::GetLastError()));
         Trace("LEAVE GetSystemDeviceInfo");
         return nullptr;

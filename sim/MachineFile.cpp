@@ -731,8 +731,10 @@ struct Parser {
         }
         for (size_t i = 0; i < m.devices.size(); ++i) {
             int at = m.devices[i].parent;
-            for (size_t steps = 0; at >= 0; ++steps) {
-                if (steps > m.devices.size() || static_cast<size_t>(at) == i)
+            // A chain that runs longer than the list without coming back
+            // only leads into a loop; a device on that loop is named instead.
+            for (size_t steps = 0; at >= 0 && steps <= m.devices.size(); ++steps) {
+                if (static_cast<size_t>(at) == i)
                     r.Fail(Member(Element("devices", i), "parent"), "the parent chain loops back to this device");
                 at = m.devices[static_cast<size_t>(at)].parent;
             }

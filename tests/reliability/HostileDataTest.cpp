@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,6 +20,11 @@
 #include "tests/reliability/SessionRun.h"
 #include "tests/support/Harness.h"
 #include "usb/HubTopology.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -150,7 +159,15 @@ std::vector<LongCase> LongCases() {
         // no disk can be matched with it, so none is the boot drive.
         {"SystemVolumeObjectName", R"(\\Device\\HarddiskVolume3)", {}, {"INFO CheckBootDrive m_bBootDrive 1"}},
         {"DiskObjectName", R"(\\Device\\Harddisk1\\DR1)", {}, {}},
-        {"WindowsDirectory", R"(C:\\WINDOWS)", {}, {}},
+        // Registry names are read by size: kept whole.
+        {"DeviceName", "Galaxy S21", {"INFO GetDevicePropertyFromInterfaceInstance m_Model $"}, {}},
+        // The descriptor no longer fits its fixed buffer: none of its strings is taken.
+        {"StorageSerial", "0025_3884_1146_9A2C.", {}, {"INFO UseStorageDeviceProperty m_Serial 0025"}},
+        // Too long for the buffer: no system drive is made up from it.
+        {"WindowsDirectory",
+         R"(C:\\WINDOWS)",
+         {"ERROR GetSystemDeviceInfo GetWindowsDirectory *"},
+         {"INFO GetSystemDeviceInfo Path: "}},
     };
 }
 
@@ -308,3 +325,87 @@ TEST(HostileData, AHubOfPortCount255WithoutTheDeviceAsksEachPortOnce) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// A parent chain that loops is refused when the machine is read, naming a
+// device on the loop.
+
+namespace cycles {
+
+std::string LoadError(const std::string &json) {
+    try {
+        sim::LoadMachine(json, "cycle.json");
+    } catch (const sim::MachineError &e) {
+        return e.what();
+    }
+    return "(loaded)";
+}
+
+// kDepth devices in a chain whose root names the bottom as its parent.
+std::string LongLoop() {
+    std::string json = R"({"devices": [{"id": "L\\0", "parent": "L\\)" + std::to_string(kDepth - 1) + "\"}";
+    for (int i = 1; i < kDepth; ++i)
+        json += ", {\"id\": \"L\\\\" + std::to_string(i) + "\", \"parent\": \"L\\\\" + std::to_string(i - 1) + "\"}";
+    return json + "]}";
+}
+
+const char kLoopMessage[] = "the parent chain loops back to this device";
+
+TEST(ParentCycle, IsRefusedNamingADeviceOnTheLoop) {
+    const struct {
+        const char *name;
+        std::string json;
+        std::string error;
+    } cases[] = {
+        {"two devices", R"({"devices": [{"id": "A\\1", "parent": "B\\1"}, {"id": "B\\1", "parent": "A\\1"}]})",
+         std::string("cycle.json: devices[0].parent: ") + kLoopMessage},
+        // The first device only leads into the loop; the loop's first member is named.
+        {"a chain into a loop",
+         R"({"devices": [{"id": "A\\1", "parent": "B\\1"}, {"id": "B\\1", "parent": "C\\1"},
+                         {"id": "C\\1", "parent": "B\\1"}]})",
+         std::string("cycle.json: devices[1].parent: ") + kLoopMessage},
+        {"a loop of a thousand", LongLoop(), std::string("cycle.json: devices[0].parent: ") + kLoopMessage},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LoadError(c.json), c.error);
+    }
+    // The same chain without the closing link loads.
+    std::string open = LongLoop();
+    const std::string closing = ", \"parent\": \"L\\\\" + std::to_string(kDepth - 1) + "\"";
+    open.erase(open.find(closing), closing.size());
+    EXPECT_EQ(LoadError(open), "(loaded)");
+}
+
+#ifndef _WIN32
+// The program itself stops before touching its log, with exit status 2 and
+// the reason on standard error.
+TEST(ParentCycle, TheProgramRefusesTheMachineWithExit2) {
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    const std::string exe(self, static_cast<size_t>(n));
+    const std::string program = exe.substr(0, exe.rfind('/')) + "/../enumerate-tarsel";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                      ("hostile-cycle-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "cycle.json") << LongLoop();
+    const std::string command =
+        "cd '" + dir.string() + "' && TARSEL_MACHINE=cycle.json '" + program + "' >out.txt 2>err.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    std::ifstream err(dir / "err.txt");
+    std::stringstream text;
+    text << err.rdbuf();
+    EXPECT_EQ(text.str(), std::string("enumerate-tarsel: bad machine file cycle.json: devices[0].parent: ") +
+                              kLoopMessage + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "enumerate-tarsel.txt")) << "the log was touched";
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+}  // namespace cycles
