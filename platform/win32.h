@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #ifndef STATUS_SUCCESS
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
@@ -50,6 +51,16 @@
 #ifndef OBJ_CASE_INSENSITIVE
 #define OBJ_CASE_INSENSITIVE 0x00000040L
 #endif
+
+// A 32-bit field of a device's answer, read as raw bytes.  The SDK types some
+// of these fields as enumerations (bus type, media type, connection status),
+// but a device may put any value there, and loading an out-of-range value as
+// the enumeration is undefined.
+inline DWORD RawDwordField(const void *answer, size_t offset) {
+    DWORD value = 0;
+    std::memcpy(&value, static_cast<const BYTE *>(answer) + offset, sizeof value);
+    return value;
+}
 
 // Mount manager: the kernel name of a device.
 #ifndef IOCTL_MOUNTDEV_QUERY_DEVICE_NAME

@@ -18,7 +18,8 @@ bool AnyMediaType(const GET_MEDIA_TYPES *media, Predicate matches) {
     if (media == nullptr) return false;
     const DEVICE_MEDIA_INFO *entries = media->MediaInfo;
     for (DWORD i = 0; i < media->MediaInfoCount; ++i) {
-        if (matches(static_cast<DWORD>(entries[i].DeviceSpecific.DiskInfo.MediaType))) return true;
+        if (matches(RawDwordField(&entries[i], offsetof(DEVICE_MEDIA_INFO, DeviceSpecific.DiskInfo.MediaType))))
+            return true;
     }
     return false;
 }

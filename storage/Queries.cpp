@@ -126,7 +126,8 @@ bool CDeviceInfo::UseStorageDeviceProperty(HANDLE device) {
     // and actually returned.
     const DWORD limit = returned < descriptor->Size ? returned : static_cast<DWORD>(descriptor->Size);
 
-    if (static_cast<DWORD>(descriptor->BusType) == 4) m_Type.Set(FIREWIRE_STORAGE_DEVICE);  // BusType1394
+    if (RawDwordField(descriptor, offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)) == 4)  // BusType1394
+        m_Type.Set(FIREWIRE_STORAGE_DEVICE);
 
     char narrow[kDescriptorBytes];
     WCHAR wide[kScratchChars];

@@ -55,7 +55,8 @@ bool QueryConnection(HANDLE hub, DWORD code, BYTE port, BYTE *buffer, bool *conn
     if (!api::DeviceIoControl(hub, code, buffer, kConnectionInfoBytes, buffer, kConnectionInfoBytes, &returned,
                               nullptr))
         return false;
-    *connected = info->ConnectionStatus == DeviceConnected;
+    *connected = RawDwordField(buffer, offsetof(USB_NODE_CONNECTION_INFORMATION_EX, ConnectionStatus)) ==
+                 static_cast<DWORD>(DeviceConnected);
     if (*connected && descriptor != nullptr)
         std::memcpy(descriptor, buffer + offsetof(USB_NODE_CONNECTION_INFORMATION_EX, DeviceDescriptor),
                     sizeof(USB_DEVICE_DESCRIPTOR));
