@@ -14,12 +14,21 @@ TARSEL_API_ALL(TARSEL_SIM_CHECK)
 
 namespace {
 
+// What the slots call: the simulated operation, marked as the simulator's.
+#define TARSEL_SIM_GUARDED(lib, name, ret, params, args, fallback) \
+    ret WINAPI Guarded_##name params {                               \
+        SimulatorScope scope;                                        \
+        return Sim_##name args;                                      \
+    }
+TARSEL_API_ALL(TARSEL_SIM_GUARDED)
+#undef TARSEL_SIM_GUARDED
+
 struct Export {
     const char *name;
     FARPROC proc;
 };
 
-#define TARSEL_SIM_EXPORT(lib, name, ret, params, args, fallback) {#name, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&Sim_##name))},
+#define TARSEL_SIM_EXPORT(lib, name, ret, params, args, fallback) {#name, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&Guarded_##name))},
 
 const Export kAdvapi32[] = {TARSEL_API_ADVAPI32(TARSEL_SIM_EXPORT){nullptr, nullptr}};
 const Export kKernel32[] = {TARSEL_API_KERNEL32(TARSEL_SIM_EXPORT){nullptr, nullptr}};

@@ -195,4 +195,14 @@ int FindObjectByName(const WString &name, bool caseInsensitive = true);
 FARPROC LookupExport(const std::string &library, const char *name);
 void BootIfNeeded();
 
+// Marks the calling thread as inside a simulated operation while it lives;
+// set at the entry of every operation the program can call.
+class SimulatorScope {
+public:
+    SimulatorScope();
+    ~SimulatorScope();
+    SimulatorScope(const SimulatorScope &) = delete;
+    SimulatorScope &operator=(const SimulatorScope &) = delete;
+};
+
 }  // namespace sim

@@ -381,6 +381,7 @@ namespace os {
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA device, PWSTR id, DWORD idSize,
                                  PDWORD requiredSize) {
+    sim::SimulatorScope scope;
     const char *op = "SetupDiGetDeviceInstanceIdW";
     sim::DeviceSet *set = sim::FindSet(setHandle);
     std::string target = sim::SetText(setHandle);

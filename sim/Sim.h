@@ -59,4 +59,9 @@ size_t CountIoctl(uint32_t code);
 size_t OpenHandleCount();
 size_t OpenSetCount();
 
+// Whether the calling thread is inside a simulated operation (an os::
+// operation or a library export).  The allocation-failure test uses it to
+// count and fail only the program's own allocations, never the simulator's.
+bool InsideSimulator();
+
 }  // namespace sim

@@ -120,6 +120,13 @@ void EnsureBooted() {
 
 void SetError(DWORD error) { g_lastError = error; }
 
+namespace {
+thread_local int g_simulatorDepth = 0;
+}
+SimulatorScope::SimulatorScope() { ++g_simulatorDepth; }
+SimulatorScope::~SimulatorScope() { --g_simulatorDepth; }
+bool InsideSimulator() { return g_simulatorDepth > 0; }
+
 void Record(const char *op, std::string target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
             uint32_t outSize) {
     Call c;
@@ -275,6 +282,7 @@ namespace os {
 using sim::Record;
 
 HMODULE LoadLibraryW(LPCWSTR name) {
+    sim::SimulatorScope scope;
     sim::BootIfNeeded();
     std::string text = sim::Narrow(name);
     sim::LoadedLibrary *lib = sim::ModuleByName(name);
@@ -289,6 +297,7 @@ HMODULE LoadLibraryW(LPCWSTR name) {
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    sim::SimulatorScope scope;
     sim::BootIfNeeded();
     // Names below 64K are ordinals, which no simulated library exports.
     bool ordinal = reinterpret_cast<uintptr_t>(name) < 0x10000u;
@@ -321,6 +330,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
+    sim::SimulatorScope scope;
     sim::BootIfNeeded();
     sim::LoadedLibrary *lib = sim::ModuleByHandle(module);
     if (lib == nullptr || lib->refs == 0) {
@@ -334,11 +344,13 @@ BOOL FreeLibrary(HMODULE module) {
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    sim::SimulatorScope scope;
     if (section != nullptr) std::memset(static_cast<void *>(section), 0, sizeof(CRITICAL_SECTION));
     Record("InitializeCriticalSection", "", true);
 }
 
 HMODULE GetModuleHandleW(LPCWSTR name) {
+    sim::SimulatorScope scope;
     sim::BootIfNeeded();
     std::string text = sim::Narrow(name);
     sim::LoadedLibrary *lib = sim::ModuleByName(name);
@@ -359,6 +371,7 @@ DWORD GetLastError() { return sim::g_lastError; }
 void SetLastError(DWORD error) { sim::g_lastError = error; }
 
 HRESULT IIDFromString(LPCWSTR text, LPIID iid) {
+    sim::SimulatorScope scope;
     sim::BootIfNeeded();
     std::string s = sim::Narrow(text);
     GUID g{};
@@ -376,6 +389,7 @@ HRESULT IIDFromString(LPCWSTR text, LPIID iid) {
 BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
                            LPDWORD maxComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
                            DWORD fileSystemNameSize) {
+    sim::SimulatorScope scope;
     const sim::Machine &m = sim::M();
     std::string text = sim::Narrow(root);
     auto fail = [&](DWORD error) {
@@ -410,6 +424,7 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int chars) {
+    sim::SimulatorScope scope;
     auto fail = [&](DWORD error) {
         sim::SetError(error);
         Record("MultiByteToWideChar", "", false, error, codePage);
@@ -433,6 +448,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWS
 }
 
 int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
+    sim::SimulatorScope scope;
     const sim::Machine &m = sim::M();
     std::string text = sim::Narrow(name);
     if (required == nullptr || name == nullptr || (buffer == nullptr && count != 0)) {
