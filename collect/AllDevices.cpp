@@ -140,18 +140,18 @@ CDeviceInfo *GetSystemDeviceInfo() {
         Trace("LEAVE GetSystemDeviceInfo");
         return nullptr;
     }
-    CDeviceInfo *record = nullptr;
+    // Owned until returned: a trace line that cannot be allocated throws.
+    std::unique_ptr<CDeviceInfo> record;
     {
         CAutoFreeHandle handleHolder(handle);
-        record = new (std::nothrow) CDeviceInfo;
+        record.reset(new (std::nothrow) CDeviceInfo);
         if (record != nullptr && !record->UseDriveInfo(handle)) {
             Trace("ERROR GetSystemDeviceInfo CDeviceInfo");
-            delete record;
-            record = nullptr;
+            record.reset();
         }
     }
     Trace("LEAVE GetSystemDeviceInfo");
-    return record;
+    return record.release();
 }
 
 bool IsSystemDisk(const CDeviceInfo *a, const CDeviceInfo *b) {

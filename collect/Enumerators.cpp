@@ -1,6 +1,8 @@
 #include "collect/Enumerators.h"
 
 #include <cstddef>
+#include <memory>
+#include <new>
 
 #include "app/log.h"
 #include "collect/Passes.h"
@@ -129,21 +131,23 @@ bool CRemovableDeviceEnumerator::ProcessDevice(HDEVINFO, const WCHAR *devicePath
             }
         }
 
-        CDeviceInfo *record = new (std::nothrow) CDeviceInfo;
+        // Owned here until the list takes it: a trace line that cannot be
+        // allocated throws through this function.
+        std::unique_ptr<CDeviceInfo> record(new (std::nothrow) CDeviceInfo);
         if (record != nullptr) {
             if (!isStorage) {
                 result = record->UseDriveInfo(devicePath, m_pInterfaceGuid);
             } else {
                 // Disks and CD-ROM drives are classified through their kernel device.
-                WCHAR *kernelName = GetMountDeviceName(devicePath);
-                if (kernelName != nullptr) {
-                    HANDLE handle = GetDeviceHandle(kernelName);
-                    std::free(kernelName);
+                CAutoFreePtr<WCHAR> kernelName(GetMountDeviceName(devicePath));
+                if (kernelName.Get() != nullptr) {
+                    HANDLE handle = GetDeviceHandle(kernelName.Get());
+                    kernelName.Free();
                     if (handle == INVALID_HANDLE_VALUE) {
                         Trace("ERROR ProcessDevice GetDeviceHandle");
                     } else {
+                        CReleaseGuard closeHandle([](void *h) { api::NtClose(static_cast<HANDLE>(h)); }, handle);
                         result = record->UseDriveInfo(handle);
-                        api::NtClose(handle);
                     }
                 }
             }
@@ -152,16 +156,10 @@ bool CRemovableDeviceEnumerator::ProcessDevice(HDEVINFO, const WCHAR *devicePath
             // device, and not the system disk.
             bool keep = result;
             if (keep && record->m_Type.IsSet() && record->m_Type.Get() < FIREWIRE_STORAGE_DEVICE) keep = false;
-            if (keep && IsSystemDisk(record, m_pSystemDevice)) keep = false;
+            if (keep && IsSystemDisk(record.get(), m_pSystemDevice)) keep = false;
             if (keep) {
-                try {
-                    m_Devices.Add(record);
-                } catch (...) {
-                    delete record;
-                    throw;
-                }
-            } else {
-                delete record;
+                m_Devices.Add(record.get());
+                record.release();
             }
         }
     }
