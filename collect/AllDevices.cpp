@@ -10,6 +10,7 @@
 #include "platform/guids.h"
 #include "platform/holders.h"
 #include "platform/os.h"
+#include "platform/setupdi.h"
 
 namespace {
 
@@ -221,16 +222,13 @@ HANDLE GetHandleToDevice(const GUID &interfaceClass, DEVINST node) {
             os::GetLastError() != ERROR_INSUFFICIENT_BUFFER || required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
             continue;
 
-        // A spare zero character keeps the path terminated whatever the answer holds.
-        SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = nullptr;
+        DWORD usable = 0;
+        SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
         CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
-        detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W *>(
-            std::calloc(1, static_cast<size_t>(required) + sizeof(WCHAR)));
         if (detail == nullptr) continue;
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof(device);
-        if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, required, nullptr, &device)) continue;
+        if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, usable, nullptr, &device)) continue;
 
         WCHAR *deviceId = nullptr;
         if (!GetDeviceId(device.DevInst, &deviceId)) continue;

@@ -10,6 +10,7 @@
 #include "platform/guids.h"
 #include "platform/holders.h"
 #include "platform/os.h"
+#include "platform/setupdi.h"
 
 namespace {
 
@@ -40,24 +41,21 @@ bool CProcessDeviceByInterface::Enumerate() {
                 continue;
             }
             // The size is the system's word: it must at least hold the header
-            // we write, and a spare zero character keeps the path terminated
-            // whatever the answer holds.
+            // we write.
             if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
                 result = false;
                 continue;
             }
-            SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = nullptr;
+            DWORD usable = 0;
+            SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
             CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
-            detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W *>(
-                std::calloc(1, static_cast<size_t>(required) + sizeof(WCHAR)));
             if (detail == nullptr) {
                 result = false;
                 continue;
             }
-            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
             SP_DEVINFO_DATA device{};
             device.cbSize = sizeof(device);
-            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, required, nullptr, &device)) {
+            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, usable, nullptr, &device)) {
                 result = false;
                 continue;
             }

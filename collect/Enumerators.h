@@ -10,11 +10,8 @@
 #include <type_traits>
 
 #include "device/DeviceInfo.h"
+#include "platform/setupdi.h"
 #include "platform/win32.h"
-
-// Upper bound on the members walked in one device information set, so that a
-// system that never reports the end of a set cannot keep a walk going forever.
-constexpr DWORD kMaxSetMembers = 0x10000;
 
 class CProcessDeviceByInterface {
 public:

@@ -8,11 +8,9 @@
 #include "platform/guids.h"
 #include "platform/holders.h"
 #include "platform/os.h"
+#include "platform/setupdi.h"
 
 namespace {
-
-// Enumerations stop here even if the system keeps answering.
-constexpr DWORD kMaxEnumIndex = 0x10000;
 
 enum class Condition { None, IsUsbPrinterClass, IsNotWpdFileSystem };
 
@@ -148,7 +146,7 @@ bool IsInterfaceSupportedByDevice(const GUID &interfaceClass, DEVINST node) {
     SP_DEVINFO_DATA member;
     std::memset(&member, 0, sizeof member);
     member.cbSize = sizeof(SP_DEVINFO_DATA);
-    for (DWORD index = 0; index < kMaxEnumIndex; ++index) {
+    for (DWORD index = 0; index < kMaxSetMembers; ++index) {
         if (!api::SetupDiEnumDeviceInfo(set, index, &member)) break;
         WCHAR *memberId = nullptr;
         CAutoFree<WCHAR> memberIdHolder(&memberId);

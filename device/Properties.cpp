@@ -9,15 +9,12 @@
 #include "platform/api.h"
 #include "platform/holders.h"
 #include "platform/os.h"
+#include "platform/setupdi.h"
 #include "storage/Queries.h"
 
 namespace {
 
 constexpr DWORD kInterfaceSetFlags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
-
-// Enumerations stop here even if the system keeps answering: no machine has
-// this many members in one set, and a loop on OS answers must end.
-constexpr DWORD kMaxEnumIndex = 0x10000;
 
 // Sizes the system asks us to allocate beyond this are refused like a failed
 // allocation; no path, identifier or property comes anywhere near it.
@@ -49,21 +46,6 @@ void InitDevInfo(SP_DEVINFO_DATA *device) {
 void InitInterfaceData(SP_DEVICE_INTERFACE_DATA *data) {
     std::memset(data, 0, sizeof *data);
     data->cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-}
-
-// A zero-filled detail block for `required` bytes as the size query reported
-// them, with at least room for the header and one trailing NUL character
-// beyond what the system is told it may fill.  `usable` receives the size to
-// pass to the system.  Null when the size is absurd or calloc fails.
-SP_DEVICE_INTERFACE_DETAIL_DATA_W *AllocDetail(DWORD required, DWORD *usable) {
-    *usable = 0;
-    if (required > kMaxReportedSize) return nullptr;
-    size_t bytes = required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)
-                                                                        : static_cast<size_t>(required);
-    auto *detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W *>(std::calloc(bytes + sizeof(WCHAR), 1));
-    if (detail == nullptr) return nullptr;
-    *usable = static_cast<DWORD>(bytes);
-    return detail;
 }
 
 // The first entry of a REG_MULTI_SZ list, cut before its first "&".
@@ -164,7 +146,7 @@ bool GetDeviceId(const WCHAR *lpDevID, GUID interfaceClass, WString &interfacePa
     const WStringView wanted(lpDevID);
 
     bool found = false;
-    for (DWORD index = 0; index < kMaxEnumIndex && !found; ++index) {
+    for (DWORD index = 0; index < kMaxSetMembers && !found; ++index) {
         SP_DEVICE_INTERFACE_DATA data;
         InitInterfaceData(&data);
         if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &data)) break;
@@ -214,7 +196,7 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
     }
     CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
 
-    for (DWORD index = 0; index < kMaxEnumIndex; ++index) {
+    for (DWORD index = 0; index < kMaxSetMembers; ++index) {
         SP_DEVICE_INTERFACE_DATA data;
         InitInterfaceData(&data);
         if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &data)) break;
@@ -225,7 +207,7 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
             continue;
 
         DWORD usable = 0;
-        SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocDetail(required, &usable);
+        SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
         if (detail == nullptr) {
             Trace("ERROR GetDevicePath obtaining device detail");
             Trace("LEAVE GetDevicePath");
@@ -320,7 +302,7 @@ bool CDeviceInfo::GetDevicePropertyFromInterfaceInstance(const WCHAR *interfaceP
     if (set != INVALID_HANDLE_VALUE) {
         CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
 
-        for (DWORD index = 0; index < kMaxEnumIndex && !result; ++index) {
+        for (DWORD index = 0; index < kMaxSetMembers && !result; ++index) {
             SP_DEVICE_INTERFACE_DATA data;
             InitInterfaceData(&data);
             if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, interfaceClass, index, &data)) break;
@@ -336,7 +318,7 @@ bool CDeviceInfo::GetDevicePropertyFromInterfaceInstance(const WCHAR *interfaceP
             }
 
             DWORD usable = 0;
-            SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocDetail(required, &usable);
+            SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
             if (detail == nullptr) continue;
             CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
 

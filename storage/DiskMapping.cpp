@@ -7,15 +7,9 @@
 #include "platform/guids.h"
 #include "platform/holders.h"
 #include "platform/os.h"
+#include "platform/setupdi.h"
 
 namespace {
-
-// A device interface path is at most 32767 characters; a detail size the
-// set-up API reports beyond that is not believed.
-constexpr DWORD kMaxDetailBytes = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) + 32768 * sizeof(WCHAR);
-
-// Even a broken set-up API must not keep the search going for ever.
-constexpr DWORD kMaxInterfaces = 65536;
 
 bool QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER *number) {
     *number = STORAGE_DEVICE_NUMBER{};
@@ -31,16 +25,10 @@ bool InterfaceMatches(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, DWORD wanted
     DWORD required = 0;
     BOOL sized = api::SetupDiGetDeviceInterfaceDetailW(set, data, nullptr, 0, &required, nullptr);
     if (!sized && os::GetLastError() != static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) return false;
-    if (required > kMaxDetailBytes) return false;
-
-    // The block is at least the fixed part, and one spare character past the
-    // size the set-up API may fill keeps the path terminated whatever it writes.
-    DWORD size = required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)
-                                                                      : required;
-    auto *detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W *>(std::calloc(1, size + sizeof(WCHAR)));
+    DWORD size = 0;
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &size);
     if (detail == nullptr) return false;
     CAutoFreePtr<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(detail);
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
 
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof(SP_DEVINFO_DATA);
@@ -111,7 +99,7 @@ bool GetDevInstFromDiskNumber(const GUID &interfaceClass, const STORAGE_DEVICE_N
     HDEVINFO set = api::SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set != INVALID_HANDLE_VALUE) {
         CReleaseGuard destroy(CReleaseGuard::DestroyDeviceInfoList, set);
-        for (DWORD index = 0; index < kMaxInterfaces; ++index) {
+        for (DWORD index = 0; index < kMaxSetMembers; ++index) {
             SP_DEVICE_INTERFACE_DATA data{};
             data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
             if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &data)) break;
