@@ -45,14 +45,11 @@ const WString *DosTarget(const WString &drive) {
 }
 
 int InterfaceObject(const WString &path, bool *found) {
-    *found = false;
-    for (const Device &d : M().devices)
-        for (const Interface &i : d.interfaces)
-            if (EqualNoCase(i.path, path)) {
-                *found = true;
-                return i.object;
-            }
-    return -1;
+    const Machine &m = M();
+    auto it = m.index.interfaceByPath.find(FoldedKey(path));
+    *found = it != m.index.interfaceByPath.end();
+    if (!*found) return -1;
+    return m.devices[static_cast<size_t>(it->second.first)].interfaces[static_cast<size_t>(it->second.second)].object;
 }
 
 // What a user-mode path opens: an interface path, \\.\X:, a kernel name

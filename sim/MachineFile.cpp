@@ -234,6 +234,11 @@ struct Parser {
     std::vector<std::string> deviceParents;                          // by device
     std::vector<std::vector<std::optional<std::string>>> ifaceObjects;  // by device, interface
     std::vector<std::optional<std::string>> objectForwards;
+    // Folded keys seen so far, first entry wins, so the uniqueness checks and
+    // the links cost one look-up each rather than a scan of the file.
+    std::unordered_map<WString, size_t> deviceIds;                        // id: device
+    std::unordered_map<WString, std::pair<size_t, size_t>> interfacePaths;  // path: device, interface
+    std::unordered_map<WString, std::pair<size_t, bool>> objectNames;     // name or alias: object, is the name
 
     Property ParseProperty(const json &j, const std::string &path) {
         Property p;
@@ -278,9 +283,8 @@ struct Parser {
         d.idText = r.String(j["id"], Member(path, "id"));
         if (d.idText.empty()) r.Fail(Member(path, "id"), "empty");
         d.id = wstr::FromUtf8(d.idText);
-        for (size_t i = 0; i < m.devices.size(); ++i)
-            if (EqualNoCase(m.devices[i].id, d.id))
-                r.Fail(Member(path, "id"), "duplicate of devices[" + std::to_string(i) + "].id");
+        if (auto [it, added] = deviceIds.emplace(FoldedKey(d.id), m.devices.size()); !added)
+            r.Fail(Member(path, "id"), "duplicate of devices[" + std::to_string(it->second) + "].id");
         std::string parent;
         if (j.contains("parent") && !j["parent"].is_null()) parent = r.String(j["parent"], Member(path, "parent"));
         if (j.contains("class") && !j["class"].is_null()) {
@@ -345,13 +349,12 @@ struct Parser {
                 if (!ij.contains("path")) r.Fail(Member(p, "path"), "missing");
                 itf.path = r.Wide(ij["path"], Member(p, "path"));
                 if (itf.path.empty()) r.Fail(Member(p, "path"), "empty");
-                for (size_t di = 0; di < m.devices.size(); ++di)
-                    for (size_t ii = 0; ii < m.devices[di].interfaces.size(); ++ii)
-                        if (EqualNoCase(m.devices[di].interfaces[ii].path, itf.path))
-                            r.Fail(Member(p, "path"), "duplicate of devices[" + std::to_string(di) + "].interfaces[" +
-                                                          std::to_string(ii) + "].path");
-                for (const Interface &other : d.interfaces)
-                    if (EqualNoCase(other.path, itf.path)) r.Fail(Member(p, "path"), "duplicate path");
+                auto [seen, added] =
+                    interfacePaths.emplace(FoldedKey(itf.path), std::make_pair(m.devices.size(), d.interfaces.size()));
+                if (!added && seen->second.first < m.devices.size())
+                    r.Fail(Member(p, "path"), "duplicate of devices[" + std::to_string(seen->second.first) +
+                                                  "].interfaces[" + std::to_string(seen->second.second) + "].path");
+                if (!added) r.Fail(Member(p, "path"), "duplicate path");
                 if (ij.contains("present")) itf.present = r.Bool(ij["present"], Member(p, "present"));
                 std::optional<std::string> object;
                 if (ij.contains("object") && !ij["object"].is_null()) object = r.String(ij["object"], Member(p, "object"));
@@ -475,12 +478,11 @@ struct Parser {
         if (o.nameText.empty()) r.Fail(Member(path, "name"), "empty");
         o.name = wstr::FromUtf8(o.nameText);
         auto clash = [&](const WString &name, const std::string &where) {
-            for (size_t i = 0; i < m.objects.size(); ++i) {
-                if (EqualNoCase(m.objects[i].name, name))
-                    r.Fail(where, "duplicate of objects[" + std::to_string(i) + "].name");
-                for (const WString &a : m.objects[i].aliases)
-                    if (EqualNoCase(a, name)) r.Fail(where, "already an alias of objects[" + std::to_string(i) + "]");
-            }
+            auto it = objectNames.find(FoldedKey(name));
+            if (it == objectNames.end()) return;
+            const std::string i = std::to_string(it->second.first);
+            if (it->second.second) r.Fail(where, "duplicate of objects[" + i + "].name");
+            r.Fail(where, "already an alias of objects[" + i + "]");
         };
         clash(o.name, Member(path, "name"));
         if (j.contains("aliases")) {
@@ -597,6 +599,8 @@ struct Parser {
                 o.ioctl[code] = a;
             }
         }
+        objectNames.emplace(FoldedKey(o.name), std::make_pair(m.objects.size(), true));
+        for (const WString &a : o.aliases) objectNames.emplace(FoldedKey(a), std::make_pair(m.objects.size(), false));
         m.objects.push_back(std::move(o));
     }
 
@@ -757,14 +761,12 @@ struct Parser {
     }
 
     int FindDeviceIn(const WString &id) const {
-        for (size_t i = 0; i < m.devices.size(); ++i)
-            if (EqualNoCase(m.devices[i].id, id)) return static_cast<int>(i);
-        return -1;
+        auto it = deviceIds.find(FoldedKey(id));
+        return it == deviceIds.end() ? -1 : static_cast<int>(it->second);
     }
-    int FindObjectIn(const WString &name) const {
-        for (size_t i = 0; i < m.objects.size(); ++i)
-            if (EqualNoCase(m.objects[i].name, name)) return static_cast<int>(i);
-        return -1;
+    int FindObjectIn(const WString &name) const {  // by name, not alias
+        auto it = objectNames.find(FoldedKey(name));
+        return it == objectNames.end() || !it->second.second ? -1 : static_cast<int>(it->second.first);
     }
 };
 
@@ -838,7 +840,7 @@ std::unique_ptr<Machine> ParseMachine(std::string_view text, const std::string &
     }
     if (!duplicates.Duplicate().empty()) Fail(source, duplicates.Duplicate(), "duplicate key");
     auto machine = std::make_unique<Machine>();
-    Parser parser{Reader(source), *machine, {}, {}, {}};
+    Parser parser{Reader(source), *machine, {}, {}, {}, {}, {}, {}};
     try {
         parser.ParseTop(j);
     } catch (const json::exception &e) {

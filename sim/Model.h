@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/win32.h"
@@ -149,7 +150,26 @@ struct Machine {
     std::vector<std::pair<GUID, uint32_t>> classErrors;
     std::vector<Device> devices;
     std::vector<Object> objects;
+
+    // Lookup indexes, built once the machine is loaded (IndexMachine), so
+    // that each request costs what the real system's lookup would, not a
+    // scan of the whole machine.  Case-insensitive keys are folded once.
+    struct Index {
+        std::unordered_map<WString, int> deviceById;         // folded id
+        std::unordered_map<WString, int> objectByName;       // folded name or alias
+        std::unordered_map<WString, int> objectByExactName;  // name or alias as written
+        std::unordered_map<WString, std::pair<int, int>> interfaceByPath;  // folded path: device, interface
+        std::vector<std::pair<WString, int>> sortedIds;      // folded id, device; for enumerator prefixes
+        std::vector<int> firstChild, nextSibling;            // device tree, -1: none
+        // Members of the sets asked for so far, by query: the machine does not
+        // change, and the program asks the same query once per device.
+        mutable std::unordered_map<std::string, std::vector<int>> setMembers;
+    } index;
 };
+
+// Fills machine.index from the devices and objects.
+void IndexMachine(Machine &machine);
+WString FoldedKey(WStringView text);
 
 // Parses and validates a machine file; throws MachineError naming `source`
 // and, for a bad key, its JSON path.
@@ -166,7 +186,10 @@ const Machine &M();
 void SetError(DWORD error);
 
 // Appends to the call record.
-void Record(const char *op, std::string target, bool ok, uint32_t error = 0, uint32_t code = 0,
+// When the record is not kept (the Linux program, which never reads it), only
+// counts are: callers skip building targets when Recording() is false.
+bool Recording();
+void Record(const char *op, std::string_view target, bool ok, uint32_t error = 0, uint32_t code = 0,
             uint32_t inSize = 0, uint32_t outSize = 0);
 std::string HandleText(HANDLE handle);
 std::string Narrow(const WCHAR *text);                // bounded, for the record
@@ -180,7 +203,12 @@ bool CloseObjectHandle(HANDLE handle);
 // Device information sets.
 struct DeviceSet {
     uint32_t magic = 0x54534554;  // guards against stray pointers
-    std::vector<int> devices;     // device indexes, in file order
+    std::vector<int> devices;     // device indexes, in file order (ascending)
+    // The present interfaces of one class over the whole set, listed on the
+    // first enumeration by index so later indexes cost no rescan.
+    bool interfacesListed = false;
+    GUID listedClass{};
+    std::vector<std::pair<int, size_t>> listedInterfaces;  // device, interface
 };
 DeviceSet *NewSet();
 DeviceSet *FindSet(HDEVINFO set);  // null when not a live set

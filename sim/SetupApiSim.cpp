@@ -1,5 +1,6 @@
 // Simulated device installation services (setupapi.dll) and configuration
 // manager (cfgmgr32.dll), answering from the machine's devices.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/os.h"
@@ -16,25 +17,28 @@ constexpr CONFIGRET kCrInvalidProperty = 0x35u;
 constexpr ULONG kCmLocateDevnodePhantom = 0x1u;
 constexpr size_t kInterfaceBits = 10;  // interfaces per device in an interface element's Reserved
 
-BOOL Fail(const char *op, const std::string &target, DWORD error, uint32_t code = 0) {
+BOOL Fail(const char *op, std::string_view target, DWORD error, uint32_t code = 0) {
     SetError(error);
     Record(op, target, false, error, code);
     return FALSE;
 }
 
-BOOL Succeed(const char *op, const std::string &target, uint32_t code = 0) {
+BOOL Succeed(const char *op, std::string_view target, uint32_t code = 0) {
     Record(op, target, true, 0, code);
     return TRUE;
 }
 
-CONFIGRET Cr(const char *op, const std::string &target, CONFIGRET result, uint32_t code = 0) {
+CONFIGRET Cr(const char *op, std::string_view target, CONFIGRET result, uint32_t code = 0) {
     Record(op, target, result == CR_SUCCESS, result, code);
     return result;
 }
 
-std::string SetText(HDEVINFO set) { return HandleText(set); }
+// Call record targets, built only while the record is kept.
+std::string SetText(HDEVINFO set) { return Recording() ? HandleText(set) : std::string(); }
+std::string PathText(const WString &path) { return Recording() ? wstr::ToUtf8(path) : std::string(); }
 
 std::string DevinstText(DEVINST node) {
+    if (!Recording()) return std::string();
     const Machine &m = M();
     if (node >= 1 && node <= m.devices.size()) return m.devices[node - 1].idText;
     return "devinst " + std::to_string(node);
@@ -46,9 +50,8 @@ int NodeIndex(DEVINST node) {
 }
 
 bool Contains(const DeviceSet &set, int device) {
-    for (int d : set.devices)
-        if (d == device) return true;
-    return false;
+    // A set lists its devices in file order.
+    return std::binary_search(set.devices.begin(), set.devices.end(), device);
 }
 
 void FillDevinfo(PSP_DEVINFO_DATA out, int device) {
@@ -110,7 +113,10 @@ const Property *FindProperty(const Device &d, DWORD property) {
 
 HDEVINFO WINAPI Sim_SetupDiGetClassDevsW(const GUID *classGuid, PCWSTR enumerator, HWND, DWORD flags) {
     const Machine &m = M();
-    std::string target = classGuid ? GuidText(*classGuid) : enumerator ? Narrow(enumerator) : std::string();
+    std::string target = !Recording() ? std::string()
+                         : classGuid  ? GuidText(*classGuid)
+                         : enumerator ? Narrow(enumerator)
+                                      : std::string();
     auto fail = [&](DWORD error) {
         Fail("SetupDiGetClassDevsW", target, error, flags);
         return INVALID_HANDLE_VALUE;
@@ -124,21 +130,50 @@ HDEVINFO WINAPI Sim_SetupDiGetClassDevsW(const GUID *classGuid, PCWSTR enumerato
     if (classGuid == nullptr && !all) return fail(ERROR_INVALID_PARAMETER);
     bool byEnumerator = enumerator != nullptr && enumerator[0] != 0;
     DeviceSet *set = NewSet();
-    for (size_t i = 0; i < m.devices.size(); ++i) {
+    // The query, letter case aside: flags, class and enumerator.
+    std::string query(reinterpret_cast<const char *>(&flags), sizeof flags);
+    if (classGuid != nullptr) query.append(reinterpret_cast<const char *>(classGuid), sizeof(GUID));
+    query.push_back(byEnumerator ? 'E' : '-');
+    if (byEnumerator) {
+        const WString folded = FoldedKey(WStringView(enumerator, wstr::LenBounded(enumerator, 1024)));
+        query.append(reinterpret_cast<const char *>(folded.data()), folded.size() * sizeof(WCHAR));
+    }
+    auto known = m.index.setMembers.find(query);
+    if (known != m.index.setMembers.end()) {
+        set->devices = known->second;
+        Record("SetupDiGetClassDevsW", target, true, 0, flags);
+        return static_cast<HDEVINFO>(set);
+    }
+    auto consider = [&](size_t i) {
         const Device &d = m.devices[i];
-        if (present && !d.present) continue;
+        if (present && !d.present) return;
         if (interfaces) {
-            if (!HasInterface(d, all ? nullptr : classGuid, present)) continue;
+            if (!HasInterface(d, all ? nullptr : classGuid, present)) return;
             // With interfaces, the enumerator argument names one device instance.
             if (byEnumerator && !(EqualNoCase(d.id, WString(enumerator, wstr::LenBounded(enumerator, 1024))) ||
                                   IdHasEnumerator(d.id, enumerator)))
-                continue;
+                return;
         } else {
-            if (!all && !(d.hasClass && d.cls == *classGuid)) continue;
-            if (byEnumerator && !IdHasEnumerator(d.id, enumerator)) continue;
+            if (!all && !(d.hasClass && d.cls == *classGuid)) return;
+            if (byEnumerator && !IdHasEnumerator(d.id, enumerator)) return;
         }
         set->devices.push_back(static_cast<int>(i));
+    };
+    if (byEnumerator) {
+        // Only identifiers that start with the enumerator can match: take
+        // them from the sorted index, then in file order.
+        const WString key = FoldedKey(WStringView(enumerator, wstr::LenBounded(enumerator, 1024)));
+        const auto &ids = m.index.sortedIds;
+        auto it = std::lower_bound(ids.begin(), ids.end(), key,
+                                   [](const std::pair<WString, int> &e, const WString &k) { return e.first < k; });
+        std::vector<int> candidates;
+        for (; it != ids.end() && it->first.compare(0, key.size(), key) == 0; ++it) candidates.push_back(it->second);
+        std::sort(candidates.begin(), candidates.end());
+        for (int i : candidates) consider(static_cast<size_t>(i));
+    } else {
+        for (size_t i = 0; i < m.devices.size(); ++i) consider(i);
     }
+    m.index.setMembers.emplace(std::move(query), set->devices);
     Record("SetupDiGetClassDevsW", target, true, 0, flags);
     return static_cast<HDEVINFO>(set);
 }
@@ -159,7 +194,7 @@ BOOL WINAPI Sim_SetupDiEnumDeviceInterfaces(HDEVINFO setHandle, PSP_DEVINFO_DATA
                                             DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
     const char *op = "SetupDiEnumDeviceInterfaces";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = interfaceClass ? GuidText(*interfaceClass) : SetText(setHandle);
+    std::string target = !Recording() ? std::string() : interfaceClass ? GuidText(*interfaceClass) : SetText(setHandle);
     if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, index);
     if (interfaceClass == nullptr || data == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER, index);
     if (CbSize(data) != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER, index);
@@ -170,25 +205,41 @@ BOOL WINAPI Sim_SetupDiEnumDeviceInterfaces(HDEVINFO setHandle, PSP_DEVINFO_DATA
         if (only < 0) return Fail(op, target, error, index);
     }
     const Machine &m = M();
-    DWORD seen = 0;
-    for (int di : set->devices) {
-        if (only >= 0 && di != only) continue;
-        const Device &d = m.devices[static_cast<size_t>(di)];
-        for (size_t k = 0; k < d.interfaces.size() && k < (size_t{1} << kInterfaceBits); ++k) {
-            const Interface &itf = d.interfaces[k];
-            if (!itf.present || !(itf.cls == *interfaceClass)) continue;
-            if (seen++ != index) continue;
-            SP_DEVICE_INTERFACE_DATA out;
-            std::memset(&out, 0, sizeof out);
-            out.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-            out.InterfaceClassGuid = itf.cls;
-            out.Flags = SPINT_ACTIVE;
-            out.Reserved = (static_cast<ULONG_PTR>(di + 1) << kInterfaceBits) | k;
-            std::memcpy(static_cast<void *>(data), &out, sizeof out);
-            return Succeed(op, wstr::ToUtf8(itf.path), index);
+    auto matches = [&](const Interface &itf) { return itf.present && itf.cls == *interfaceClass; };
+    // Enumerating the whole set by index is the usual walk: list the matching
+    // interfaces once per set and class, so each index costs one step.
+    const std::vector<std::pair<int, size_t>> *listed = nullptr;
+    std::vector<std::pair<int, size_t>> own;
+    if (only < 0) {
+        if (!set->interfacesListed || !(set->listedClass == *interfaceClass)) {
+            set->listedInterfaces.clear();
+            for (int di : set->devices) {
+                const Device &d = m.devices[static_cast<size_t>(di)];
+                for (size_t k = 0; k < d.interfaces.size() && k < (size_t{1} << kInterfaceBits); ++k)
+                    if (matches(d.interfaces[k])) set->listedInterfaces.emplace_back(di, k);
+            }
+            set->interfacesListed = true;
+            set->listedClass = *interfaceClass;
         }
+        listed = &set->listedInterfaces;
+    } else {
+        const Device &d = m.devices[static_cast<size_t>(only)];
+        for (size_t k = 0; k < d.interfaces.size() && k < (size_t{1} << kInterfaceBits); ++k)
+            if (matches(d.interfaces[k])) own.emplace_back(only, k);
+        listed = &own;
     }
-    return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
+    if (index >= listed->size()) return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
+    const int di = (*listed)[index].first;
+    const size_t k = (*listed)[index].second;
+    const Interface &itf = m.devices[static_cast<size_t>(di)].interfaces[k];
+    SP_DEVICE_INTERFACE_DATA out;
+    std::memset(&out, 0, sizeof out);
+    out.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    out.InterfaceClassGuid = itf.cls;
+    out.Flags = SPINT_ACTIVE;
+    out.Reserved = (static_cast<ULONG_PTR>(di + 1) << kInterfaceBits) | k;
+    std::memcpy(static_cast<void *>(data), &out, sizeof out);
+    return Succeed(op, PathText(itf.path), index);
 }
 
 BOOL WINAPI Sim_SetupDiGetDeviceInterfaceDetailW(HDEVINFO setHandle, PSP_DEVICE_INTERFACE_DATA data,
@@ -207,7 +258,7 @@ BOOL WINAPI Sim_SetupDiGetDeviceInterfaceDetailW(HDEVINFO setHandle, PSP_DEVICE_
     if (di < 0 || !Contains(*set, di) || k >= m.devices[static_cast<size_t>(di)].interfaces.size())
         return Fail(op, target, ERROR_INVALID_PARAMETER);
     const Interface &itf = m.devices[static_cast<size_t>(di)].interfaces[k];
-    target = wstr::ToUtf8(itf.path);
+    target = PathText(itf.path);
     if (detail == nullptr && size != 0) return Fail(op, target, ERROR_INVALID_USER_BUFFER);
     if (detail != nullptr && (size < sizeof(DWORD) || CbSize(detail) != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)))
         return Fail(op, target, ERROR_INVALID_USER_BUFFER);
@@ -233,15 +284,15 @@ BOOL WINAPI Sim_SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINF
     int di = ElementOf(*set, device, &error);
     if (di < 0) return Fail(op, target, error, property);
     const Device &d = M().devices[static_cast<size_t>(di)];
-    target = d.idText;
-    if (buffer == nullptr && size != 0) return Fail(op, target, ERROR_INVALID_USER_BUFFER, property);
+    const std::string &id = d.idText;
+    if (buffer == nullptr && size != 0) return Fail(op, id, ERROR_INVALID_USER_BUFFER, property);
     const Property *p = FindProperty(d, property);
-    if (p == nullptr) return Fail(op, target, ERROR_INVALID_DATA, property);
+    if (p == nullptr) return Fail(op, id, ERROR_INVALID_DATA, property);
     if (type != nullptr) *type = p->type;
     if (required != nullptr) *required = static_cast<DWORD>(p->data.size());
-    if (buffer == nullptr || size < p->data.size()) return Fail(op, target, ERROR_INSUFFICIENT_BUFFER, property);
+    if (buffer == nullptr || size < p->data.size()) return Fail(op, id, ERROR_INSUFFICIENT_BUFFER, property);
     if (!p->data.empty()) std::memcpy(buffer, p->data.data(), p->data.size());
-    return Succeed(op, target, property);
+    return Succeed(op, id, property);
 }
 
 BOOL WINAPI Sim_SetupDiDestroyDeviceInfoList(HDEVINFO set) {
@@ -295,13 +346,10 @@ CONFIGRET WINAPI Sim_CM_Get_Child(PDEVINST child, DEVINST node, ULONG flags) {
     if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
     int di = NodeIndex(node);
     if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
-    const Machine &m = M();
-    for (size_t i = 0; i < m.devices.size(); ++i)
-        if (m.devices[i].parent == di) {
-            *child = static_cast<DEVINST>(i + 1);
-            return Cr(op, DevinstText(node), CR_SUCCESS);
-        }
-    return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+    int first = M().index.firstChild[static_cast<size_t>(di)];
+    if (first < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+    *child = static_cast<DEVINST>(first + 1);
+    return Cr(op, DevinstText(node), CR_SUCCESS);
 }
 
 CONFIGRET WINAPI Sim_CM_Get_Sibling(PDEVINST sibling, DEVINST node, ULONG flags) {
@@ -310,14 +358,10 @@ CONFIGRET WINAPI Sim_CM_Get_Sibling(PDEVINST sibling, DEVINST node, ULONG flags)
     if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
     int di = NodeIndex(node);
     if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
-    const Machine &m = M();
-    int parent = m.devices[static_cast<size_t>(di)].parent;
-    for (size_t i = static_cast<size_t>(di) + 1; i < m.devices.size(); ++i)
-        if (m.devices[i].parent == parent) {
-            *sibling = static_cast<DEVINST>(i + 1);
-            return Cr(op, DevinstText(node), CR_SUCCESS);
-        }
-    return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+    int next = M().index.nextSibling[static_cast<size_t>(di)];
+    if (next < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+    *sibling = static_cast<DEVINST>(next + 1);
+    return Cr(op, DevinstText(node), CR_SUCCESS);
 }
 
 CONFIGRET WINAPI Sim_CM_Locate_DevNodeW(PDEVINST node, PWSTR id, ULONG flags) {

@@ -25,6 +25,11 @@ struct State {
     std::map<uintptr_t, int> handles;  // open handle value -> object index
     uintptr_t nextHandle = 0x100;
     std::set<DeviceSet *> sets;
+    // The program runs millions of operations on a large machine and never
+    // reads their record: it keeps counts only (see EnsureBooted).
+    bool keepCalls = true;
+    size_t callCount = 0;
+    std::unordered_map<const char *, size_t> perOp;  // by the operation's name literal
 };
 State &S() {
     static State *state = new State;
@@ -46,9 +51,13 @@ LoadedLibrary g_modules[] = {
 
 void Install(std::unique_ptr<Machine> machine) {
     ForgetAll();
+    IndexMachine(*machine);
     S().machine = std::move(machine);
     g_lastError = 0;
     S().calls.clear();
+    S().keepCalls = true;
+    S().callCount = 0;
+    S().perOp.clear();
     S().nextHandle = 0x100;
     for (LoadedLibrary &l : g_modules) l.refs = 0;
 }
@@ -103,14 +112,36 @@ void LoadMachineFile(const std::string &path) {
     LoadMachine(text.str(), path);
 }
 
+// TARSEL_SIM_STATS=path: at exit, write how many simulated operations ran,
+// in total and per operation, for the benchmark (tools/bench.sh).
+static void WriteStats() {
+    const char *path = std::getenv("TARSEL_SIM_STATS");
+    if (path == nullptr || *path == 0) return;
+    std::map<std::string, size_t> perOp;
+    for (const auto &[op, n] : S().perOp) perOp[op] += n;
+    for (const Call &c : S().calls) ++perOp[c.op];
+    if (FILE *f = std::fopen(path, "w")) {
+        std::fprintf(f, "calls %zu\n", S().callCount);
+        for (const auto &[op, n] : perOp) std::fprintf(f, "%s %zu\n", op.c_str(), n);
+        std::fclose(f);
+    }
+}
+
 void EnsureBooted() {
     if (S().machine) return;
+    static bool statsRegistered = false;
+    if (!statsRegistered) {
+        statsRegistered = true;
+        const char *stats = std::getenv("TARSEL_SIM_STATS");
+        if (stats != nullptr && *stats != 0) std::atexit(WriteStats);
+    }
     try {
         const char *file = std::getenv("TARSEL_MACHINE");
         if (file != nullptr && *file != 0)
             LoadMachineFile(file);
         else
             LoadMachine(DefaultMachineJson(), "built-in default machine");
+        S().keepCalls = false;
     } catch (const MachineError &e) {
         std::fprintf(stderr, "enumerate-tarsel: bad machine file %s\n", e.what());
         std::fflush(stderr);
@@ -127,11 +158,19 @@ SimulatorScope::SimulatorScope() { ++g_simulatorDepth; }
 SimulatorScope::~SimulatorScope() { --g_simulatorDepth; }
 bool InsideSimulator() { return g_simulatorDepth > 0; }
 
-void Record(const char *op, std::string target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
+bool Recording() { return S().keepCalls; }
+
+void Record(const char *op, std::string_view target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
             uint32_t outSize) {
+    State &s = S();
+    ++s.callCount;
+    if (!s.keepCalls) {
+        ++s.perOp[op];
+        return;
+    }
     Call c;
     c.op = op;
-    c.target = std::move(target);
+    c.target = std::string(target);
     c.code = code;
     c.inSize = inSize;
     c.outSize = outSize;
@@ -141,7 +180,11 @@ void Record(const char *op, std::string target, bool ok, uint32_t error, uint32_
 }
 
 const std::vector<Call> &Calls() { return S().calls; }
-void ClearCalls() { S().calls.clear(); }
+void ClearCalls() {
+    S().calls.clear();
+    S().callCount = 0;
+    S().perOp.clear();
+}
 size_t CountCalls(std::string_view op) {
     size_t n = 0;
     for (const Call &c : S().calls)
@@ -235,9 +278,9 @@ DeviceSet *NewSet() {
 }
 
 DeviceSet *FindSet(HDEVINFO set) {
-    for (DeviceSet *s : S().sets)
-        if (static_cast<void *>(s) == set) return s;
-    return nullptr;
+    // Only compared, never dereferenced unless it is one of ours.
+    auto it = S().sets.find(static_cast<DeviceSet *>(set));
+    return it == S().sets.end() ? nullptr : *it;
 }
 
 bool DestroySet(HDEVINFO set) {
@@ -257,22 +300,64 @@ void ForgetAll() {
 size_t OpenHandleCount() { return S().handles.size(); }
 size_t OpenSetCount() { return S().sets.size(); }
 
+WString FoldedKey(WStringView text) {
+    WString key(text);
+    for (WCHAR &c : key) c = wstr::FoldAscii(c);
+    return key;
+}
+
+void IndexMachine(Machine &m) {
+    Machine::Index &x = m.index;
+    x = Machine::Index{};
+    const size_t n = m.devices.size();
+    x.deviceById.reserve(n);
+    x.sortedIds.reserve(n);
+    x.firstChild.assign(n, -1);
+    x.nextSibling.assign(n, -1);
+    std::vector<int> lastChild(n, -1);
+    int lastRoot = -1;
+    // First entry wins, as the scans in file order this replaces did.
+    for (size_t i = 0; i < n; ++i) {
+        const Device &d = m.devices[i];
+        const int di = static_cast<int>(i);
+        WString id = FoldedKey(d.id);
+        x.deviceById.emplace(id, di);
+        x.sortedIds.emplace_back(std::move(id), di);
+        for (size_t k = 0; k < d.interfaces.size(); ++k)
+            x.interfaceByPath.emplace(FoldedKey(d.interfaces[k].path), std::make_pair(di, static_cast<int>(k)));
+        // Siblings in file order: children of one parent, or the roots.
+        int &last = d.parent >= 0 ? lastChild[static_cast<size_t>(d.parent)] : lastRoot;
+        if (last >= 0)
+            x.nextSibling[static_cast<size_t>(last)] = di;
+        else if (d.parent >= 0)
+            x.firstChild[static_cast<size_t>(d.parent)] = di;
+        last = di;
+    }
+    std::stable_sort(x.sortedIds.begin(), x.sortedIds.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t i = 0; i < m.objects.size(); ++i) {
+        const Object &o = m.objects[i];
+        const int oi = static_cast<int>(i);
+        x.objectByName.emplace(FoldedKey(o.name), oi);
+        x.objectByExactName.emplace(o.name, oi);
+        for (const WString &a : o.aliases) {
+            x.objectByName.emplace(FoldedKey(a), oi);
+            x.objectByExactName.emplace(a, oi);
+        }
+    }
+}
+
 int FindDeviceById(const WString &id) {
-    const Machine &m = M();
-    for (size_t i = 0; i < m.devices.size(); ++i)
-        if (EqualNoCase(m.devices[i].id, id)) return static_cast<int>(i);
-    return -1;
+    const auto &byId = M().index.deviceById;
+    auto it = byId.find(FoldedKey(id));
+    return it == byId.end() ? -1 : it->second;
 }
 
 int FindObjectByName(const WString &name, bool caseInsensitive) {
-    const Machine &m = M();
-    for (size_t i = 0; i < m.objects.size(); ++i) {
-        const Object &o = m.objects[i];
-        if (caseInsensitive ? EqualNoCase(o.name, name) : o.name == name) return static_cast<int>(i);
-        for (const WString &a : o.aliases)
-            if (caseInsensitive ? EqualNoCase(a, name) : a == name) return static_cast<int>(i);
-    }
-    return -1;
+    const Machine::Index &x = M().index;
+    const auto &map = caseInsensitive ? x.objectByName : x.objectByExactName;
+    auto it = map.find(caseInsensitive ? FoldedKey(name) : name);
+    return it == map.end() ? -1 : it->second;
 }
 
 }  // namespace sim
