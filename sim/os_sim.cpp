@@ -113,7 +113,7 @@ void LoadMachineFile(const std::string &path) {
 }
 
 // TARSEL_SIM_STATS=path: at exit, write how many simulated operations ran,
-// in total and per operation, for the benchmark (tools/bench.sh).
+// in total and per operation, for the benchmark (tools/bench.py).
 static void WriteStats() {
     const char *path = std::getenv("TARSEL_SIM_STATS");
     if (path == nullptr || *path == 0) return;
