@@ -328,40 +328,29 @@ CONFIGRET WINAPI Sim_CM_Get_Device_IDW(DEVINST node, PWSTR buffer, ULONG length,
     return Cr(op, DevinstText(node), CR_SUCCESS);
 }
 
-CONFIGRET WINAPI Sim_CM_Get_Parent(PDEVINST parent, DEVINST node, ULONG flags) {
-    const char *op = "CM_Get_Parent";
-    if (parent == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
+// CM_Get_Parent, CM_Get_Child and CM_Get_Sibling: one relation of a node,
+// given as the index of the related device or -1 when there is none.
+static CONFIGRET RelatedNode(const char *op, PDEVINST out, DEVINST node, ULONG flags, int (*related)(size_t index)) {
+    if (out == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
     if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
     int di = NodeIndex(node);
     if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
-    int p = M().devices[static_cast<size_t>(di)].parent;
-    if (p < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
-    *parent = static_cast<DEVINST>(p + 1);
+    int other = related(static_cast<size_t>(di));
+    if (other < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
+    *out = static_cast<DEVINST>(other + 1);
     return Cr(op, DevinstText(node), CR_SUCCESS);
+}
+
+CONFIGRET WINAPI Sim_CM_Get_Parent(PDEVINST parent, DEVINST node, ULONG flags) {
+    return RelatedNode("CM_Get_Parent", parent, node, flags, [](size_t i) { return M().devices[i].parent; });
 }
 
 CONFIGRET WINAPI Sim_CM_Get_Child(PDEVINST child, DEVINST node, ULONG flags) {
-    const char *op = "CM_Get_Child";
-    if (child == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
-    if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
-    int di = NodeIndex(node);
-    if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
-    int first = M().index.firstChild[static_cast<size_t>(di)];
-    if (first < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
-    *child = static_cast<DEVINST>(first + 1);
-    return Cr(op, DevinstText(node), CR_SUCCESS);
+    return RelatedNode("CM_Get_Child", child, node, flags, [](size_t i) { return M().index.firstChild[i]; });
 }
 
 CONFIGRET WINAPI Sim_CM_Get_Sibling(PDEVINST sibling, DEVINST node, ULONG flags) {
-    const char *op = "CM_Get_Sibling";
-    if (sibling == nullptr) return Cr(op, DevinstText(node), CR_INVALID_POINTER);
-    if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
-    int di = NodeIndex(node);
-    if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
-    int next = M().index.nextSibling[static_cast<size_t>(di)];
-    if (next < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
-    *sibling = static_cast<DEVINST>(next + 1);
-    return Cr(op, DevinstText(node), CR_SUCCESS);
+    return RelatedNode("CM_Get_Sibling", sibling, node, flags, [](size_t i) { return M().index.nextSibling[i]; });
 }
 
 CONFIGRET WINAPI Sim_CM_Locate_DevNodeW(PDEVINST node, PWSTR id, ULONG flags) {
