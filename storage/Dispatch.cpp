@@ -24,6 +24,14 @@ bool AnyMediaType(const GET_MEDIA_TYPES *media, Predicate matches) {
     return false;
 }
 
+// The end of a branch: the filler's result, with the dispatch's error line
+// when it failed, and the closing line either way.
+bool Finish(bool filled, const char *errorLine) {
+    if (!filled) Trace(errorLine);
+    Trace("LEAVE UseDiskDriveInfo");
+    return filled;
+}
+
 }  // namespace
 
 bool CDeviceInfo::UseDiskDriveInfo(HANDLE device, const WCHAR *devicePath, const GUID *interfaceClass) {
@@ -45,37 +53,19 @@ bool CDeviceInfo::UseDiskDriveInfo(HANDLE device, const WCHAR *devicePath, const
         Trace("INFO UseDiskDriveInfo IsSDCard");
         mediaHolder.Free();
         UseSDCardInfo(device);
-        if (UseRemovableDiskStorageInfo(device)) {
-            Trace("LEAVE UseDiskDriveInfo");
-            return true;
-        }
-        Trace("ERROR UseDiskDriveInfo UseRemovableDiskStorageInfo");
-        Trace("LEAVE UseDiskDriveInfo");
-        return false;
+        return Finish(UseRemovableDiskStorageInfo(device), "ERROR UseDiskDriveInfo UseRemovableDiskStorageInfo");
     }
 
     if (AnyMediaType(media, [](DWORD type) { return type >= kMediaCdRom && type <= kMediaDvdRw; })) {
         Trace("INFO UseDiskDriveInfo IsCDROM");
         mediaHolder.Free();
-        if (UseCDROMInfo(device)) {
-            Trace("LEAVE UseDiskDriveInfo");
-            return true;
-        }
-        Trace("ERROR UseDiskDriveInfo UseCDROMInfo");
-        Trace("LEAVE UseDiskDriveInfo");
-        return false;
+        return Finish(UseCDROMInfo(device), "ERROR UseDiskDriveInfo UseCDROMInfo");
     }
 
     if (wstr::PrefixNoCase(devicePath, WS("\\\\?\\usbstor#"), kUsbStorPrefixLength)) {
         Trace("INFO UseDiskDriveInfo USB storage");
         mediaHolder.Free();
-        if (UseUSBDeviceInfo(device, interfaceClass)) {
-            Trace("LEAVE UseDiskDriveInfo");
-            return true;
-        }
-        Trace("ERROR UseDiskDriveInfo UseUSBDeviceInfo");
-        Trace("LEAVE UseDiskDriveInfo");
-        return false;
+        return Finish(UseUSBDeviceInfo(device, interfaceClass), "ERROR UseDiskDriveInfo UseUSBDeviceInfo");
     }
 
     CheckRemovableFromCM(device);
@@ -93,13 +83,7 @@ bool CDeviceInfo::UseDiskDriveInfo(HANDLE device, const WCHAR *devicePath, const
     if (AnyMediaType(media, [](DWORD type) { return type == kMediaFixed; })) {
         Trace("INFO UseDiskDriveInfo UseHDDInfo");
         mediaHolder.Free();
-        if (UseHDDInfo(device)) {
-            Trace("LEAVE UseDiskDriveInfo");
-            return true;
-        }
-        Trace("ERROR UseDiskDriveInfo UseHDDInfo");
-        Trace("LEAVE UseDiskDriveInfo");
-        return false;
+        return Finish(UseHDDInfo(device), "ERROR UseDiskDriveInfo UseHDDInfo");
     }
 
     Trace("ERROR UseDiskDriveInfo unknown device");
