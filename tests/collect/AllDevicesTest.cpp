@@ -11,11 +11,7 @@ namespace {
 
 using LineList = std::vector<std::string>;
 
-std::vector<std::string> Utf8(const DeviceIdList &ids) {
-    std::vector<std::string> out;
-    for (const WString &id : ids) out.push_back(wstr::ToUtf8(id));
-    return out;
-}
+using testing_support::Utf8List;
 
 // ---- IsDeviceOfInterest -------------------------------------------------
 
@@ -252,7 +248,7 @@ TEST_F(AllDevicesTest, FiltersAndClassOrder) {
          "status": ["DN_STARTED", "DN_DRIVER_LOADED", "DN_HAS_PROBLEM"]},
         {"id": "MODEM\\2", "class": "{4D36E96D-E325-11CE-BFC1-08002BE10318}", "present": false},
         {"id": "OTHER\\1", "class": "{4D36E96C-E325-11CE-BFC1-08002BE10318}"}]})");
-    EXPECT_EQ(Utf8(GetAllDeviceIDs()),
+    EXPECT_EQ(Utf8List(GetAllDeviceIDs()),
               (std::vector<std::string>{"USB\\PRN\\1", "USB\\PORTS\\1", "WPD\\PHONE\\1"}));
     LineList lines = Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "INFO IsDevnodeStatusValid DN_HAS_PROBLEM"), 1);
@@ -271,7 +267,7 @@ TEST_F(AllDevicesTest, UnopenableDiskStays) {
     Load(R"({"windows_directory": null, "devices": [
         {"id": "SCSI\\DISK\\A", "class": "{4D36E967-E325-11CE-BFC1-08002BE10318}",
          "interfaces": [{"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\scsi#a"}]}]})");
-    EXPECT_EQ(Utf8(GetAllDeviceIDs()), (std::vector<std::string>{"SCSI\\DISK\\A"}));
+    EXPECT_EQ(Utf8List(GetAllDeviceIDs()), (std::vector<std::string>{"SCSI\\DISK\\A"}));
     LineList lines = Lines();
     LineList tail{"ERROR GetHandleToDevice INVALID_HANDLE_VALUE 2", "LEAVE GetHandleToDevice",
                "ERROR IsSystemOrFixedDisk INVALID_HANDLE_VALUE 2", "INFO IsSystemOrFixedDisk not fixed ",

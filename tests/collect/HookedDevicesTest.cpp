@@ -8,11 +8,7 @@ namespace {
 
 using LineList = std::vector<std::string>;
 
-std::vector<std::string> Utf8(const DeviceIdList &ids) {
-    std::vector<std::string> out;
-    for (const WString &id : ids) out.push_back(wstr::ToUtf8(id));
-    return out;
-}
+using testing_support::Utf8List;
 
 class HookedDevicesTest : public MachineTest {};
 
@@ -29,7 +25,7 @@ TEST_F(HookedDevicesTest, ListsEveryPresentHookedInterface) {
             {"class": "{E768C1E7-986A-404D-BBF3-748B5DCE914A}", "path": "\\\\?\\c#1"}]},
         {"id": "SCSI\\DISK\\D", "present": false, "interfaces": [
             {"class": "{E768C1E7-986A-404D-BBF3-748B5DCE914A}", "path": "\\\\?\\d#1"}]}]})");
-    EXPECT_EQ(Utf8(GetHookedDeviceIDs()),
+    EXPECT_EQ(Utf8List(GetHookedDeviceIDs()),
               (std::vector<std::string>{"USB\\VID_1&PID_1\\A", "USB\\VID_1&PID_1\\A", "SCSI\\DISK\\C"}));
     EXPECT_EQ(Lines(), (LineList{"ENTER GetHookedDeviceIDs", "ENTER GetDeviceId", "INFO GetDeviceId USB\\VID_1&PID_1\\A",
                                  "LEAVE GetDeviceId", "ENTER GetDeviceId", "INFO GetDeviceId USB\\VID_1&PID_1\\A",

@@ -22,6 +22,13 @@ inline void UseMachine(std::string_view json) {
     sim::ClearCalls();
 }
 
+// Wide identifiers as UTF-8, for comparing result lists.
+inline std::vector<std::string> Utf8List(const std::vector<WString> &ids) {
+    std::vector<std::string> out;
+    for (const WString &id : ids) out.push_back(wstr::ToUtf8(id));
+    return out;
+}
+
 // Reads a file of the source tree (machine files, expected logs).
 std::string ReadSourceFile(const std::string &relativePath);
 
