@@ -20,6 +20,7 @@ import os
 import random
 import re
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -133,10 +134,15 @@ def check_unwritable(program):
             print("skipped: no runuser to drop root")
             return
         prefix = (runuser, "-u", "nobody", "--")
-    with tempfile.TemporaryDirectory() as d:
+    with tempfile.TemporaryDirectory() as bindir, tempfile.TemporaryDirectory() as d:
+        # The build tree may sit where the unprivileged user cannot reach it:
+        # run a copy from a directory everyone may enter.
+        os.chmod(bindir, 0o755)
+        copy = os.path.join(bindir, os.path.basename(program))
+        shutil.copy2(program, copy)
         os.chmod(d, 0o555)
         try:
-            status, out = run(program, d, prefix=prefix)
+            status, out = run(copy, d, prefix=prefix)
             assert status == 0, status
             assert out == "Unable to open log file enumerate-tarsel.txt\n", out
             assert os.listdir(d) == [], "something was created"
