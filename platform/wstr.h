@@ -43,8 +43,11 @@ inline bool EqualNoCase(const WCHAR *a, const WCHAR *b) {
     if (a == nullptr) a = WS("");
     if (b == nullptr) b = WS("");
     for (;; ++a, ++b) {
-        if (FoldAscii(*a) != FoldAscii(*b)) return false;
-        if (*a == 0) return true;
+        const WCHAR x = *a, y = *b;
+        // Folding only where the characters differ: the names compared in
+        // the hot walks share long equal prefixes (class GUIDs).
+        if (x != y && FoldAscii(x) != FoldAscii(y)) return false;
+        if (x == 0) return true;
     }
 }
 

@@ -1,0 +1,38 @@
+// Comparison of wide strings ignoring letter case, as the C runtime's
+// _wcsicmp does in the "C" locale: only A to Z fold.
+#include <gtest/gtest.h>
+
+#include "platform/wstr.h"
+
+namespace {
+
+struct Case {
+    const WCHAR *a;
+    const WCHAR *b;
+    bool equal;
+};
+
+TEST(WideStringTest, EqualNoCaseFoldsOnlyAsciiLetters) {
+    const Case cases[] = {
+        {WS("{36FC9E60-C465-11CF-8056-444553540000}\\0012"), WS("{36fc9e60-c465-11cf-8056-444553540000}\\0012"), true},
+        {WS("{36fc9e60-c465-11cf-8056-444553540000}\\0012"), WS("{36fc9e60-c465-11cf-8056-444553540000}\\0013"), false},
+        {WS("abc"), WS("abcd"), false},  // a prefix is not equal, either way round
+        {WS("abcd"), WS("ABC"), false},
+        {WS("@"), WS("`"), false},  // 0x40 and 0x60 differ by the case bit but are not letters
+        {WS("["), WS("{"), false},
+        {WS("Z"), WS("z"), true},
+        {WS("\u00C4"), WS("\u00E4"), false},  // beyond ASCII nothing folds
+        {WS(""), WS(""), true},
+        {nullptr, WS(""), true},  // null counts as empty
+        {nullptr, WS("a"), false},
+        {WS("a"), nullptr, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(wstr::ToUtf8(c.a == nullptr ? WS("(null)") : c.a) + " / " +
+                     wstr::ToUtf8(c.b == nullptr ? WS("(null)") : c.b));
+        EXPECT_EQ(wstr::EqualNoCase(c.a, c.b), c.equal);
+        EXPECT_EQ(wstr::EqualNoCase(c.b, c.a), c.equal);
+    }
+}
+
+}  // namespace
