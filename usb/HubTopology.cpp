@@ -254,6 +254,11 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
     HDEVINFO set = api::SetupDiGetClassDevsW(nullptr, WS("USB"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (set != INVALID_HANDLE_VALUE) {
         CReleaseGuard destroy(CReleaseGuard::DestroyDeviceInfoList, set);
+        // One buffer for the whole walk, grown when a longer value comes: the
+        // walk reads the driver key of every USB device, once per hub port.
+        WCHAR *driver = nullptr;
+        size_t driverChars = 0;
+        CAutoFree<WCHAR> driverHolder(&driver);
         for (DWORD index = 0; index < kMaxDevices; ++index) {
             SP_DEVINFO_DATA device{};
             device.cbSize = sizeof(SP_DEVINFO_DATA);
@@ -267,9 +272,16 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
 
             // One spare character past what the set-up API may fill keeps the
             // value terminated whatever it writes.
-            WCHAR *driver = static_cast<WCHAR *>(std::calloc(required / sizeof(WCHAR) + 2, sizeof(WCHAR)));
-            CAutoFree<WCHAR> driverHolder(&driver);
-            if (driver == nullptr) break;
+            const size_t chars = required / sizeof(WCHAR) + 2;
+            if (chars > driverChars) {
+                driverHolder.Free();
+                driverChars = 0;
+                driver = static_cast<WCHAR *>(std::calloc(chars, sizeof(WCHAR)));
+                if (driver == nullptr) break;
+                driverChars = chars;
+            } else {
+                std::memset(driver, 0, chars * sizeof(WCHAR));
+            }
             DWORD type = 0;
             if (!api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, &type,
                                                         reinterpret_cast<BYTE *>(driver), required, nullptr) ||
