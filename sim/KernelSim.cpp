@@ -448,7 +448,7 @@ NTSTATUS StatusFail(const char *op, const std::string &target, NTSTATUS status) 
 
 HANDLE WINAPI Sim_CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
     const char *op = "CreateFileW";
-    std::string target = Narrow(name);
+    std::string target = TextTarget(name);
     if (name == nullptr || name[0] == 0) {
         Fail(op, target, ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -474,7 +474,7 @@ HANDLE WINAPI Sim_CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTR
 }
 
 BOOL WINAPI Sim_CloseHandle(HANDLE handle) {
-    std::string target = HandleText(handle);
+    std::string target = HandleTarget(handle);
     if (!CloseObjectHandle(handle)) return Fail("CloseHandle", target, ERROR_INVALID_HANDLE);
     Record("CloseHandle", target, true);
     return TRUE;
@@ -482,7 +482,7 @@ BOOL WINAPI Sim_CloseHandle(HANDLE handle) {
 
 BOOL WINAPI Sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                                 LPDWORD returned, LPOVERLAPPED) {
-    std::string target = HandleText(handle);
+    std::string target = HandleTarget(handle);
     if (returned != nullptr) *returned = 0;
     int object = ObjectOfHandle(handle);
     if (object < 0) {
@@ -490,7 +490,7 @@ BOOL WINAPI Sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSi
         Record("DeviceIoControl", target, false, ERROR_INVALID_HANDLE, code, inSize, outSize);
         return FALSE;
     }
-    target = M().objects[static_cast<size_t>(object)].nameText;
+    if (Recording()) target = M().objects[static_cast<size_t>(object)].nameText;
     if (out == nullptr) outSize = 0;
     if (in == nullptr) inSize = 0;
     Reply reply = Dispatch(object, code, static_cast<const uint8_t *>(in), inSize, outSize);
@@ -511,7 +511,7 @@ BOOL WINAPI Sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSi
 
 DWORD WINAPI Sim_QueryDosDeviceW(LPCWSTR device, LPWSTR target, DWORD max) {
     const char *op = "QueryDosDeviceW";
-    std::string text = Narrow(device);
+    std::string text = TextTarget(device);
     WString answer;  // a list of strings, each terminated, then one more terminator
     if (device == nullptr) {
         for (const auto &d : M().dosDevices) {
@@ -653,12 +653,12 @@ ULONG WINAPI Sim_RtlNtStatusToDosError(NTSTATUS status) {
 NTSTATUS WINAPI Sim_NtQueryObject(HANDLE handle, OBJECT_INFORMATION_CLASS infoClass, PVOID info, ULONG length,
                                   PULONG returned) {
     const char *op = "NtQueryObject";
-    std::string target = HandleText(handle);
+    std::string target = HandleTarget(handle);
     int object = ObjectOfHandle(handle);
     if (object < 0) return StatusFail(op, target, STATUS_INVALID_HANDLE);
     if (infoClass != ObjectNameInformation) return StatusFail(op, target, static_cast<NTSTATUS>(0xC0000003u));
     const WString &name = M().objects[static_cast<size_t>(object)].name;
-    target = wstr::ToUtf8(name);
+    if (Recording()) target = wstr::ToUtf8(name);
     const size_t needed = sizeof(UNICODE_STRING) + sizeof(WCHAR) * (name.size() + 1);
     if (returned != nullptr) *returned = static_cast<ULONG>(needed);
     if (info == nullptr || length < needed) return StatusFail(op, target, STATUS_BUFFER_OVERFLOW);
@@ -674,14 +674,14 @@ NTSTATUS WINAPI Sim_NtQueryObject(HANDLE handle, OBJECT_INFORMATION_CLASS infoCl
 }
 
 NTSTATUS WINAPI Sim_NtClose(HANDLE handle) {
-    std::string target = HandleText(handle);
+    std::string target = HandleTarget(handle);
     if (!CloseObjectHandle(handle)) return StatusFail("NtClose", target, STATUS_INVALID_HANDLE);
     Record("NtClose", target, true);
     return STATUS_SUCCESS;
 }
 
 VOID WINAPI Sim_RtlInitUnicodeString(PUNICODE_STRING destination, PCWSTR source) {
-    Record("RtlInitUnicodeString", Narrow(source), destination != nullptr);
+    Record("RtlInitUnicodeString", TextTarget(source), destination != nullptr);
     if (destination == nullptr) return;
     size_t chars = wstr::LenBounded(source, 32766);
     destination->Length = static_cast<USHORT>(chars * sizeof(WCHAR));

@@ -325,12 +325,12 @@ struct Parser {
                 d.properties[code] = ParseProperty(it.value(), Member(pp, it.key()));
             }
         }
-        if (!d.properties.count(SPDRP_CLASSGUID) && d.hasClass) {
+        if (!d.properties.Has(SPDRP_CLASSGUID) && d.hasClass) {
             Property p;
             AppendWide(&p.data, wstr::FromUtf8(d.classText), true);
             d.properties[SPDRP_CLASSGUID] = p;
         }
-        if (!d.properties.count(SPDRP_ENUMERATOR_NAME)) {
+        if (!d.properties.Has(SPDRP_ENUMERATOR_NAME)) {
             Property p;
             AppendWide(&p.data, d.id.substr(0, d.id.find(WCHAR('\\'))), true);
             d.properties[SPDRP_ENUMERATOR_NAME] = p;

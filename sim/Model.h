@@ -24,6 +24,27 @@ struct Property {
     std::vector<uint8_t> data;
 };
 
+// A device's registry properties by SPDRP code.  A device has a handful, read
+// millions of times on a large machine: one small block scanned in order
+// costs less than a tree walk.
+class PropertyMap {
+public:
+    Property &operator[](uint32_t code) {
+        for (auto &e : entries_)
+            if (e.first == code) return e.second;
+        return entries_.emplace_back(code, Property{}).second;
+    }
+    const Property *Find(uint32_t code) const {
+        for (const auto &e : entries_)
+            if (e.first == code) return &e.second;
+        return nullptr;
+    }
+    bool Has(uint32_t code) const { return Find(code) != nullptr; }
+
+private:
+    std::vector<std::pair<uint32_t, Property>> entries_;
+};
+
 struct Interface {
     GUID cls{};
     std::string classText;
@@ -43,7 +64,7 @@ struct Device {
     uint32_t status = DN_STARTED | DN_DRIVER_LOADED;
     uint32_t problem = 0;
     std::optional<uint32_t> statusError;
-    std::map<uint32_t, Property> properties;  // by SPDRP code
+    PropertyMap properties;
     std::vector<Interface> interfaces;
 };
 
@@ -182,18 +203,39 @@ bool EqualNoCase(const WString &a, const WString &b);
 
 // ---- Run state -------------------------------------------------------------
 
-const Machine &M();
+// The loaded machine; null until the first operation boots it.
+extern const Machine *g_machine;
+inline const Machine &M() {
+    if (g_machine == nullptr) EnsureBooted();
+    return *g_machine;
+}
 void SetError(DWORD error);
 
-// Appends to the call record.
-// When the record is not kept (the Linux program, which never reads it), only
-// counts are: callers skip building targets when Recording() is false.
-bool Recording();
-void Record(const char *op, std::string_view target, bool ok, uint32_t error = 0, uint32_t code = 0,
-            uint32_t inSize = 0, uint32_t outSize = 0);
+// The call record.  Tests keep it whole.  The program runs millions of
+// operations on a large machine and never reads their record: it keeps the
+// total only, and counts per operation when asked for statistics (see
+// EnsureBooted); callers skip building targets when Recording() is false.
+extern bool g_keepCalls;
+extern bool g_countOps;
+extern size_t g_callCount;
+inline bool Recording() { return g_keepCalls; }
+void KeepCall(const char *op, std::string_view target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
+              uint32_t outSize);
+void CountOp(const char *op);
+inline void Record(const char *op, std::string_view target, bool ok, uint32_t error = 0, uint32_t code = 0,
+                   uint32_t inSize = 0, uint32_t outSize = 0) {
+    ++g_callCount;
+    if (g_keepCalls)
+        KeepCall(op, target, ok, error, code, inSize, outSize);
+    else if (g_countOps)
+        CountOp(op);
+}
 std::string HandleText(HANDLE handle);
 std::string Narrow(const WCHAR *text);                // bounded, for the record
 std::string NarrowCounted(const WCHAR *text, size_t chars);
+// Call record targets, built only while the record is kept.
+inline std::string HandleTarget(HANDLE handle) { return Recording() ? HandleText(handle) : std::string(); }
+inline std::string TextTarget(const WCHAR *text) { return Recording() ? Narrow(text) : std::string(); }
 
 // Handles opened by CreateFileW / NtCreateFile: index of the object, or -1.
 HANDLE OpenObjectHandle(int object);
@@ -225,10 +267,11 @@ void BootIfNeeded();
 
 // Marks the calling thread as inside a simulated operation while it lives;
 // set at the entry of every operation the program can call.
+extern constinit thread_local int g_simulatorDepth;
 class SimulatorScope {
 public:
-    SimulatorScope();
-    ~SimulatorScope();
+    SimulatorScope() { ++g_simulatorDepth; }
+    ~SimulatorScope() { --g_simulatorDepth; }
     SimulatorScope(const SimulatorScope &) = delete;
     SimulatorScope &operator=(const SimulatorScope &) = delete;
 };

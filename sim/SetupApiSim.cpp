@@ -34,7 +34,6 @@ CONFIGRET Cr(const char *op, std::string_view target, CONFIGRET result, uint32_t
 }
 
 // Call record targets, built only while the record is kept.
-std::string SetText(HDEVINFO set) { return Recording() ? HandleText(set) : std::string(); }
 std::string PathText(const WString &path) { return Recording() ? wstr::ToUtf8(path) : std::string(); }
 
 std::string DevinstText(DEVINST node) {
@@ -54,14 +53,18 @@ bool Contains(const DeviceSet &set, int device) {
     return std::binary_search(set.devices.begin(), set.devices.end(), device);
 }
 
-void FillDevinfo(PSP_DEVINFO_DATA out, int device) {
+constexpr size_t kNoPosition = SIZE_MAX;
+
+// Reserved holds the element's position in its set plus one (0: not known),
+// as a hint that spares the membership search; it is checked, never trusted.
+void FillDevinfo(PSP_DEVINFO_DATA out, int device, size_t position = kNoPosition) {
     const Device &d = M().devices[static_cast<size_t>(device)];
     SP_DEVINFO_DATA data;
     std::memset(&data, 0, sizeof data);
     data.cbSize = sizeof(SP_DEVINFO_DATA);
     data.ClassGuid = d.hasClass ? d.cls : GUID{};
     data.DevInst = static_cast<DWORD>(device + 1);
-    data.Reserved = static_cast<ULONG_PTR>(device + 1);
+    data.Reserved = position == kNoPosition ? 0 : static_cast<ULONG_PTR>(position + 1);
     std::memcpy(static_cast<void *>(out), &data, sizeof data);
 }
 
@@ -84,6 +87,8 @@ int ElementOf(const DeviceSet &set, PSP_DEVINFO_DATA device, DWORD *error) {
         return -1;
     }
     int index = NodeIndex(device->DevInst);
+    const ULONG_PTR hint = device->Reserved;
+    if (index >= 0 && hint >= 1 && hint <= set.devices.size() && set.devices[hint - 1] == index) return index;
     if (index < 0 || !Contains(set, index)) {
         *error = kErrorNoSuchDevinst;
         return -1;
@@ -102,10 +107,7 @@ bool IdHasEnumerator(const WString &id, const WCHAR *enumerator) {
     return id.size() > n && id[n] == '\\' && wstr::PrefixNoCase(id.c_str(), enumerator, n);
 }
 
-const Property *FindProperty(const Device &d, DWORD property) {
-    auto it = d.properties.find(property);
-    return it == d.properties.end() ? nullptr : &it->second;
-}
+const Property *FindProperty(const Device &d, DWORD property) { return d.properties.Find(property); }
 
 }  // namespace
 
@@ -181,12 +183,12 @@ HDEVINFO WINAPI Sim_SetupDiGetClassDevsW(const GUID *classGuid, PCWSTR enumerato
 BOOL WINAPI Sim_SetupDiEnumDeviceInfo(HDEVINFO setHandle, DWORD index, PSP_DEVINFO_DATA device) {
     const char *op = "SetupDiEnumDeviceInfo";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = SetText(setHandle);
+    std::string target = HandleTarget(setHandle);
     if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, index);
     if (device == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER, index);
     if (CbSize(device) != sizeof(SP_DEVINFO_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER, index);
     if (index >= set->devices.size()) return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
-    FillDevinfo(device, set->devices[index]);
+    FillDevinfo(device, set->devices[index], index);
     return Succeed(op, M().devices[static_cast<size_t>(set->devices[index])].idText, index);
 }
 
@@ -194,7 +196,7 @@ BOOL WINAPI Sim_SetupDiEnumDeviceInterfaces(HDEVINFO setHandle, PSP_DEVINFO_DATA
                                             DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
     const char *op = "SetupDiEnumDeviceInterfaces";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = !Recording() ? std::string() : interfaceClass ? GuidText(*interfaceClass) : SetText(setHandle);
+    std::string target = !Recording() ? std::string() : interfaceClass ? GuidText(*interfaceClass) : HandleTarget(setHandle);
     if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, index);
     if (interfaceClass == nullptr || data == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER, index);
     if (CbSize(data) != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER, index);
@@ -247,7 +249,7 @@ BOOL WINAPI Sim_SetupDiGetDeviceInterfaceDetailW(HDEVINFO setHandle, PSP_DEVICE_
                                                  PDWORD required, PSP_DEVINFO_DATA device) {
     const char *op = "SetupDiGetDeviceInterfaceDetailW";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = SetText(setHandle);
+    std::string target = HandleTarget(setHandle);
     if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE);
     if (data == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER);
     if (CbSize(data) != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER);
@@ -278,7 +280,7 @@ BOOL WINAPI Sim_SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINF
                                                   PDWORD type, PBYTE buffer, DWORD size, PDWORD required) {
     const char *op = "SetupDiGetDeviceRegistryPropertyW";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = SetText(setHandle);
+    std::string target = HandleTarget(setHandle);
     if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, property);
     DWORD error = 0;
     int di = ElementOf(*set, device, &error);
@@ -296,7 +298,7 @@ BOOL WINAPI Sim_SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINF
 }
 
 BOOL WINAPI Sim_SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    std::string target = SetText(set);
+    std::string target = HandleTarget(set);
     if (!DestroySet(set)) return Fail("SetupDiDestroyDeviceInfoList", target, ERROR_INVALID_HANDLE);
     return Succeed("SetupDiDestroyDeviceInfoList", target);
 }
@@ -355,7 +357,7 @@ CONFIGRET WINAPI Sim_CM_Get_Sibling(PDEVINST sibling, DEVINST node, ULONG flags)
 
 CONFIGRET WINAPI Sim_CM_Locate_DevNodeW(PDEVINST node, PWSTR id, ULONG flags) {
     const char *op = "CM_Locate_DevNodeW";
-    std::string target = Narrow(id);
+    std::string target = TextTarget(id);
     if (node == nullptr) return Cr(op, target, CR_INVALID_POINTER);
     *node = 0;
     const Machine &m = M();
@@ -417,7 +419,7 @@ BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA device, PW
     sim::SimulatorScope scope;
     const char *op = "SetupDiGetDeviceInstanceIdW";
     sim::DeviceSet *set = sim::FindSet(setHandle);
-    std::string target = sim::SetText(setHandle);
+    std::string target = sim::HandleTarget(setHandle);
     if (set == nullptr) return sim::Fail(op, target, ERROR_INVALID_HANDLE);
     DWORD error = 0;
     int di = sim::ElementOf(*set, device, &error);

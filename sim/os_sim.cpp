@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +17,49 @@ namespace sim {
 
 namespace {
 
+// Operation counts keyed by the operation's name literal (one address per
+// operation): an open-addressed table, since counting is on every operation.
+class OpCounts {
+public:
+    void Add(const char *op) {
+        size_t slot = Hash(op);
+        for (size_t probe = 0; probe < kSlots; ++probe, slot = (slot + 1) % kSlots) {
+            if (slots_[slot].op == op) {
+                ++slots_[slot].count;
+                return;
+            }
+            if (slots_[slot].op == nullptr) {
+                slots_[slot] = {op, 1};
+                return;
+            }
+        }
+        ++overflow_[op];  // more distinct operations than slots
+    }
+    template <typename F>
+    void ForEach(F &&visit) const {
+        for (const Slot &s : slots_)
+            if (s.op != nullptr) visit(s.op, s.count);
+        for (const auto &[op, n] : overflow_) visit(op, n);
+    }
+    void Clear() {
+        for (Slot &s : slots_) s = Slot{};
+        overflow_.clear();
+    }
+
+private:
+    static constexpr size_t kSlots = 128;  // 2^7: the hash keeps the top 7 bits
+    static size_t Hash(const char *op) {
+        // Fibonacci hashing: literals sit close together, their low bits alike.
+        return static_cast<size_t>((uint64_t{reinterpret_cast<uintptr_t>(op)} * 0x9E3779B97F4A7C15u) >> 57);
+    }
+    struct Slot {
+        const char *op = nullptr;
+        size_t count = 0;
+    };
+    Slot slots_[kSlots];
+    std::map<const char *, size_t> overflow_;
+};
+
 // The run state lives on the heap and is never destroyed: the late-bound
 // table binds libraries during static initialisation and releases them at
 // exit, both outside the lifetime of ordinary globals.
@@ -25,16 +69,17 @@ struct State {
     std::map<uintptr_t, int> handles;  // open handle value -> object index
     uintptr_t nextHandle = 0x100;
     std::set<DeviceSet *> sets;
-    // The program runs millions of operations on a large machine and never
-    // reads their record: it keeps counts only (see EnsureBooted).
-    bool keepCalls = true;
-    size_t callCount = 0;
-    std::unordered_map<const char *, size_t> perOp;  // by the operation's name literal
+    DeviceSet *lastSet = nullptr;  // the set found last: walks ask for one set over and over
+    OpCounts perOp;
 };
-State &S() {
-    static State *state = new State;
-    return *state;
+// Plain pointers rather than function-local statics: these are read on every
+// simulated operation, millions of times on a large machine.
+State *g_state = nullptr;
+[[gnu::noinline]] State &NewState() {
+    g_state = new State;
+    return *g_state;
 }
+inline State &S() { return g_state != nullptr ? *g_state : NewState(); }
 DWORD g_lastError = 0;
 
 // Library module handles: distinct, non-null, never dereferenced.
@@ -53,11 +98,12 @@ void Install(std::unique_ptr<Machine> machine) {
     ForgetAll();
     IndexMachine(*machine);
     S().machine = std::move(machine);
+    g_machine = S().machine.get();
     g_lastError = 0;
     S().calls.clear();
-    S().keepCalls = true;
-    S().callCount = 0;
-    S().perOp.clear();
+    g_keepCalls = true;
+    g_callCount = 0;
+    S().perOp.Clear();
     S().nextHandle = 0x100;
     for (LoadedLibrary &l : g_modules) l.refs = 0;
 }
@@ -92,10 +138,10 @@ bool LibraryMissing(const std::string &name) {
 
 // ---- Machine and run state ---------------------------------------------------
 
-const Machine &M() {
-    BootIfNeeded();
-    return *S().machine;
-}
+const Machine *g_machine = nullptr;
+bool g_keepCalls = true;
+bool g_countOps = false;
+size_t g_callCount = 0;
 
 void BootIfNeeded() {
     if (!S().machine) EnsureBooted();
@@ -112,16 +158,32 @@ void LoadMachineFile(const std::string &path) {
     LoadMachine(text.str(), path);
 }
 
+// What loading the machine cost, so that the benchmark can tell the
+// simulator's start from the program's own work.
+struct BootClock {
+    long long wallUs = 0, cpuUs = 0;
+    static BootClock Now() {
+        timespec wall{}, cpu{};
+        clock_gettime(CLOCK_MONOTONIC, &wall);
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+        return {wall.tv_sec * 1000000LL + wall.tv_nsec / 1000, cpu.tv_sec * 1000000LL + cpu.tv_nsec / 1000};
+    }
+    BootClock Minus(const BootClock &earlier) const { return {wallUs - earlier.wallUs, cpuUs - earlier.cpuUs}; }
+};
+BootClock g_boot;
+
 // TARSEL_SIM_STATS=path: at exit, write how many simulated operations ran,
-// in total and per operation, for the benchmark (tools/bench.py).
+// in total and per operation, and what loading the machine took, for the
+// benchmark (tools/bench.py).
 static void WriteStats() {
     const char *path = std::getenv("TARSEL_SIM_STATS");
     if (path == nullptr || *path == 0) return;
     std::map<std::string, size_t> perOp;
-    for (const auto &[op, n] : S().perOp) perOp[op] += n;
+    S().perOp.ForEach([&](const char *op, size_t n) { perOp[op] += n; });
     for (const Call &c : S().calls) ++perOp[c.op];
     if (FILE *f = std::fopen(path, "w")) {
-        std::fprintf(f, "calls %zu\n", S().callCount);
+        std::fprintf(f, "calls %zu\n", g_callCount);
+        std::fprintf(f, "boot_wall_us %lld\nboot_cpu_us %lld\n", g_boot.wallUs, g_boot.cpuUs);
         for (const auto &[op, n] : perOp) std::fprintf(f, "%s %zu\n", op.c_str(), n);
         std::fclose(f);
     }
@@ -129,19 +191,23 @@ static void WriteStats() {
 
 void EnsureBooted() {
     if (S().machine) return;
+    const char *stats = std::getenv("TARSEL_SIM_STATS");
+    const bool wantStats = stats != nullptr && *stats != 0;
     static bool statsRegistered = false;
     if (!statsRegistered) {
         statsRegistered = true;
-        const char *stats = std::getenv("TARSEL_SIM_STATS");
-        if (stats != nullptr && *stats != 0) std::atexit(WriteStats);
+        if (wantStats) std::atexit(WriteStats);
     }
+    const BootClock start = BootClock::Now();
     try {
         const char *file = std::getenv("TARSEL_MACHINE");
         if (file != nullptr && *file != 0)
             LoadMachineFile(file);
         else
             LoadMachine(DefaultMachineJson(), "built-in default machine");
-        S().keepCalls = false;
+        g_keepCalls = false;
+        g_countOps = wantStats;
+        g_boot = BootClock::Now().Minus(start);
     } catch (const MachineError &e) {
         std::fprintf(stderr, "enumerate-tarsel: bad machine file %s\n", e.what());
         std::fflush(stderr);
@@ -151,23 +217,11 @@ void EnsureBooted() {
 
 void SetError(DWORD error) { g_lastError = error; }
 
-namespace {
-thread_local int g_simulatorDepth = 0;
-}
-SimulatorScope::SimulatorScope() { ++g_simulatorDepth; }
-SimulatorScope::~SimulatorScope() { --g_simulatorDepth; }
+constinit thread_local int g_simulatorDepth = 0;
 bool InsideSimulator() { return g_simulatorDepth > 0; }
 
-bool Recording() { return S().keepCalls; }
-
-void Record(const char *op, std::string_view target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
-            uint32_t outSize) {
-    State &s = S();
-    ++s.callCount;
-    if (!s.keepCalls) {
-        ++s.perOp[op];
-        return;
-    }
+void KeepCall(const char *op, std::string_view target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
+              uint32_t outSize) {
     Call c;
     c.op = op;
     c.target = std::string(target);
@@ -179,11 +233,13 @@ void Record(const char *op, std::string_view target, bool ok, uint32_t error, ui
     S().calls.push_back(std::move(c));
 }
 
+void CountOp(const char *op) { S().perOp.Add(op); }
+
 const std::vector<Call> &Calls() { return S().calls; }
 void ClearCalls() {
     S().calls.clear();
-    S().callCount = 0;
-    S().perOp.clear();
+    g_callCount = 0;
+    S().perOp.Clear();
 }
 size_t CountCalls(std::string_view op) {
     size_t n = 0;
@@ -279,14 +335,19 @@ DeviceSet *NewSet() {
 
 DeviceSet *FindSet(HDEVINFO set) {
     // Only compared, never dereferenced unless it is one of ours.
-    auto it = S().sets.find(static_cast<DeviceSet *>(set));
-    return it == S().sets.end() ? nullptr : *it;
+    State &s = S();
+    if (set != nullptr && set == s.lastSet) return s.lastSet;
+    auto it = s.sets.find(static_cast<DeviceSet *>(set));
+    if (it == s.sets.end()) return nullptr;
+    s.lastSet = *it;
+    return *it;
 }
 
 bool DestroySet(HDEVINFO set) {
     DeviceSet *s = FindSet(set);
     if (s == nullptr) return false;
     S().sets.erase(s);
+    S().lastSet = nullptr;
     delete s;
     return true;
 }
@@ -294,6 +355,7 @@ bool DestroySet(HDEVINFO set) {
 void ForgetAll() {
     for (DeviceSet *s : S().sets) delete s;
     S().sets.clear();
+    S().lastSet = nullptr;
     S().handles.clear();
 }
 

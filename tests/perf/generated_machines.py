@@ -67,7 +67,11 @@ def run(program, text, storage):
         with open(stats) as f:
             lines = f.read().split("\n")
         total = lines[0].split()
-        per_op = [l.rsplit(" ", 1) for l in lines[1:] if l]
+        fields = [l.rsplit(" ", 1) for l in lines[1:] if l]
+        boot = {k: int(v) for k, v in fields if k.startswith("boot_")}
+        per_op = [(k, v) for k, v in fields if not k.startswith("boot_")]
+        check(sorted(boot) == ["boot_cpu_us", "boot_wall_us"] and all(v > 0 for v in boot.values()),
+              "stats give the machine's load time: %r" % boot)
         check(total[0] == "calls" and int(total[1]) > len(storage), "stats start with the call count: %r" % lines[0])
         check(sum(int(n) for _, n in per_op) == int(total[1]), "per-operation counts add up to the total")
         check(any(op == "SetupDiGetClassDevsW" for op, _ in per_op), "the operations are named")

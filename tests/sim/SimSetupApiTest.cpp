@@ -205,6 +205,40 @@ TEST_F(SimSetupApiTest, RegistryPropertiesReportTypeAndSizeBeforeFailingOnSmallB
     api::SetupDiDestroyDeviceInfoList(set);
 }
 
+// An element names its device by DevInst; whatever else the caller's copy
+// holds, another set answers for it only when the device is a member there.
+TEST_F(SimSetupApiTest, ElementsAreJudgedByMembershipOfTheSetAsked) {
+    HDEVINFO usb = api::SetupDiGetClassDevsW(&guids::kDevClassUsb, nullptr, nullptr, 0);
+    HDEVINFO byEnumerator = api::SetupDiGetClassDevsW(nullptr, WS("USB"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    ASSERT_NE(usb, INVALID_HANDLE_VALUE);
+    ASSERT_NE(byEnumerator, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA hub{}, printer{};
+    hub.cbSize = printer.cbSize = sizeof(SP_DEVINFO_DATA);
+    ASSERT_TRUE(api::SetupDiEnumDeviceInfo(usb, 0, &hub));          // ROOT\HUB\0
+    ASSERT_TRUE(api::SetupDiEnumDeviceInfo(usb, 1, &printer));      // the printer, first of the enumerator set
+    BYTE buffer[256];
+    DWORD size = 0;
+    const ULONG_PTR hints[] = {hub.Reserved, printer.Reserved, 0, 1, 2, 3, 1000, ~ULONG_PTR{0}};
+    for (ULONG_PTR hint : hints) {
+        SCOPED_TRACE(hint);
+        SP_DEVINFO_DATA element = hub;
+        element.Reserved = hint;
+        os::SetLastError(0);
+        EXPECT_FALSE(api::SetupDiGetDeviceRegistryPropertyW(byEnumerator, &element, SPDRP_DEVICEDESC, nullptr, buffer,
+                                                            sizeof buffer, &size));
+        EXPECT_EQ(os::GetLastError(), 0xE000020Bu);  // ERROR_NO_SUCH_DEVINST
+
+        element = printer;
+        element.Reserved = hint;
+        EXPECT_TRUE(api::SetupDiGetDeviceRegistryPropertyW(byEnumerator, &element, SPDRP_DEVICEDESC, nullptr, buffer,
+                                                           sizeof buffer, &size));
+        EXPECT_TRUE(api::SetupDiGetDeviceRegistryPropertyW(usb, &element, SPDRP_DEVICEDESC, nullptr, buffer,
+                                                           sizeof buffer, &size));
+    }
+    api::SetupDiDestroyDeviceInfoList(byEnumerator);
+    api::SetupDiDestroyDeviceInfoList(usb);
+}
+
 TEST_F(SimSetupApiTest, InstanceIdSizeQueryCountsTheTerminator) {
     HDEVINFO set = api::SetupDiGetClassDevsW(nullptr, WS("USB"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     SP_DEVINFO_DATA device{};
