@@ -28,6 +28,7 @@ std::string ToLatin1(WStringView s) {
 
 std::string ToUtf8(WStringView s) {
     std::string out;
+    out.reserve(s.size());  // exact for ASCII, the usual case
     for (size_t i = 0; i < s.size(); ++i) {
         uint32_t cp = static_cast<uint16_t>(s[i]);
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size()) {
@@ -58,6 +59,7 @@ std::string ToUtf8(WStringView s) {
 
 WString FromUtf8(std::string_view s) {
     WString out;
+    out.reserve(s.size());  // never fewer bytes than characters
     size_t i = 0;
     while (i < s.size()) {
         auto c = static_cast<unsigned char>(s[i]);

@@ -44,11 +44,21 @@ inline bool EqualNoCase(const WCHAR *a, const WCHAR *b) {
     if (b == nullptr) b = WS("");
     for (;; ++a, ++b) {
         const WCHAR x = *a, y = *b;
-        // Folding only where the characters differ: the names compared in
-        // the hot walks share long equal prefixes (class GUIDs).
+        // Fold only where the characters differ: compared names mostly agree.
         if (x != y && FoldAscii(x) != FoldAscii(y)) return false;
         if (x == 0) return true;
     }
+}
+
+// EqualNoCase of a text terminated within its first `capacity` characters and
+// a name of known length without terminators inside.  It looks where the text
+// ends, then compares from the end: names of one kind share long prefixes (a
+// driver key is its class GUID and then an instance number).
+inline bool EqualNoCaseSized(const WCHAR *text, size_t capacity, WStringView name) {
+    if (name.size() >= capacity || text[name.size()] != 0) return false;
+    for (size_t i = name.size(); i-- > 0;)
+        if (text[i] != name[i] && FoldAscii(text[i]) != FoldAscii(name[i])) return false;
+    return true;
 }
 
 inline bool EqualExact(const WCHAR *a, const WCHAR *b) {

@@ -58,6 +58,7 @@ bool ParseHexBytes(std::string_view text, std::vector<uint8_t> *bytes) {
 }
 
 void AppendWide(std::vector<uint8_t> *out, const WString &text, bool terminate) {
+    out->reserve(out->size() + sizeof(WCHAR) * (text.size() + 1));
     for (WCHAR c : text) {
         out->push_back(static_cast<uint8_t>(static_cast<uint16_t>(c) & 0xFF));
         out->push_back(static_cast<uint8_t>(static_cast<uint16_t>(c) >> 8));

@@ -258,6 +258,8 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
         // walk reads the driver key of every USB device, once per hub port.
         WCHAR *driver = nullptr;
         size_t driverChars = 0;
+        const WStringView wanted(driverKeyName != nullptr ? driverKeyName : WS(""),
+                                 wstr::LenBounded(driverKeyName, kMaxPropertyBytes));
         CAutoFree<WCHAR> driverHolder(&driver);
         for (DWORD index = 0; index < kMaxDevices; ++index) {
             SP_DEVINFO_DATA device{};
@@ -285,7 +287,7 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
             DWORD type = 0;
             if (!api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, &type,
                                                         reinterpret_cast<BYTE *>(driver), required, nullptr) ||
-                !wstr::EqualNoCase(driver, driverKeyName))
+                !wstr::EqualNoCaseSized(driver, chars, wanted))
                 continue;
 
             DWORD needed = 0;

@@ -32,7 +32,25 @@ TEST(WideStringTest, EqualNoCaseFoldsOnlyAsciiLetters) {
                      wstr::ToUtf8(c.b == nullptr ? WS("(null)") : c.b));
         EXPECT_EQ(wstr::EqualNoCase(c.a, c.b), c.equal);
         EXPECT_EQ(wstr::EqualNoCase(c.b, c.a), c.equal);
+        if (c.a != nullptr && c.b != nullptr) {
+            // The sized form agrees, given the text with room for its terminator.
+            WString text(c.a);
+            text.append(2, WCHAR(0));
+            EXPECT_EQ(wstr::EqualNoCaseSized(text.data(), text.size(), c.b), c.equal);
+        }
     }
+}
+
+TEST(WideStringTest, EqualNoCaseSizedEndsTheTextAtItsFirstTerminator) {
+    const WCHAR embedded[] = {'A', 'b', 0, 'c', 0};
+    EXPECT_TRUE(wstr::EqualNoCaseSized(embedded, 5, WS("ab")));
+    EXPECT_FALSE(wstr::EqualNoCaseSized(embedded, 5, WS("abc")));  // what follows the terminator is not text
+    EXPECT_FALSE(wstr::EqualNoCaseSized(embedded, 5, WS("a")));
+    // No terminator within the capacity: nothing can be equal.
+    const WCHAR unterminated[] = {'a', 'b', 'c'};
+    EXPECT_FALSE(wstr::EqualNoCaseSized(unterminated, 3, WS("abc")));
+    EXPECT_FALSE(wstr::EqualNoCaseSized(unterminated, 3, WS("abcd")));
+    EXPECT_TRUE(wstr::EqualNoCaseSized(embedded, 3, WS("AB")));
 }
 
 }  // namespace
