@@ -253,7 +253,13 @@ struct DeviceSet {
     std::vector<std::pair<int, size_t>> listedInterfaces;  // device, interface
 };
 DeviceSet *NewSet();
-DeviceSet *FindSet(HDEVINFO set);  // null when not a live set
+// The live set a handle names, or null.  The set found last is remembered:
+// walks ask for one set over and over.
+extern DeviceSet *g_lastSet;
+DeviceSet *FindSetSlow(HDEVINFO set);
+inline DeviceSet *FindSet(HDEVINFO set) {
+    return set != nullptr && set == g_lastSet ? g_lastSet : FindSetSlow(set);
+}
 bool DestroySet(HDEVINFO set);
 void ForgetAll();
 

@@ -77,7 +77,7 @@ DWORD CbSize(const void *structure) {
 
 // The element a SP_DEVINFO_DATA names within a set: the device index, or -1
 // with the error already chosen.
-int ElementOf(const DeviceSet &set, PSP_DEVINFO_DATA device, DWORD *error) {
+inline int ElementOf(const DeviceSet &set, PSP_DEVINFO_DATA device, DWORD *error) {
     if (device == nullptr) {
         *error = ERROR_INVALID_PARAMETER;
         return -1;
@@ -183,11 +183,12 @@ HDEVINFO WINAPI Sim_SetupDiGetClassDevsW(const GUID *classGuid, PCWSTR enumerato
 BOOL WINAPI Sim_SetupDiEnumDeviceInfo(HDEVINFO setHandle, DWORD index, PSP_DEVINFO_DATA device) {
     const char *op = "SetupDiEnumDeviceInfo";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = HandleTarget(setHandle);
-    if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, index);
-    if (device == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER, index);
-    if (CbSize(device) != sizeof(SP_DEVINFO_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER, index);
-    if (index >= set->devices.size()) return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
+    // The target is built only on failure: this runs millions of times.
+    auto fail = [&](DWORD error) { return Fail(op, HandleTarget(setHandle), error, index); };
+    if (set == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (device == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    if (CbSize(device) != sizeof(SP_DEVINFO_DATA)) return fail(ERROR_INVALID_USER_BUFFER);
+    if (index >= set->devices.size()) return fail(ERROR_NO_MORE_ITEMS);
     FillDevinfo(device, set->devices[index], index);
     return Succeed(op, M().devices[static_cast<size_t>(set->devices[index])].idText, index);
 }
@@ -280,11 +281,10 @@ BOOL WINAPI Sim_SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINF
                                                   PDWORD type, PBYTE buffer, DWORD size, PDWORD required) {
     const char *op = "SetupDiGetDeviceRegistryPropertyW";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = HandleTarget(setHandle);
-    if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, property);
+    if (set == nullptr) return Fail(op, HandleTarget(setHandle), ERROR_INVALID_HANDLE, property);
     DWORD error = 0;
     int di = ElementOf(*set, device, &error);
-    if (di < 0) return Fail(op, target, error, property);
+    if (di < 0) return Fail(op, HandleTarget(setHandle), error, property);
     const Device &d = M().devices[static_cast<size_t>(di)];
     const std::string &id = d.idText;
     if (buffer == nullptr && size != 0) return Fail(op, id, ERROR_INVALID_USER_BUFFER, property);

@@ -69,7 +69,6 @@ struct State {
     std::map<uintptr_t, int> handles;  // open handle value -> object index
     uintptr_t nextHandle = 0x100;
     std::set<DeviceSet *> sets;
-    DeviceSet *lastSet = nullptr;  // the set found last: walks ask for one set over and over
     OpCounts perOp;
 };
 // Plain pointers rather than function-local statics: these are read on every
@@ -333,13 +332,14 @@ DeviceSet *NewSet() {
     return set;
 }
 
-DeviceSet *FindSet(HDEVINFO set) {
+DeviceSet *g_lastSet = nullptr;
+
+DeviceSet *FindSetSlow(HDEVINFO set) {
     // Only compared, never dereferenced unless it is one of ours.
     State &s = S();
-    if (set != nullptr && set == s.lastSet) return s.lastSet;
     auto it = s.sets.find(static_cast<DeviceSet *>(set));
     if (it == s.sets.end()) return nullptr;
-    s.lastSet = *it;
+    g_lastSet = *it;
     return *it;
 }
 
@@ -347,7 +347,7 @@ bool DestroySet(HDEVINFO set) {
     DeviceSet *s = FindSet(set);
     if (s == nullptr) return false;
     S().sets.erase(s);
-    S().lastSet = nullptr;
+    g_lastSet = nullptr;
     delete s;
     return true;
 }
@@ -355,7 +355,7 @@ bool DestroySet(HDEVINFO set) {
 void ForgetAll() {
     for (DeviceSet *s : S().sets) delete s;
     S().sets.clear();
-    S().lastSet = nullptr;
+    g_lastSet = nullptr;
     S().handles.clear();
 }
 
