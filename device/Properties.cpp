@@ -301,6 +301,8 @@ bool CDeviceInfo::GetDevicePropertyFromInterfaceInstance(const WCHAR *interfaceP
     HDEVINFO set = OpenInterfaceSet(interfaceClass);
     if (set != INVALID_HANDLE_VALUE) {
         CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
+        // Longer than any path a detail block can hold, so a cut never matches.
+        const WStringView wanted = wstr::ViewBounded(interfacePath, kMaxInterfaceDetailBytes);
 
         for (DWORD index = 0; index < kMaxSetMembers && !result; ++index) {
             SP_DEVICE_INTERFACE_DATA data;
@@ -329,8 +331,7 @@ bool CDeviceInfo::GetDevicePropertyFromInterfaceInstance(const WCHAR *interfaceP
                 continue;
             }
 
-            const WString found(DetailPath(detail, usable));
-            if (!wstr::EqualNoCase(found.c_str(), interfacePath)) continue;
+            if (!wstr::EqualNoCase(DetailPath(detail, usable), wanted)) continue;
 
             auto readString = [&](DWORD type, DWORD property) {
                 return CAutoFreePtr<WCHAR>(

@@ -50,15 +50,25 @@ inline bool EqualNoCase(const WCHAR *a, const WCHAR *b) {
     }
 }
 
-// EqualNoCase of a text terminated within its first `capacity` characters and
-// a name of known length without terminators inside.  It looks where the text
-// ends, then compares from the end: names of one kind share long prefixes (a
-// driver key is its class GUID and then an instance number).
-inline bool EqualNoCaseSized(const WCHAR *text, size_t capacity, WStringView name) {
-    if (name.size() >= capacity || text[name.size()] != 0) return false;
-    for (size_t i = name.size(); i-- > 0;)
-        if (text[i] != name[i] && FoldAscii(text[i]) != FoldAscii(name[i])) return false;
+// EqualNoCase of two counted strings.  It compares from the end: names of one
+// kind share long prefixes (a driver key is its class GUID and then an
+// instance number, interface paths start alike) and differ at the end.
+inline bool EqualNoCase(WStringView a, WStringView b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = a.size(); i-- > 0;)
+        if (a[i] != b[i] && FoldAscii(a[i]) != FoldAscii(b[i])) return false;
     return true;
+}
+
+// EqualNoCase of a text terminated within its first `capacity` characters and
+// a name of known length without terminators inside.
+inline bool EqualNoCaseSized(const WCHAR *text, size_t capacity, WStringView name) {
+    return name.size() < capacity && text[name.size()] == 0 && EqualNoCase(WStringView(text, name.size()), name);
+}
+
+// A C string as a counted one, null as empty, at most `limit` characters.
+inline WStringView ViewBounded(const WCHAR *s, size_t limit) {
+    return s == nullptr ? WStringView() : WStringView(s, LenBounded(s, limit));
 }
 
 inline bool EqualExact(const WCHAR *a, const WCHAR *b) {

@@ -258,8 +258,7 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
         // walk reads the driver key of every USB device, once per hub port.
         WCHAR *driver = nullptr;
         size_t driverChars = 0;
-        const WStringView wanted(driverKeyName != nullptr ? driverKeyName : WS(""),
-                                 wstr::LenBounded(driverKeyName, kMaxPropertyBytes));
+        const WStringView wanted = wstr::ViewBounded(driverKeyName, kMaxPropertyBytes);
         CAutoFree<WCHAR> driverHolder(&driver);
         for (DWORD index = 0; index < kMaxDevices; ++index) {
             SP_DEVINFO_DATA device{};

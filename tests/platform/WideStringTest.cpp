@@ -32,6 +32,7 @@ TEST(WideStringTest, EqualNoCaseFoldsOnlyAsciiLetters) {
                      wstr::ToUtf8(c.b == nullptr ? WS("(null)") : c.b));
         EXPECT_EQ(wstr::EqualNoCase(c.a, c.b), c.equal);
         EXPECT_EQ(wstr::EqualNoCase(c.b, c.a), c.equal);
+        EXPECT_EQ(wstr::EqualNoCase(wstr::ViewBounded(c.a, 100), wstr::ViewBounded(c.b, 100)), c.equal);
         if (c.a != nullptr && c.b != nullptr) {
             // The sized form agrees, given the text with room for its terminator.
             WString text(c.a);
