@@ -171,9 +171,10 @@ struct BootClock {
 };
 BootClock g_boot;
 
-// TARSEL_SIM_STATS=path: at exit, write how many simulated operations ran,
-// in total and per operation, and what loading the machine took, for the
-// benchmark (tools/bench.py).
+// TARSEL_SIM_STATS=path: at exit, write how many simulated operations ran
+// and what loading the machine took, for the benchmark (tools/bench.py);
+// with TARSEL_SIM_STATS_PER_OP also the count of each operation, which costs
+// a table look-up on every operation.
 static void WriteStats() {
     const char *path = std::getenv("TARSEL_SIM_STATS");
     if (path == nullptr || *path == 0) return;
@@ -205,7 +206,8 @@ void EnsureBooted() {
         else
             LoadMachine(DefaultMachineJson(), "built-in default machine");
         g_keepCalls = false;
-        g_countOps = wantStats;
+        const char *perOp = std::getenv("TARSEL_SIM_STATS_PER_OP");
+        g_countOps = wantStats && perOp != nullptr && *perOp != 0;
         g_boot = BootClock::Now().Minus(start);
     } catch (const MachineError &e) {
         std::fprintf(stderr, "enumerate-tarsel: bad machine file %s\n", e.what());

@@ -57,7 +57,7 @@ def run(program, text, storage):
         with open(machine, "w") as f:
             f.write(text)
         stats = os.path.join(work, "stats.txt")
-        env = dict(os.environ, TARSEL_MACHINE=machine, TARSEL_SIM_STATS=stats)
+        env = dict(os.environ, TARSEL_MACHINE=machine, TARSEL_SIM_STATS=stats, TARSEL_SIM_STATS_PER_OP="1")
         out = subprocess.run([program], cwd=work, env=env, capture_output=True, text=True, timeout=120)
         check(out.returncode == 0 and out.stdout.strip() == "Enumeration successful",
               "program ran: %d %r %r" % (out.returncode, out.stdout, out.stderr))
@@ -75,6 +75,15 @@ def run(program, text, storage):
         check(total[0] == "calls" and int(total[1]) > len(storage), "stats start with the call count: %r" % lines[0])
         check(sum(int(n) for _, n in per_op) == int(total[1]), "per-operation counts add up to the total")
         check(any(op == "SetupDiGetClassDevsW" for op, _ in per_op), "the operations are named")
+
+        # Without the per-operation request only the total and the load time.
+        env.pop("TARSEL_SIM_STATS_PER_OP")
+        os.remove(os.path.join(work, "enumerate-tarsel.txt"))
+        out = subprocess.run([program], cwd=work, env=env, capture_output=True, text=True, timeout=120)
+        with open(stats) as f:
+            keys = [l.split()[0] for l in f.read().split("\n") if l]
+        check(out.returncode == 0 and keys == ["calls", "boot_wall_us", "boot_cpu_us"],
+              "totals only without TARSEL_SIM_STATS_PER_OP: %r" % keys)
         return int(total[1])
 
 
