@@ -62,13 +62,20 @@ WString FromUtf8(std::string_view s) {
     out.reserve(s.size());  // never fewer bytes than characters
     size_t i = 0;
     while (i < s.size()) {
+        // A run of ASCII, most text, is widened without decoding.
+        size_t ascii = i;
+        while (ascii < s.size() && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
+        if (ascii > i) {
+            const size_t at = out.size();
+            out.resize(at + (ascii - i));
+            for (size_t k = i; k < ascii; ++k) out[at + (k - i)] = static_cast<WCHAR>(s[k]);
+            i = ascii;
+            continue;
+        }
         auto c = static_cast<unsigned char>(s[i]);
         uint32_t cp;
         size_t extra;
-        if (c < 0x80) {
-            cp = c;
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0) {
+        if ((c & 0xE0) == 0xC0) {
             cp = c & 0x1F;
             extra = 1;
         } else if ((c & 0xF0) == 0xE0) {

@@ -58,14 +58,14 @@ bool ParseHexBytes(std::string_view text, std::vector<uint8_t> *bytes) {
 }
 
 void AppendWide(std::vector<uint8_t> *out, const WString &text, bool terminate) {
-    out->reserve(out->size() + sizeof(WCHAR) * (text.size() + 1));
+    // Little-endian UTF-16, as the registry stores it; the terminator is
+    // left zero by the resize.
+    const size_t at = out->size();
+    out->resize(at + sizeof(WCHAR) * (text.size() + (terminate ? 1 : 0)));
+    uint8_t *bytes = out->data() + at;
     for (WCHAR c : text) {
-        out->push_back(static_cast<uint8_t>(static_cast<uint16_t>(c) & 0xFF));
-        out->push_back(static_cast<uint8_t>(static_cast<uint16_t>(c) >> 8));
-    }
-    if (terminate) {
-        out->push_back(0);
-        out->push_back(0);
+        *bytes++ = static_cast<uint8_t>(static_cast<uint16_t>(c) & 0xFF);
+        *bytes++ = static_cast<uint8_t>(static_cast<uint16_t>(c) >> 8);
     }
 }
 

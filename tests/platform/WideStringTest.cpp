@@ -2,6 +2,8 @@
 // _wcsicmp does in the "C" locale: only A to Z fold.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/wstr.h"
 
 namespace {
@@ -52,6 +54,33 @@ TEST(WideStringTest, EqualNoCaseSizedEndsTheTextAtItsFirstTerminator) {
     EXPECT_FALSE(wstr::EqualNoCaseSized(unterminated, 3, WS("abc")));
     EXPECT_FALSE(wstr::EqualNoCaseSized(unterminated, 3, WS("abcd")));
     EXPECT_TRUE(wstr::EqualNoCaseSized(embedded, 3, WS("AB")));
+}
+
+struct Utf8Case {
+    std::string utf8;
+    std::u16string utf16;
+};
+
+TEST(WideStringTest, FromUtf8DecodesRunsAndReplacesBadSequences) {
+    const Utf8Case cases[] = {
+        {"", u""},
+        {"USB\\VID_046D&PID_C52B\\5&1F2A", u"USB\\VID_046D&PID_C52B\\5&1F2A"},
+        {"a\xC3\xA4" "b", u"a\u00E4b"},                   // two-byte sequence between ASCII runs
+        {"\xE2\x82\xAC" "1", u"\u20AC" "1"},              // three bytes
+        {"x\xF0\x9F\x98\x80y", u"x\U0001F600y"},          // four bytes: a surrogate pair
+        {"a\xFF" "b", u"a\uFFFD" "b"},                    // not a lead byte
+        {"a\xC3", u"a\uFFFD"},                            // cut short at the end
+        {"\xC3" "b", u"\uFFFD" "b"},                      // continuation missing
+        {"\x7F\x01", u"\x7F\x01"},
+    };
+    for (const Utf8Case &c : cases) {
+        SCOPED_TRACE(c.utf8);
+        const WString wide = wstr::FromUtf8(c.utf8);
+        EXPECT_EQ(std::u16string(wide.begin(), wide.end()), c.utf16);
+        if (c.utf16.find(u'\uFFFD') == std::u16string::npos) {
+            EXPECT_EQ(wstr::ToUtf8(wide), c.utf8);
+        }
+    }
 }
 
 }  // namespace
