@@ -3,6 +3,7 @@
 // directly imported operations of platform/os.h.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +19,8 @@ namespace sim {
 namespace {
 
 // Operation counts keyed by the operation's name literal (one address per
-// operation): an open-addressed table, since counting is on every operation.
+// operation): an open-addressed table, since when asked for, counting is on
+// every operation.
 class OpCounts {
 public:
     void Add(const char *op) {
@@ -162,10 +164,10 @@ void LoadMachineFile(const std::string &path) {
 struct BootClock {
     long long wallUs = 0, cpuUs = 0;
     static BootClock Now() {
-        timespec wall{}, cpu{};
-        clock_gettime(CLOCK_MONOTONIC, &wall);
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
-        return {wall.tv_sec * 1000000LL + wall.tv_nsec / 1000, cpu.tv_sec * 1000000LL + cpu.tv_nsec / 1000};
+        using namespace std::chrono;
+        const auto wall = duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+        const auto cpu = static_cast<long long>(std::clock()) * 1000000LL / CLOCKS_PER_SEC;  // process CPU time
+        return {static_cast<long long>(wall), cpu};
     }
     BootClock Minus(const BootClock &earlier) const { return {wallUs - earlier.wallUs, cpuUs - earlier.cpuUs}; }
 };
