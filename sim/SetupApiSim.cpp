@@ -197,7 +197,7 @@ BOOL WINAPI Sim_SetupDiEnumDeviceInterfaces(HDEVINFO setHandle, PSP_DEVINFO_DATA
                                             DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
     const char *op = "SetupDiEnumDeviceInterfaces";
     DeviceSet *set = FindSet(setHandle);
-    std::string target = !Recording() ? std::string() : interfaceClass ? GuidText(*interfaceClass) : HandleTarget(setHandle);
+    std::string target = !Recording() ? std::string() : interfaceClass ? GuidText(*interfaceClass) : HandleText(setHandle);
     if (set == nullptr) return Fail(op, target, ERROR_INVALID_HANDLE, index);
     if (interfaceClass == nullptr || data == nullptr) return Fail(op, target, ERROR_INVALID_PARAMETER, index);
     if (CbSize(data) != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(op, target, ERROR_INVALID_USER_BUFFER, index);
