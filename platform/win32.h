@@ -81,25 +81,48 @@ typedef struct TARSEL_SFFDISK_QUERY_DEVICE_PROTOCOL_DATA {
     GUID ProtocolGUID;
 } TARSEL_SFFDISK_QUERY_DEVICE_PROTOCOL_DATA;
 
-// The SD device command block is a wire format of fixed layout (the same on
-// every build, whatever the pointer size): a 20-byte command header, the
-// 20-byte SD command descriptor and 16 bytes of card response.
+// The SD device command block: the command header, the SD command
+// descriptor and 16 bytes of card response, one after the other.  The header
+// ends in a pointer-sized field, so its size (and with it where the
+// descriptor and the response stand) follows the build's pointer size: 20
+// bytes on 32-bit Windows, 24 on 64-bit.  HeaderSize tells the driver which.
+typedef struct TARSEL_SFFDISK_DEVICE_COMMAND_DATA {
+    USHORT HeaderSize;
+    USHORT Flags;
+    DWORD Command;  // SFFDISK_DCMD
+    USHORT ProtocolArgumentSize;
+    DWORD DeviceDataBufferSize;
+    ULONG_PTR Information;
+    // The command descriptor and the data follow.
+} TARSEL_SFFDISK_DEVICE_COMMAND_DATA;
+
+typedef struct TARSEL_SDCMD_DESCRIPTOR {
+    BYTE Cmd;
+    DWORD CmdClass;           // SD_COMMAND_CLASS
+    DWORD TransferDirection;  // SD_TRANSFER_DIRECTION
+    DWORD TransferType;       // SD_TRANSFER_TYPE
+    DWORD ResponseType;       // SD_RESPONSE_TYPE
+} TARSEL_SDCMD_DESCRIPTOR;
+
 namespace sffdisk {
-constexpr size_t kCommandBlockSize = 56;
-constexpr size_t kHeaderSizeOffset = 0;
-constexpr size_t kCommandOffset = 4;
-constexpr size_t kProtocolArgumentSizeOffset = 8;
-constexpr size_t kDeviceDataBufferSizeOffset = 12;
-constexpr size_t kCmdOffset = 20;
-constexpr size_t kCmdClassOffset = 24;
-constexpr size_t kTransferDirectionOffset = 28;
-constexpr size_t kTransferTypeOffset = 32;
-constexpr size_t kResponseTypeOffset = 36;
-constexpr size_t kDeviceDataOffset = 40;
+constexpr size_t kHeaderSizeOffset = offsetof(TARSEL_SFFDISK_DEVICE_COMMAND_DATA, HeaderSize);
+constexpr size_t kCommandOffset = offsetof(TARSEL_SFFDISK_DEVICE_COMMAND_DATA, Command);
+constexpr size_t kProtocolArgumentSizeOffset = offsetof(TARSEL_SFFDISK_DEVICE_COMMAND_DATA, ProtocolArgumentSize);
+constexpr size_t kDeviceDataBufferSizeOffset = offsetof(TARSEL_SFFDISK_DEVICE_COMMAND_DATA, DeviceDataBufferSize);
+constexpr uint16_t kHeaderSize = sizeof(TARSEL_SFFDISK_DEVICE_COMMAND_DATA);
+constexpr uint16_t kSdCommandDescriptorSize = sizeof(TARSEL_SDCMD_DESCRIPTOR);
+// Offsets within the descriptor; the descriptor starts at HeaderSize.
+constexpr size_t kCmdInDescriptor = offsetof(TARSEL_SDCMD_DESCRIPTOR, Cmd);
+constexpr size_t kCmdClassInDescriptor = offsetof(TARSEL_SDCMD_DESCRIPTOR, CmdClass);
+constexpr size_t kTransferDirectionInDescriptor = offsetof(TARSEL_SDCMD_DESCRIPTOR, TransferDirection);
+constexpr size_t kTransferTypeInDescriptor = offsetof(TARSEL_SDCMD_DESCRIPTOR, TransferType);
+constexpr size_t kResponseTypeInDescriptor = offsetof(TARSEL_SDCMD_DESCRIPTOR, ResponseType);
 constexpr size_t kDeviceDataSize = 16;
-constexpr uint16_t kHeaderSize = 20;
+// This build's block.
+constexpr size_t kCmdOffset = kHeaderSize + kCmdInDescriptor;
+constexpr size_t kDeviceDataOffset = kHeaderSize + kSdCommandDescriptorSize;
+constexpr size_t kCommandBlockSize = kDeviceDataOffset + kDeviceDataSize;
 constexpr uint32_t kDcDeviceCommand = 3;  // SFFDISK_DC_DEVICE_COMMAND
-constexpr uint16_t kSdCommandDescriptorSize = 20;
 constexpr uint8_t kSendCid = 10;
 constexpr uint32_t kSdccStandard = 0;
 constexpr uint32_t kSdtdRead = 1;
@@ -107,6 +130,21 @@ constexpr uint32_t kSdttCmdOnly = 1;
 constexpr uint32_t kSdrt2 = 4;
 }  // namespace sffdisk
 
+// Layouts that follow the pointer size: the 32-bit ones are those of the
+// shipped program, the 64-bit ones those of the Windows SDK for x64.
+static_assert(sizeof(TARSEL_SDCMD_DESCRIPTOR) == 20, "SDCMD_DESCRIPTOR layout");
+static_assert(offsetof(TARSEL_SFFDISK_DEVICE_COMMAND_DATA, DeviceDataBufferSize) == 12, "command header layout");
+#if UINTPTR_MAX > 0xFFFFFFFFu
+static_assert(sffdisk::kHeaderSize == 24 && sffdisk::kCommandBlockSize == 60, "64-bit SD command block");
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "64-bit SP_DEVINFO_DATA");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "64-bit SP_DEVICE_INTERFACE_DATA");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8, "64-bit interface detail header");
+#else
+static_assert(sffdisk::kHeaderSize == 20 && sffdisk::kCommandBlockSize == 56, "32-bit SD command block");
+static_assert(sizeof(SP_DEVINFO_DATA) == 28, "32-bit SP_DEVINFO_DATA");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "32-bit SP_DEVICE_INTERFACE_DATA");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 6, "32-bit interface detail header");
+#endif
 static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12, "STORAGE_DEVICE_NUMBER layout");
 static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "STORAGE_PROPERTY_QUERY layout");
 static_assert(sizeof(DEVICE_MEDIA_INFO) == 32, "DEVICE_MEDIA_INFO layout");

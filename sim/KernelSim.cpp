@@ -210,17 +210,23 @@ Reply SdProtocolReply(const GUID &protocol, DWORD outSize) {
     return r;
 }
 
+// The block's own HeaderSize says where the descriptor and the response
+// stand: 20 from a 32-bit caller, 24 from a 64-bit one.
 Reply SdCommandReply(const std::vector<uint8_t> &cid, const uint8_t *in, DWORD inSize, DWORD outSize) {
-    if (in == nullptr || inSize < sffdisk::kCommandBlockSize) return ErrorReply(ERROR_INVALID_PARAMETER);
-    if (outSize < sffdisk::kCommandBlockSize) return ErrorReply(ERROR_INSUFFICIENT_BUFFER);
-    if (in[sffdisk::kCmdOffset] != sffdisk::kSendCid) return ErrorReply(ERROR_INVALID_FUNCTION);
+    if (in == nullptr || inSize < sizeof(USHORT)) return ErrorReply(ERROR_INVALID_PARAMETER);
+    const size_t header = static_cast<size_t>(in[0]) | static_cast<size_t>(in[1]) << 8;
+    if (header != 20 && header != 24) return ErrorReply(ERROR_INVALID_PARAMETER);
+    const size_t data = header + sffdisk::kSdCommandDescriptorSize;
+    const size_t block = data + sffdisk::kDeviceDataSize;
+    if (inSize < block) return ErrorReply(ERROR_INVALID_PARAMETER);
+    if (outSize < block) return ErrorReply(ERROR_INSUFFICIENT_BUFFER);
+    if (in[header + sffdisk::kCmdInDescriptor] != sffdisk::kSendCid) return ErrorReply(ERROR_INVALID_FUNCTION);
     Reply r;
-    r.data.assign(in, in + sffdisk::kCommandBlockSize);
+    r.data.assign(in, in + block);
     // The host keeps CID bits 127..8 in D[14]..D[0], least significant byte
     // first; the CRC byte (bits 7..0) is not kept and D[15] stays 0.
-    uint8_t *data = r.data.data() + sffdisk::kDeviceDataOffset;
-    for (size_t i = 0; i < 15; ++i) data[i] = cid[14 - i];
-    data[15] = 0;
+    for (size_t i = 0; i < 15; ++i) r.data[data + i] = cid[14 - i];
+    r.data[data + 15] = 0;
     return r;
 }
 

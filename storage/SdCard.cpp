@@ -30,11 +30,12 @@ void FillSendCidCommand(BYTE *block) {
     Put32(block, kCommandOffset, kDcDeviceCommand);
     Put16(block, kProtocolArgumentSizeOffset, kSdCommandDescriptorSize);
     Put32(block, kDeviceDataBufferSizeOffset, static_cast<uint32_t>(kDeviceDataSize));
-    block[kCmdOffset] = kSendCid;
-    Put32(block, kCmdClassOffset, kSdccStandard);
-    Put32(block, kTransferDirectionOffset, kSdtdRead);
-    Put32(block, kTransferTypeOffset, kSdttCmdOnly);
-    Put32(block, kResponseTypeOffset, kSdrt2);
+    BYTE *descriptor = block + kHeaderSize;
+    descriptor[kCmdInDescriptor] = kSendCid;
+    Put32(descriptor, kCmdClassInDescriptor, kSdccStandard);
+    Put32(descriptor, kTransferDirectionInDescriptor, kSdtdRead);
+    Put32(descriptor, kTransferTypeInDescriptor, kSdttCmdOnly);
+    Put32(descriptor, kResponseTypeInDescriptor, kSdrt2);
 }
 
 // Blanks (U+0020 only) are dropped from the end, then from the start.

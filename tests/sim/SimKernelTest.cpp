@@ -330,22 +330,35 @@ TEST_F(SimIoctlTest, SdProtocolAndCidInTheHostsByteOrder) {
     EXPECT_EQ(r.returned, 20u);
     EXPECT_TRUE(protocol.ProtocolGUID == guids::kSffProtocolSd);
 
-    unsigned char block[sffdisk::kCommandBlockSize] = {};
-    block[sffdisk::kCmdOffset] = sffdisk::kSendCid;
-    r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, block, sizeof block, block, sizeof block);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.returned, 56u);
-    const unsigned char *d = block + sffdisk::kDeviceDataOffset;
-    // CID 03 5344 5344333247 80 12345678 0156 C3, bits 127..8 least significant byte first.
-    const unsigned char expected[16] = {0x56, 0x01, 0x78, 0x56, 0x34, 0x12, 0x80, 0x47,
-                                        0x32, 0x33, 0x44, 0x53, 0x44, 0x53, 0x03, 0x00};
-    EXPECT_EQ(std::memcmp(d, expected, 16), 0);
-    EXPECT_EQ(block[sffdisk::kCmdOffset], sffdisk::kSendCid);  // the command block is kept
+    // Both Windows layouts are answered, whichever this build sends: the
+    // block's HeaderSize says where the descriptor and the response stand.
+    for (const size_t header : {size_t{20}, size_t{24}}) {
+        SCOPED_TRACE(header);
+        const size_t data = header + 20, size = data + 16;
+        unsigned char block[64] = {};
+        block[0] = static_cast<unsigned char>(header);
+        block[header] = sffdisk::kSendCid;
+        r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, block, size, block, size);
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.returned, size);
+        // CID 03 5344 5344333247 80 12345678 0156 C3, bits 127..8 least significant byte first.
+        const unsigned char expected[16] = {0x56, 0x01, 0x78, 0x56, 0x34, 0x12, 0x80, 0x47,
+                                            0x32, 0x33, 0x44, 0x53, 0x44, 0x53, 0x03, 0x00};
+        EXPECT_EQ(std::memcmp(block + data, expected, 16), 0);
+        EXPECT_EQ(block[header], sffdisk::kSendCid);  // the command block is kept
+        EXPECT_EQ(block[size], 0);                    // nothing written past the block
 
-    block[sffdisk::kCmdOffset] = 9;  // SEND_CSD is not modelled
-    r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, block, sizeof block, block, sizeof block);
-    EXPECT_FALSE(r.ok);
-    r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, block, 40, block, sizeof block);
+        r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, block, size - 1, block, size);
+        EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, block, size, block, size - 1);
+        EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        block[header] = 9;  // SEND_CSD is not modelled
+        r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, block, size, block, size);
+        EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    }
+    unsigned char unsized[64] = {};  // a header size of neither layout
+    unsized[20] = unsized[24] = sffdisk::kSendCid;
+    r = Ioctl(WS("\\\\.\\E:"), IOCTL_SFFDISK_DEVICE_COMMAND, unsized, 64, unsized, 64);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
