@@ -6,7 +6,7 @@ set -eu
 what="${1:-all}"
 packages="cmake make g++ googletest libgtest-dev nlohmann-json3-dev python3"
 if [ "$what" = all ]; then
-    packages="$packages g++-mingw-w64-i686 wine wine32:i386 clang libclang-rt-dev"
+    packages="$packages g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 clang libclang-rt-dev"
 fi
 
 missing=""
