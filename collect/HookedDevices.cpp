@@ -1,5 +1,3 @@
-#include <cstdlib>
-
 #include "app/log.h"
 #include "collect/Enumerators.h"
 #include "collect/Passes.h"
@@ -8,47 +6,35 @@
 #include "platform/guids.h"
 #include "platform/holders.h"
 #include "platform/os.h"
-
-namespace {
-void FreeBlock(void *block) { std::free(block); }
-}  // namespace
+#include "platform/setupdi.h"
 
 DeviceIdList GetHookedDeviceIDs() {
     Trace("ENTER GetHookedDeviceIDs");
     DeviceIdList ids;
 
-    const GUID *hooked = &guids::kHookedDeviceInterface;
-    HDEVINFO set = api::SetupDiGetClassDevsW(hooked, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
+    // Only the device element is wanted: the size query fills it.
+    CInterfaceWalk walk(&guids::kHookedDeviceInterface, DetailSize::ElementOnly);
+    if (!walk.IsOpen()) {
         Trace("ERROR GetHookedDeviceIDs INVALID_HANDLE_VALUE ", U(os::GetLastError()));
         return ids;
     }
-    CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
 
-    for (DWORD index = 0; index < kMaxSetMembers; ++index) {
-        SP_DEVICE_INTERFACE_DATA iface{};
-        iface.cbSize = sizeof(iface);
-        if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, hooked, index, &iface)) break;
-
-        // Only the device element is wanted: the size query fills it.
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof(device);
-        if (api::SetupDiGetDeviceInterfaceDetailW(set, &iface, nullptr, 0, nullptr, &device)) {
+    while (walk.Next()) {
+        if (walk.Step() == InterfaceStep::SizeSucceeded) {
             Trace("INFO GetHookedDeviceIDs SetupDiGetDeviceInterfaceDetail invalid success ");
             continue;
         }
-        DWORD error = os::GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER) {
-            Trace("INFO GetHookedDeviceIDs SetupDiGetDeviceInterfaceDetail ", U(error));
+        if (walk.Step() != InterfaceStep::Fetched) {
+            Trace("INFO GetHookedDeviceIDs SetupDiGetDeviceInterfaceDetail ", U(walk.Error()));
             continue;
         }
 
         WCHAR *deviceId = nullptr;
-        if (!GetDeviceId(device.DevInst, &deviceId)) {
+        if (!GetDeviceId(walk.Device()->DevInst, &deviceId)) {
             Trace("INFO GetHookedDeviceIDs error obtaining device id ", U(os::GetLastError()));
             continue;
         }
-        CReleaseGuard deviceIdGuard(FreeBlock, deviceId);
+        CReleaseGuard deviceIdGuard(CReleaseGuard::Free, deviceId);
         ids.emplace_back(deviceId);
     }
     return ids;
