@@ -38,7 +38,6 @@ bool CProcessDeviceByInterface::Enumerate() {
     // A set that cannot be opened has nothing to walk, so nothing failed.
     if (!walk.IsOpen()) Trace("ERROR ProcessDevice SetupDiGetClassDevs ", U(os::GetLastError()));
     while (walk.Next()) {
-        // An interface that cannot be read fails the walk as one that was not handled does.
         if (walk.Step() != InterfaceStep::Fetched || !ProcessDevice(walk.Set(), walk.Path(), walk.Device()))
             result = false;
     }

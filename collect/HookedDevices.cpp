@@ -2,7 +2,6 @@
 #include "collect/Enumerators.h"
 #include "collect/Passes.h"
 #include "device/Properties.h"
-#include "platform/api.h"
 #include "platform/guids.h"
 #include "platform/holders.h"
 #include "platform/os.h"
@@ -20,12 +19,11 @@ DeviceIdList GetHookedDeviceIDs() {
     }
 
     while (walk.Next()) {
-        if (walk.Step() == InterfaceStep::SizeSucceeded) {
-            Trace("INFO GetHookedDeviceIDs SetupDiGetDeviceInterfaceDetail invalid success ");
-            continue;
-        }
         if (walk.Step() != InterfaceStep::Fetched) {
-            Trace("INFO GetHookedDeviceIDs SetupDiGetDeviceInterfaceDetail ", U(walk.Error()));
+            if (walk.Step() == InterfaceStep::SizeSucceeded)
+                Trace("INFO GetHookedDeviceIDs SetupDiGetDeviceInterfaceDetail invalid success ");
+            else
+                Trace("INFO GetHookedDeviceIDs SetupDiGetDeviceInterfaceDetail ", U(walk.Error()));
             continue;
         }
 

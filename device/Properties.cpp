@@ -213,22 +213,14 @@ BYTE *GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD exp
                                                                                              &type, block, size, required);
                                            });
     if (step == TwoCall::Answered && type != expectedType) step = TwoCall::Failed;
-    switch (step) {
-    case TwoCall::Answered:
+    if (step == TwoCall::Answered) {
         Trace("LEAVE GetDeviceRegistryProperty");
         return buffer.Release<BYTE>();
-    case TwoCall::Nothing:
-        break;
-    case TwoCall::SizeRefused:
-    case TwoCall::NoMemory:
-        Trace("ERROR GetDeviceRegistryProperty memory allocation");
-        break;
-    case TwoCall::SizeFailed:
-    case TwoCall::Failed:
-        // On a type mismatch, whatever the last error is at that moment.
-        Trace("ERROR GetDeviceRegistryProperty ", U(os::GetLastError()));
-        break;
     }
+    if (step == TwoCall::SizeRefused || step == TwoCall::NoMemory)
+        Trace("ERROR GetDeviceRegistryProperty memory allocation");
+    else if (step != TwoCall::Nothing)  // on a type mismatch, whatever the last error is then
+        Trace("ERROR GetDeviceRegistryProperty ", U(os::GetLastError()));
     Trace("LEAVE GetDeviceRegistryProperty");
     return nullptr;
 }
@@ -249,17 +241,13 @@ bool CDeviceInfo::GetDevicePropertyFromInterfaceInstance(const WCHAR *interfaceP
         const WStringView wanted = wstr::ViewBounded(interfacePath, kMaxInterfaceDetailBytes);
 
         while (!result && walk.Next()) {
-            if (walk.Step() == InterfaceStep::SizeFailed) {
+            if (walk.Step() == InterfaceStep::SizeFailed)
                 Trace("ERROR GetDevicePropertyFromInterfaceInstance SetupDiGetDeviceInterfaceDetail",
                       S(static_cast<int32_t>(walk.Error())));
-                continue;
-            }
-            if (walk.Step() == InterfaceStep::FetchFailed) {
+            else if (walk.Step() == InterfaceStep::FetchFailed)
                 Trace("ERROR GetDevicePropertyFromInterfaceInstance ", U(walk.Error()));
+            if (walk.Step() != InterfaceStep::Fetched || !wstr::EqualNoCase(WStringView(walk.Path()), wanted))
                 continue;
-            }
-            if (walk.Step() != InterfaceStep::Fetched) continue;
-            if (!wstr::EqualNoCase(WStringView(walk.Path()), wanted)) continue;
 
             *device = *walk.Device();
             const HDEVINFO set = walk.Set();

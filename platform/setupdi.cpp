@@ -1,5 +1,6 @@
 #include "platform/setupdi.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -13,12 +14,10 @@ static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) % sizeof(W
 SP_DEVICE_INTERFACE_DETAIL_DATA_W *AllocInterfaceDetail(DWORD required, DWORD *usable) {
     *usable = 0;
     if (required > kMaxInterfaceDetailBytes) return nullptr;
-    const DWORD size = required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)
-                           ? static_cast<DWORD>(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
-                           : required;
-    // An odd size leaves half a character for the system to fill: the spare
-    // NUL starts at the next whole one.
-    const size_t wholeChars = (static_cast<size_t>(size) + 1) & ~static_cast<size_t>(1);
+    const DWORD size = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+    // An odd size leaves half a character to the system: the spare NUL
+    // starts at the next whole one.
+    const size_t wholeChars = (static_cast<size_t>(size) + 1) / sizeof(WCHAR) * sizeof(WCHAR);
     auto *detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W *>(std::calloc(1, wholeChars + sizeof(WCHAR)));
     if (detail == nullptr) return nullptr;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
@@ -26,24 +25,15 @@ SP_DEVICE_INTERFACE_DETAIL_DATA_W *AllocInterfaceDetail(DWORD required, DWORD *u
     return detail;
 }
 
-SizeAnswer SetupDiSizeAnswer(BOOL answered) {
-    if (answered) return SizeAnswer::Nothing;
-    return os::GetLastError() == static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER) ? SizeAnswer::Size
-                                                                                 : SizeAnswer::Failed;
-}
-
 CInterfaceWalk::CInterfaceWalk(const GUID *interfaceClass, DetailSize size, DetailFloor floor)
-    : m_class(interfaceClass),
-      m_size(size),
-      m_floor(floor),
+    : m_class(interfaceClass), m_size(size), m_floor(floor),
       m_set(api::SetupDiGetClassDevsW(interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) {}
 
 CInterfaceWalk::~CInterfaceWalk() { Close(); }
 
 void CInterfaceWalk::Close() {
     FreeDetail();
-    if (m_set != INVALID_HANDLE_VALUE) api::SetupDiDestroyDeviceInfoList(m_set);
-    m_set = INVALID_HANDLE_VALUE;
+    if (m_set != INVALID_HANDLE_VALUE) api::SetupDiDestroyDeviceInfoList(std::exchange(m_set, INVALID_HANDLE_VALUE));
 }
 
 void CInterfaceWalk::FreeDetail() {
@@ -52,8 +42,7 @@ void CInterfaceWalk::FreeDetail() {
 }
 
 bool CInterfaceWalk::Next() {
-    // The previous interface's block goes before the next one is asked for.
-    FreeDetail();
+    FreeDetail();  // the previous interface's block goes before the next is asked for
     if (m_set == INVALID_HANDLE_VALUE || m_index >= kMaxSetMembers) return false;
     m_interface = SP_DEVICE_INTERFACE_DATA{};
     m_interface.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);

@@ -1,6 +1,7 @@
 // Shared pieces of the walks over device information sets.
 #pragma once
 
+#include "platform/os.h"
 #include "platform/twocall.h"
 #include "platform/win32.h"
 
@@ -16,46 +17,37 @@ constexpr DWORD kMaxInterfaceDetailBytes = sizeof(SP_DEVICE_INTERFACE_DETAIL_DAT
 constexpr DWORD kFixedDetailBytes = 1040;
 
 // A zero-filled interface detail block for the size the size query reported,
-// with cbSize set.  It is never smaller than the structure, and it has one
-// spare NUL character, at a whole character of DevicePath, beyond the
-// `usable` bytes the system is told it may fill, so DevicePath is always
-// terminated inside the block.  Null, with usable 0, when the size is not
-// believed or the allocation fails; the caller frees the block.
+// with cbSize set.  It is never smaller than the structure and keeps a spare
+// NUL character past the `usable` bytes the system may fill, so DevicePath is
+// terminated inside it.  Null, usable 0, when the size is not believed or the
+// allocation fails; the caller frees the block.
 SP_DEVICE_INTERFACE_DETAIL_DATA_W *AllocInterfaceDetail(DWORD required, DWORD *usable);
 
-// The first call of a set-up API two-call query: a success needs no block,
-// ERROR_INSUFFICIENT_BUFFER reports the size, any other error fails.
-SizeAnswer SetupDiSizeAnswer(BOOL answered);
-
-// A set-up API two-call query: `ask(buffer, size, required)` is asked first
-// with no buffer, size 0 and the size output, then with the block, the size
-// reported and no size output.
+// A set-up API two-call query: `ask(buffer, size, required)` first with no
+// buffer (a success needs no block, ERROR_INSUFFICIENT_BUFFER gives the size),
+// then with the block and no size output.
 template <typename T, typename Ask>
 TwoCall SetupDiQueryTwice(CQueryBlock &block, DWORD most, size_t (*blockBytes)(DWORD), Ask &&ask) {
-    return QueryTwice(
-        block, [&](DWORD *required) { return SetupDiSizeAnswer(ask(nullptr, 0, required)); }, 0, most, blockBytes,
-        [&](DWORD required) { return ask(block.As<T>(), required, nullptr) != FALSE; });
+    auto askSize = [&](DWORD *required) {
+        if (ask(nullptr, 0, required)) return SizeAnswer::Nothing;
+        return os::GetLastError() == static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER) ? SizeAnswer::Size
+                                                                                     : SizeAnswer::Failed;
+    };
+    return QueryTwice(block, askSize, 0, most, blockBytes,
+                      [&](DWORD required) { return ask(block.As<T>(), required, nullptr) != FALSE; });
 }
 
-// How a walk asks for the detail of each interface.
+// How a walk asks for each interface's detail.  The size query asks with no
+// block; its size fetches the detail into a block of that size.
 enum class DetailSize {
-    // The size query (no block, no element) may succeed or fail with
-    // ERROR_INSUFFICIENT_BUFFER; the detail is fetched with the size reported.
-    SuccessOrFail122,
-    // Only a size query that fails with ERROR_INSUFFICIENT_BUFFER is an
-    // answer; one that succeeds passes the interface over.
-    MustFail122,
-    // The size query alone, with the device element and no size output:
-    // failing with ERROR_INSUFFICIENT_BUFFER it has filled the element.  No
-    // detail block is fetched and the interface has no path.
-    ElementOnly,
-    // No size query: the detail is fetched into a fixed block of
-    // kFixedDetailBytes, so a longer path fails the fetch.
-    Fixed,
+    SuccessOrFail122,  // a size query that succeeds counts like one failing with ERROR_INSUFFICIENT_BUFFER
+    MustFail122,       // only a failure with ERROR_INSUFFICIENT_BUFFER counts; a success passes the interface over
+    ElementOnly,       // the size query alone fills the element (failing with 122); no block, no path
+    Fixed,             // no size query: a block of kFixedDetailBytes, which a longer path does not fit
 };
 
-// Whether a reported size too small for the detail structure passes the
-// interface over, or is taken as the structure's size.
+// Whether a size too small for the detail structure passes the interface
+// over, or is taken as the structure's size.
 enum class DetailFloor { AnySize, AtLeastHeader };
 
 // What the walk learned of the current interface.
@@ -68,10 +60,9 @@ enum class InterfaceStep {
     FetchFailed,      // the detail fetch failed with Error()
 };
 
-// The present interfaces of one class, walked in enumeration order.  The walk
-// owns the set, the current interface's detail block and its device element;
-// it asks for each interface's detail by its rule and hands the interface to
-// the caller, who decides what to write and whether to go on.
+// The present interfaces of one class, in enumeration order.  The walk owns
+// the set and the current interface's detail block and element; the caller
+// writes its own lines and decides whether to go on.
 class CInterfaceWalk {
 public:
     CInterfaceWalk(const GUID *interfaceClass, DetailSize size, DetailFloor floor = DetailFloor::AnySize);
@@ -79,20 +70,17 @@ public:
     CInterfaceWalk &operator=(const CInterfaceWalk &) = delete;
     ~CInterfaceWalk();
 
-    // Whether the set could be opened; when it could not, the last error is
-    // still the one SetupDiGetClassDevsW left.
+    // When the set could not be opened, the last error is SetupDiGetClassDevsW's.
     bool IsOpen() const { return m_set != INVALID_HANDLE_VALUE; }
 
-    // Moves to the next interface and asks for its detail; false past the
-    // last interface, past kMaxSetMembers, or once the set is closed.
+    // The next interface, its detail asked for; false at the end, at kMaxSetMembers or once closed.
     bool Next();
 
     InterfaceStep Step() const { return m_step; }
     DWORD Error() const { return m_error; }
     HDEVINFO Set() const { return m_set; }
     SP_DEVINFO_DATA *Device() { return &m_device; }
-    // The interface's device path, terminated inside its detail block; null
-    // unless the step is Fetched with a detail block.
+    // The device path, terminated in the detail block; null without a fetched block.
     const WCHAR *Path() const { return m_path; }
 
     // Releases the detail block and destroys the set now; the walk is over.

@@ -1,7 +1,6 @@
-// The two-call query: ask the system how large an answer is, check that size
-// against what the caller believes, allocate a zero-filled block for it and
-// ask again into the block.  Each step's outcome goes back to the caller,
-// who writes its own trace lines and keeps its own bound.
+// The two-call query: ask for the size of an answer, check it against the
+// caller's bound, allocate a zero-filled block and ask again into it.  The
+// caller learns where it ended and writes its own trace lines.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +10,9 @@
 
 #include "platform/win32.h"
 
-// A zero-filled heap block, released with free.  Asked for more bytes than it
-// holds, it replaces itself; asked for no more, it is reused, zeroed again,
-// so a walk that reads one value per member allocates only when a longer
-// value comes.
+// A zero-filled heap block, released with free.  Asked for more than it holds
+// it is replaced; asked for no more it is zeroed again and reused, so a walk
+// reading one value per member allocates only when a longer value comes.
 class CQueryBlock {
 public:
     CQueryBlock() = default;
@@ -22,8 +20,7 @@ public:
     CQueryBlock &operator=(const CQueryBlock &) = delete;
     ~CQueryBlock() { std::free(m_block); }
 
-    // The block, `bytes` long and all zero; null, holding nothing, when it
-    // cannot be allocated.
+    // The block, `bytes` long and all zero; null, holding nothing, on failure.
     void *Zeroed(size_t bytes) {
         if (m_block != nullptr && bytes <= m_capacity) {
             m_bytes = bytes;
@@ -66,28 +63,18 @@ enum class TwoCall {
     Answered,     // the block holds the answer
 };
 
-// Block sizes for a reported size.
-// A count of characters, with room for a terminating NUL.
+// Block sizes for a reported size: characters and a NUL, or the bytes as they are.
 inline size_t CharsAndNul(DWORD chars) { return (static_cast<size_t>(chars) + 1) * sizeof(WCHAR); }
-// A count of bytes, taken as it is.
 inline size_t ExactBytes(DWORD bytes) { return bytes; }
 
-// Asks `askSize(&size)` for the size, refuses a size below `least` or above
-// `most`, makes `block` a zero-filled block of `blockBytes(size)` bytes and
-// asks `askInto(size)` to fill it (true when it did).  The block is left to
-// the caller whatever the outcome.
+// Asks `askSize(&size)`, refuses a size outside [least, most], zeroes
+// `blockBytes(size)` bytes of `block` and asks `askInto(size)` to fill them.
 template <typename AskSize, typename AskInto>
 TwoCall QueryTwice(CQueryBlock &block, AskSize &&askSize, DWORD least, DWORD most, size_t (*blockBytes)(DWORD),
                    AskInto &&askInto) {
     DWORD size = 0;
-    switch (askSize(&size)) {
-    case SizeAnswer::Nothing:
-        return TwoCall::Nothing;
-    case SizeAnswer::Failed:
-        return TwoCall::SizeFailed;
-    case SizeAnswer::Size:
-        break;
-    }
+    const SizeAnswer answer = askSize(&size);
+    if (answer != SizeAnswer::Size) return answer == SizeAnswer::Nothing ? TwoCall::Nothing : TwoCall::SizeFailed;
     if (size < least || size > most) return TwoCall::SizeRefused;
     if (block.Zeroed(blockBytes(size)) == nullptr) return TwoCall::NoMemory;
     return askInto(size) ? TwoCall::Answered : TwoCall::Failed;

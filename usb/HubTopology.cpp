@@ -65,8 +65,7 @@ bool QueryConnection(HANDLE hub, DWORD code, BYTE port, BYTE *buffer, bool *conn
     return true;
 }
 
-// Sends the driver key name request for `port` in a block of `bytes`, used
-// both ways.
+// Sends the driver key name request for `port` in `bytes` bytes, both ways.
 bool AskDriverKeyName(HANDLE hub, BYTE port, USB_NODE_CONNECTION_DRIVERKEY_NAME *request, DWORD bytes) {
     request->ConnectionIndex = port;
     DWORD returned = 0;
@@ -74,9 +73,8 @@ bool AskDriverKeyName(HANDLE hub, BYTE port, USB_NODE_CONNECTION_DRIVERKEY_NAME 
                                 &returned, nullptr) != FALSE;
 }
 
-// The driver key property read in the walk over USB devices: one spare
-// character past what the set-up API may fill keeps the value terminated
-// whatever it writes.
+// The driver key property block: a spare character past what the set-up API
+// may fill keeps the value terminated whatever it writes.
 size_t DriverKeyBlockBytes(DWORD required) { return (required / sizeof(WCHAR) + 2) * sizeof(WCHAR); }
 
 bool ReportConnection(bool connected) {
@@ -154,9 +152,9 @@ bool CDeviceInfo::GetUSBDeviceHubPath(DEVINST node, WCHAR **instanceId, WCHAR **
     m_HubDevInst = candidate;
     m_HubChildDevInst = child;
 
-    auto *copy = static_cast<WCHAR *>(std::calloc(hubInterfacePath.size() + 1, sizeof(WCHAR)));
+    // The path comes from a terminated detail block: it holds no NUL.
+    WCHAR *copy = wstr::DupCalloc(hubInterfacePath.c_str());
     if (copy == nullptr) return fail("memory allocation");
-    std::memcpy(copy, hubInterfacePath.c_str(), hubInterfacePath.size() * sizeof(WCHAR));
     *hubPath = copy;
 
     Trace("INFO GetUSBDeviceHubPath lpszDeviceHubPath ", *hubPath);
@@ -207,13 +205,11 @@ bool IsUsbDeviceConnected(HANDLE hub, BYTE port, USB_DEVICE_DESCRIPTOR *descript
 
 bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
     Trace("ENTER GetDriverKeyName");
-    auto fail = [](const char *what) {
-        Trace("ERROR GetDriverKeyName ", what);
-        Trace("LEAVE GetDriverKeyName");
-        return false;
-    };
-    auto failWithError = [](const char *what) {
-        Trace("ERROR GetDriverKeyName ", what, U(os::GetLastError()));
+    auto fail = [](const char *what, bool withLastError = false) {
+        if (withLastError)
+            Trace("ERROR GetDriverKeyName ", what, U(os::GetLastError()));
+        else
+            Trace("ERROR GetDriverKeyName ", what);
         Trace("LEAVE GetDriverKeyName");
         return false;
     };
@@ -230,14 +226,13 @@ bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
             *size = probe.ActualLength;
             return asked ? SizeAnswer::Size : SizeAnswer::Failed;
         },
-        // The size the whole answer needs; too small to hold a name, or too
-        // large to be one, is not believed.
+        // The whole answer's size: too small to hold a name, or too large to be one, is not believed.
         sizeof(USB_NODE_CONNECTION_DRIVERKEY_NAME) + 1, kMaxDriverKeyBytes, ExactBytes,
         [&](DWORD size) { return AskDriverKeyName(hub, port, answer.As<USB_NODE_CONNECTION_DRIVERKEY_NAME>(), size); });
-    if (step == TwoCall::SizeFailed) return failWithError("IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME ");
+    if (step == TwoCall::SizeFailed) return fail("IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME ", true);
     if (step == TwoCall::SizeRefused) return fail("invalid nBytes");
     if (step == TwoCall::NoMemory) return fail("memory allocation");
-    if (step == TwoCall::Failed) return failWithError("DeviceIoControl ");
+    if (step == TwoCall::Failed) return fail("DeviceIoControl ", true);
 
     // The name need not be terminated within the answer: it ends at the first
     // NUL or at the end of the block, whichever comes first.
@@ -277,8 +272,7 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
                 driver, kMaxPropertyBytes, DriverKeyBlockBytes, [&](BYTE *block, DWORD size, DWORD *required) {
                     return api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, &type, block, size, required);
                 });
-            // A device without the property, or with one not believed or not
-            // read, is not the one; a broken set-up API or no memory ends the search.
+            // A broken set-up API or no memory ends the search; any other failure passes the device over.
             if (read == TwoCall::SizeFailed || read == TwoCall::NoMemory) break;
             if (read != TwoCall::Answered ||
                 !wstr::EqualNoCaseSized(driver.As<WCHAR>(), driver.Bytes() / sizeof(WCHAR), wanted))
