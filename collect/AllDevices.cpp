@@ -33,8 +33,6 @@ const WCHAR *const kDeviceClasses[] = {
 // The interface classes through which a disk drive is opened, in order.
 const GUID *const kDiskInterfaces[] = {&guids::kDevInterfaceDisk};
 
-void FreeBlock(void *block) { std::free(block); }
-
 }  // namespace
 
 DeviceIdList GetAllDeviceIDs() {
@@ -58,7 +56,7 @@ DeviceIdList GetAllDeviceIDs() {
             if (!IsDevnodeStatusValid(device.DevInst)) continue;
 
             BYTE *compatibleIds = GetDeviceRegistryProperty(set, &device, REG_MULTI_SZ, SPDRP_COMPATIBLEIDS);
-            CReleaseGuard compatibleIdsGuard(FreeBlock, compatibleIds);
+            CReleaseGuard compatibleIdsGuard(CReleaseGuard::Free, compatibleIds);
             if (!IsDeviceOfInterest(deviceClass, reinterpret_cast<const WCHAR *>(compatibleIds))) continue;
 
             if (guids::Equal(deviceClass, guids::kDevClassDiskDrive) &&
@@ -67,7 +65,7 @@ DeviceIdList GetAllDeviceIDs() {
 
             WCHAR *deviceId = nullptr;
             if (!GetDeviceId(device.DevInst, &deviceId)) continue;
-            CReleaseGuard deviceIdGuard(FreeBlock, deviceId);
+            CReleaseGuard deviceIdGuard(CReleaseGuard::Free, deviceId);
 
             // Read for the trace lines its reading writes; the name is not kept.
             GetDeviceDisplayName(set, &device);
@@ -114,7 +112,7 @@ WString GetDeviceDisplayName(HDEVINFO set, SP_DEVINFO_DATA *device) {
         name = nullptr;
     }
     if (name == nullptr) name = GetDeviceRegistryProperty(set, device, REG_SZ, SPDRP_DEVICEDESC);
-    CReleaseGuard nameGuard(FreeBlock, name);
+    CReleaseGuard nameGuard(CReleaseGuard::Free, name);
     return name != nullptr ? WString(reinterpret_cast<const WCHAR *>(name)) : WString();
 }
 
@@ -202,40 +200,24 @@ HANDLE GetHandleToDevice(const GUID &interfaceClass, DEVINST node) {
     Trace("ENTER GetHandleToDevice ", U(node));
     WCHAR *target = nullptr;
     if (!GetDeviceId(node, &target)) return INVALID_HANDLE_VALUE;
-    CReleaseGuard targetGuard(FreeBlock, target);
+    CReleaseGuard targetGuard(CReleaseGuard::Free, target);
 
-    HDEVINFO set = api::SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
+    CInterfaceWalk walk(&interfaceClass, DetailSize::MustFail122, DetailFloor::AtLeastHeader);
+    if (!walk.IsOpen()) {
         Trace("ERROR GetHandleToDevice SetupDiGetClassDevs ", U(os::GetLastError()));
         Trace("LEAVE GetHandleToDevice");
         return INVALID_HANDLE_VALUE;
     }
-    CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
 
-    for (DWORD index = 0; index < kMaxSetMembers; ++index) {
-        SP_DEVICE_INTERFACE_DATA iface{};
-        iface.cbSize = sizeof(iface);
-        if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &iface)) break;
-
-        DWORD required = 0;
-        if (api::SetupDiGetDeviceInterfaceDetailW(set, &iface, nullptr, 0, &required, nullptr) ||
-            os::GetLastError() != ERROR_INSUFFICIENT_BUFFER || required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
-            continue;
-
-        DWORD usable = 0;
-        SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
-        CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
-        if (detail == nullptr) continue;
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof(device);
-        if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, usable, nullptr, &device)) continue;
+    while (walk.Next()) {
+        if (walk.Step() != InterfaceStep::Fetched) continue;
 
         WCHAR *deviceId = nullptr;
-        if (!GetDeviceId(device.DevInst, &deviceId)) continue;
-        CReleaseGuard deviceIdGuard(FreeBlock, deviceId);
+        if (!GetDeviceId(walk.Device()->DevInst, &deviceId)) continue;
+        CReleaseGuard deviceIdGuard(CReleaseGuard::Free, deviceId);
         if (!wstr::EqualNoCase(deviceId, target)) continue;
 
-        HANDLE handle = api::CreateFileW(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
+        HANDLE handle = api::CreateFileW(walk.Path(), GENERIC_READ | GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, 0, nullptr);
         if (handle == INVALID_HANDLE_VALUE)

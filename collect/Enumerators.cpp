@@ -11,11 +11,21 @@
 #include "platform/holders.h"
 #include "platform/os.h"
 #include "platform/setupdi.h"
+#include "platform/twocall.h"
 
 namespace {
 
 // FILE_GENERIC_READ | FILE_GENERIC_WRITE
 constexpr DWORD kReadWriteAccess = 0x12019F;
+
+constexpr size_t kNameOffset = offsetof(TARSEL_MOUNTDEV_NAME, Name);
+
+// Asks the device for its kernel name into the whole of `answer`.
+bool AskMountDeviceName(HANDLE device, CQueryBlock &answer) {
+    DWORD returned = 0;
+    return api::DeviceIoControl(device, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, answer.As<void>(),
+                                static_cast<DWORD>(answer.Bytes()), &returned, nullptr) != FALSE;
+}
 
 }  // namespace
 
@@ -23,44 +33,13 @@ bool CProcessDeviceByInterface::Enumerate() {
     Trace("ENTER ProcessDevice ");
     bool result = true;
 
-    HDEVINFO set = api::SetupDiGetClassDevsW(m_pInterfaceGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
-        // Nothing could be walked, so nothing failed.
-        Trace("ERROR ProcessDevice SetupDiGetClassDevs ", U(os::GetLastError()));
-    } else {
-        CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
-        for (DWORD index = 0; index < kMaxSetMembers; ++index) {
-            SP_DEVICE_INTERFACE_DATA iface{};
-            iface.cbSize = sizeof(iface);
-            if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, m_pInterfaceGuid, index, &iface)) break;
-
-            DWORD required = 0;
-            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, nullptr, 0, &required, nullptr) &&
-                os::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-                result = false;
-                continue;
-            }
-            // The size is the system's word: it must at least hold the header
-            // we write.
-            if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-                result = false;
-                continue;
-            }
-            DWORD usable = 0;
-            SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
-            CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
-            if (detail == nullptr) {
-                result = false;
-                continue;
-            }
-            SP_DEVINFO_DATA device{};
-            device.cbSize = sizeof(device);
-            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, usable, nullptr, &device)) {
-                result = false;
-                continue;
-            }
-            if (!ProcessDevice(set, detail->DevicePath, &device)) result = false;
-        }
+    // The size is the system's word: it must at least hold the header we write.
+    CInterfaceWalk walk(m_pInterfaceGuid, DetailSize::SuccessOrFail122, DetailFloor::AtLeastHeader);
+    // A set that cannot be opened has nothing to walk, so nothing failed.
+    if (!walk.IsOpen()) Trace("ERROR ProcessDevice SetupDiGetClassDevs ", U(os::GetLastError()));
+    while (walk.Next()) {
+        if (walk.Step() != InterfaceStep::Fetched || !ProcessDevice(walk.Set(), walk.Path(), walk.Device()))
+            result = false;
     }
 
     Trace("LEAVE ProcessDevice ", F(result));
@@ -144,7 +123,7 @@ bool CRemovableDeviceEnumerator::ProcessDevice(HDEVINFO, const WCHAR *devicePath
                     if (handle == INVALID_HANDLE_VALUE) {
                         Trace("ERROR ProcessDevice GetDeviceHandle");
                     } else {
-                        CReleaseGuard closeHandle([](void *h) { api::NtClose(static_cast<HANDLE>(h)); }, handle);
+                        CReleaseGuard closeHandle(CReleaseGuard::NtClose, handle);
                         result = record->UseDriveInfo(handle);
                     }
                 }
@@ -186,41 +165,42 @@ WCHAR *GetMountDeviceName(const WCHAR *devicePath) {
     WCHAR *result = nullptr;
     {
         CAutoFreeHandle handleHolder(handle);
-        TARSEL_MOUNTDEV_NAME *answer = nullptr;
-        CAutoFree<TARSEL_MOUNTDEV_NAME> answerHolder(&answer);
-
-        constexpr size_t kNameOffset = offsetof(TARSEL_MOUNTDEV_NAME, Name);
-        size_t answerSize = sizeof(TARSEL_MOUNTDEV_NAME);
-        answer = static_cast<TARSEL_MOUNTDEV_NAME *>(std::calloc(1, answerSize));
+        CQueryBlock answer;
+        DWORD error = 0;
         bool ok = false;
-        if (answer != nullptr) {
-            DWORD returned = 0;
-            ok = api::DeviceIoControl(handle, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, answer,
-                                      static_cast<DWORD>(answerSize), &returned, nullptr) != FALSE;
-            DWORD error = ok ? 0 : os::GetLastError();
-            if (!ok && (error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA) && answer->NameLength != 0) {
-                answerSize = kNameOffset + answer->NameLength + sizeof(WCHAR);
-                std::free(answer);
-                answer = static_cast<TARSEL_MOUNTDEV_NAME *>(std::calloc(1, answerSize));
-                if (answer != nullptr) {
-                    returned = 0;
-                    ok = api::DeviceIoControl(handle, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, answer,
-                                              static_cast<DWORD>(answerSize), &returned, nullptr) != FALSE;
-                    if (!ok) error = os::GetLastError();
-                }
-            }
+        // No request is sent when not even the header can be allocated.
+        if (answer.Zeroed(sizeof(TARSEL_MOUNTDEV_NAME)) != nullptr) {
+            const TwoCall step = QueryTwice(
+                answer,
+                [&](DWORD *size) {
+                    if (AskMountDeviceName(handle, answer)) return SizeAnswer::Nothing;
+                    error = os::GetLastError();
+                    const USHORT nameLength = answer.As<TARSEL_MOUNTDEV_NAME>()->NameLength;
+                    *size = static_cast<DWORD>(kNameOffset + nameLength + sizeof(WCHAR));
+                    const bool more = error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA;
+                    return more && nameLength != 0 ? SizeAnswer::Size : SizeAnswer::Failed;
+                },
+                // NameLength is 16 bits wide: every size it gives is believed.
+                0, 0xFFFFFFFFu, ExactBytes,
+                [&](DWORD) {
+                    const bool asked = AskMountDeviceName(handle, answer);
+                    if (!asked) error = os::GetLastError();
+                    return asked;
+                });
+            ok = step == TwoCall::Nothing || step == TwoCall::Answered;
             if (!ok) Trace("ERROR GetDeviceHandle IOCTL_MOUNTDEV_QUERY_DEVICE_NAME ", U(error));
         }
         handleHolder.Free();
 
         if (ok) {
             // NameLength is the device's word: copy no more than the answer holds.
-            size_t nameBytes = answer->NameLength;
-            size_t room = answerSize - kNameOffset;
+            const auto *name = answer.As<TARSEL_MOUNTDEV_NAME>();
+            size_t nameBytes = name->NameLength;
+            size_t room = answer.Bytes() - kNameOffset;
             if (nameBytes > room) nameBytes = room;
             nameBytes -= nameBytes % sizeof(WCHAR);
             result = static_cast<WCHAR *>(std::calloc(1, nameBytes + sizeof(WCHAR)));
-            if (result != nullptr) std::memcpy(result, answer->Name, nameBytes);
+            if (result != nullptr) std::memcpy(result, name->Name, nameBytes);
         }
     }
 

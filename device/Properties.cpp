@@ -10,32 +10,23 @@
 #include "platform/holders.h"
 #include "platform/os.h"
 #include "platform/setupdi.h"
+#include "platform/twocall.h"
 #include "storage/Queries.h"
 
 namespace {
-
-constexpr DWORD kInterfaceSetFlags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 
 // Sizes the system asks us to allocate beyond this are refused like a failed
 // allocation; no path, identifier or property comes anywhere near it.
 constexpr DWORD kMaxReportedSize = 0x100000;
 
-// The fixed buffers of the identifier lookup.
-constexpr DWORD kDetailBufferBytes = 1040;
+// The fixed identifier buffer of the lookup by identifier.
 constexpr ULONG kDeviceIdChars = 1040;
 
-constexpr size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-
-// The DevicePath of a detail block of `bytes` bytes, never read past the block
-// even when the system left it unterminated.
-WStringView DetailPath(const void *detail, size_t bytes) {
-    if (bytes <= kPathOffset) return {};
-    const auto *path = reinterpret_cast<const WCHAR *>(static_cast<const BYTE *>(detail) + kPathOffset);
-    return WStringView(path, wstr::LenBounded(path, (bytes - kPathOffset) / sizeof(WCHAR)));
-}
-
-HDEVINFO OpenInterfaceSet(const GUID *interfaceClass) {
-    return api::SetupDiGetClassDevsW(interfaceClass, nullptr, nullptr, kInterfaceSetFlags);
+// A property block: the value rounded up to whole characters, then two NUL
+// characters, so a string or string list the system left unterminated still
+// ends inside the block and callers may read it as a C string.
+size_t PropertyBlockBytes(DWORD required) {
+    return ((static_cast<size_t>(required) + 1) & ~static_cast<size_t>(1)) + 2 * sizeof(WCHAR);
 }
 
 void InitDevInfo(SP_DEVINFO_DATA *device) {
@@ -43,10 +34,12 @@ void InitDevInfo(SP_DEVINFO_DATA *device) {
     device->cbSize = sizeof(SP_DEVINFO_DATA);
 }
 
-void InitInterfaceData(SP_DEVICE_INTERFACE_DATA *data) {
-    std::memset(data, 0, sizeof *data);
-    data->cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+// A string property, owned until the holder goes.
+CAutoFreePtr<WCHAR> ReadString(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD type, DWORD property) {
+    return CAutoFreePtr<WCHAR>(reinterpret_cast<WCHAR *>(GetDeviceRegistryProperty(set, device, type, property)));
 }
+
+const WCHAR *TextOrEmpty(const WCHAR *text) { return text != nullptr ? text : WS(""); }
 
 // The first entry of a REG_MULTI_SZ list, cut before its first "&".
 WString CompatibleIdClass(const WCHAR *list) {
@@ -86,36 +79,33 @@ bool GetDeviceId(DEVINST node, WCHAR **deviceId) {
     *deviceId = nullptr;
     Trace("ENTER GetDeviceId");
 
-    ULONG length = 0;
-    CONFIGRET cr = api::CM_Get_Device_ID_Size(&length, node, 0);
-    if (cr != CR_SUCCESS) {
-        Trace("ERROR GetDeviceId ", U(cr));
+    CQueryBlock buffer;
+    CONFIGRET cr = CR_SUCCESS;
+    const TwoCall step = QueryTwice(
+        buffer,
+        [&](DWORD *length) {
+            cr = api::CM_Get_Device_ID_Size(length, node, 0);
+            return cr == CR_SUCCESS ? SizeAnswer::Size : SizeAnswer::Failed;
+        },
+        // The reported length is the system's word: refuse one that cannot
+        // be a device identifier rather than wrap the count.
+        0, kMaxReportedSize - 1, CharsAndNul,
+        [&](DWORD length) {
+            cr = api::CM_Get_Device_IDW(node, buffer.As<WCHAR>(), length + 1, 0);
+            return cr == CR_SUCCESS;
+        });
+    if (step != TwoCall::Answered) {
+        if (step == TwoCall::SizeRefused || step == TwoCall::NoMemory)
+            Trace("ERROR GetDeviceId memory allocation");
+        else
+            Trace("ERROR GetDeviceId ", U(cr));
         Trace("LEAVE GetDeviceId");
         return false;
     }
+    // Terminated whatever the system wrote.
+    buffer.As<WCHAR>()[buffer.Bytes() / sizeof(WCHAR) - 1] = 0;
 
-    // The reported length is the system's word: refuse one that cannot be a
-    // device identifier rather than wrap the count.
-    WCHAR *buffer = length < kMaxReportedSize
-                        ? static_cast<WCHAR *>(std::calloc(static_cast<size_t>(length) + 1, sizeof(WCHAR)))
-                        : nullptr;
-    if (buffer == nullptr) {
-        Trace("ERROR GetDeviceId memory allocation");
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
-    CAutoFree<WCHAR> holder(&buffer);
-
-    cr = api::CM_Get_Device_IDW(node, buffer, length + 1, 0);
-    if (cr != CR_SUCCESS) {
-        Trace("ERROR GetDeviceId ", U(cr));
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
-    buffer[length] = 0;  // terminated whatever the system wrote
-
-    holder.m_bDetached = true;
-    *deviceId = buffer;
+    *deviceId = buffer.Release<WCHAR>();
     Trace("INFO GetDeviceId ", *deviceId);
     Trace("LEAVE GetDeviceId");
     return true;
@@ -130,45 +120,28 @@ bool GetDeviceId(const WCHAR *lpDevID, GUID interfaceClass, WString &interfacePa
     }
     Trace("INFO GetDeviceId lpDevID ", lpDevID);
 
-    HDEVINFO set = OpenInterfaceSet(&interfaceClass);
-    if (set == INVALID_HANDLE_VALUE) {
+    CInterfaceWalk walk(&interfaceClass, DetailSize::Fixed);
+    if (!walk.IsOpen()) {
         Trace("ERROR GetDeviceId SetupDiGetClassDevs ", U(os::GetLastError()));
         Trace("LEAVE GetDeviceId");
         return false;
     }
-    CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
 
-    union {
-        SP_DEVICE_INTERFACE_DETAIL_DATA_W header;
-        BYTE bytes[kDetailBufferBytes];
-    } detail;
     WCHAR id[kDeviceIdChars];
     const WStringView wanted(lpDevID);
-
     bool found = false;
-    for (DWORD index = 0; index < kMaxSetMembers && !found; ++index) {
-        SP_DEVICE_INTERFACE_DATA data;
-        InitInterfaceData(&data);
-        if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &data)) break;
-
-        std::memset(&detail, 0, sizeof detail);
-        detail.header.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        SP_DEVINFO_DATA device;
-        InitDevInfo(&device);
-        DWORD required = 0;
-        if (!api::SetupDiGetDeviceInterfaceDetailW(set, &data, &detail.header, kDetailBufferBytes, &required,
-                                                   &device))
-            continue;
+    while (!found && walk.Next()) {
+        if (walk.Step() != InterfaceStep::Fetched) continue;
 
         std::memset(id, 0, sizeof id);
-        if (api::CM_Get_Device_IDW(device.DevInst, id, kDeviceIdChars, 0) != CR_SUCCESS) continue;
+        if (api::CM_Get_Device_IDW(walk.Device()->DevInst, id, kDeviceIdChars, 0) != CR_SUCCESS) continue;
         // Reported as read but nothing written: no device has an empty
         // identifier, so it matches nothing (not even an empty lpDevID).
         if (id[0] == 0) continue;
         // Letter case matters here: identifiers are compared as given.
         if (WStringView(id, wstr::LenBounded(id, kDeviceIdChars)) != wanted) continue;
 
-        interfacePath.assign(DetailPath(&detail, sizeof detail));
+        interfacePath.assign(walk.Path());
         Trace("INFO GetDeviceId ", interfacePath);
         found = true;
     }
@@ -188,39 +161,22 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
         return false;
     }
 
-    HDEVINFO set = OpenInterfaceSet(&interfaceClass);
-    if (set == INVALID_HANDLE_VALUE) {
+    CInterfaceWalk walk(&interfaceClass, DetailSize::SuccessOrFail122);
+    if (!walk.IsOpen()) {
         Trace("ERROR GetDevicePath not found");
         Trace("LEAVE GetDevicePath");
         return false;
     }
-    CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
 
-    for (DWORD index = 0; index < kMaxSetMembers; ++index) {
-        SP_DEVICE_INTERFACE_DATA data;
-        InitInterfaceData(&data);
-        if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &data)) break;
-
-        DWORD required = 0;
-        if (!api::SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr) &&
-            os::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            continue;
-
-        DWORD usable = 0;
-        SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
-        if (detail == nullptr) {
+    while (walk.Next()) {
+        if (walk.Step() == InterfaceStep::NoDetailBlock) {
             Trace("ERROR GetDevicePath obtaining device detail");
             Trace("LEAVE GetDevicePath");
             return false;
         }
-        CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
+        if (walk.Step() != InterfaceStep::Fetched) continue;
 
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (deviceInfo != nullptr) InitDevInfo(deviceInfo);
-        if (!api::SetupDiGetDeviceInterfaceDetailW(set, &data, detail, usable, &required, deviceInfo)) continue;
-
-        const WStringView devicePath = DetailPath(detail, usable);
-        const WString pathText(devicePath);
+        const WString pathText(walk.Path());
         DWORD found = 0xFFFFFFFF;
         HANDLE handle = api::CreateFileW(pathText.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (handle != INVALID_HANDLE_VALUE && handle != nullptr) {
@@ -235,6 +191,7 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
             return false;
         }
         *path = copy;
+        if (deviceInfo != nullptr) *deviceInfo = *walk.Device();
         Trace("INFO GetDevicePath ", *path);
         Trace("LEAVE GetDevicePath");
         return true;
@@ -248,42 +205,22 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
 BYTE *GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD expectedType, DWORD property) {
     Trace("ENTER GetDeviceRegistryProperty ", U(property));
 
-    DWORD required = 0;
-    if (api::SetupDiGetDeviceRegistryPropertyW(set, device, property, nullptr, nullptr, 0, &required)) {
-        Trace("LEAVE GetDeviceRegistryProperty");
-        return nullptr;
-    }
-    if (os::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        Trace("ERROR GetDeviceRegistryProperty ", U(os::GetLastError()));
-        Trace("LEAVE GetDeviceRegistryProperty");
-        return nullptr;
-    }
-
-    // Room for two NUL characters after the value, at an even offset: a
-    // string or string list the system left unterminated still ends inside
-    // the block, so callers may read it as a C string.
-    BYTE *buffer = nullptr;
-    if (required <= kMaxReportedSize) {
-        size_t even = (static_cast<size_t>(required) + 1) & ~static_cast<size_t>(1);
-        buffer = static_cast<BYTE *>(std::calloc(even + 2 * sizeof(WCHAR), 1));
-    }
-    if (buffer == nullptr) {
-        Trace("ERROR GetDeviceRegistryProperty memory allocation");
-        Trace("LEAVE GetDeviceRegistryProperty");
-        return nullptr;
-    }
-    CAutoFree<BYTE> holder(&buffer);
-
+    CQueryBlock buffer;
     DWORD type = 0;
-    if (api::SetupDiGetDeviceRegistryPropertyW(set, device, property, &type, buffer, required, nullptr) &&
-        type == expectedType) {
+    TwoCall step = SetupDiQueryTwice<BYTE>(buffer, kMaxReportedSize, PropertyBlockBytes,
+                                           [&](BYTE *block, DWORD size, DWORD *required) {
+                                               return api::SetupDiGetDeviceRegistryPropertyW(set, device, property,
+                                                                                             &type, block, size, required);
+                                           });
+    if (step == TwoCall::Answered && type != expectedType) step = TwoCall::Failed;
+    if (step == TwoCall::Answered) {
         Trace("LEAVE GetDeviceRegistryProperty");
-        holder.m_bDetached = true;
-        return buffer;
+        return buffer.Release<BYTE>();
     }
-
-    Trace("ERROR GetDeviceRegistryProperty ", U(os::GetLastError()));
-    holder.Free();
+    if (step == TwoCall::SizeRefused || step == TwoCall::NoMemory)
+        Trace("ERROR GetDeviceRegistryProperty memory allocation");
+    else if (step != TwoCall::Nothing)  // on a type mismatch, whatever the last error is then
+        Trace("ERROR GetDeviceRegistryProperty ", U(os::GetLastError()));
     Trace("LEAVE GetDeviceRegistryProperty");
     return nullptr;
 }
@@ -298,65 +235,30 @@ bool CDeviceInfo::GetDevicePropertyFromInterfaceInstance(const WCHAR *interfaceP
     InitDevInfo(device);
 
     bool result = false;
-    HDEVINFO set = OpenInterfaceSet(interfaceClass);
-    if (set != INVALID_HANDLE_VALUE) {
-        CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
+    {
+        CInterfaceWalk walk(interfaceClass, DetailSize::SuccessOrFail122);
         // Longer than any path a detail block can hold, so a cut never matches.
         const WStringView wanted = wstr::ViewBounded(interfacePath, kMaxInterfaceDetailBytes);
 
-        for (DWORD index = 0; index < kMaxSetMembers && !result; ++index) {
-            SP_DEVICE_INTERFACE_DATA data;
-            InitInterfaceData(&data);
-            if (!api::SetupDiEnumDeviceInterfaces(set, nullptr, interfaceClass, index, &data)) break;
-
-            DWORD required = 0;
-            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr)) {
-                DWORD error = os::GetLastError();
-                if (error != ERROR_INSUFFICIENT_BUFFER) {
-                    Trace("ERROR GetDevicePropertyFromInterfaceInstance SetupDiGetDeviceInterfaceDetail",
-                          S(static_cast<int32_t>(error)));
-                    continue;
-                }
-            }
-
-            DWORD usable = 0;
-            SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = AllocInterfaceDetail(required, &usable);
-            if (detail == nullptr) continue;
-            CAutoFree<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detailHolder(&detail);
-
-            InitDevInfo(device);
-            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-            if (!api::SetupDiGetDeviceInterfaceDetailW(set, &data, detail, usable, &required, device)) {
-                Trace("ERROR GetDevicePropertyFromInterfaceInstance ", U(os::GetLastError()));
+        while (!result && walk.Next()) {
+            if (walk.Step() == InterfaceStep::SizeFailed)
+                Trace("ERROR GetDevicePropertyFromInterfaceInstance SetupDiGetDeviceInterfaceDetail",
+                      S(static_cast<int32_t>(walk.Error())));
+            else if (walk.Step() == InterfaceStep::FetchFailed)
+                Trace("ERROR GetDevicePropertyFromInterfaceInstance ", U(walk.Error()));
+            if (walk.Step() != InterfaceStep::Fetched || !wstr::EqualNoCase(WStringView(walk.Path()), wanted))
                 continue;
-            }
 
-            if (!wstr::EqualNoCase(DetailPath(detail, usable), wanted)) continue;
-
-            auto readString = [&](DWORD type, DWORD property) {
-                return CAutoFreePtr<WCHAR>(
-                    reinterpret_cast<WCHAR *>(GetDeviceRegistryProperty(set, device, type, property)));
-            };
-            {
-                auto value = readString(REG_SZ, SPDRP_MFG);
-                m_Manufacturer.Set(value.Get());
-            }
-            {
-                auto value = readString(REG_SZ, SPDRP_DEVICEDESC);
-                m_Model.Set(value.Get());
-            }
-            {
-                auto value = readString(REG_SZ, SPDRP_ENUMERATOR_NAME);
-                enumeratorName.assign(value.Get() != nullptr ? value.Get() : WS(""));
-            }
-            {
-                auto value = readString(REG_SZ, SPDRP_CLASSGUID);
-                classGuid.assign(value.Get() != nullptr ? value.Get() : WS(""));
-            }
-            {
-                auto value = readString(REG_MULTI_SZ, SPDRP_COMPATIBLEIDS);
-                if (value.Get() != nullptr) compatibleIdClass = CompatibleIdClass(value.Get());
-            }
+            *device = *walk.Device();
+            const HDEVINFO set = walk.Set();
+            // Each value is released at the end of the statement that reads it.
+            m_Manufacturer.Set(ReadString(set, device, REG_SZ, SPDRP_MFG).Get());
+            m_Model.Set(ReadString(set, device, REG_SZ, SPDRP_DEVICEDESC).Get());
+            enumeratorName.assign(TextOrEmpty(ReadString(set, device, REG_SZ, SPDRP_ENUMERATOR_NAME).Get()));
+            classGuid.assign(TextOrEmpty(ReadString(set, device, REG_SZ, SPDRP_CLASSGUID).Get()));
+            CAutoFreePtr<WCHAR> compatibleIds = ReadString(set, device, REG_MULTI_SZ, SPDRP_COMPATIBLEIDS);
+            if (compatibleIds.Get() != nullptr) compatibleIdClass = CompatibleIdClass(compatibleIds.Get());
+            compatibleIds.Free();
 
             Trace("INFO GetDevicePropertyFromInterfaceInstance m_Manufacturer ", m_Manufacturer.Text());
             Trace("INFO GetDevicePropertyFromInterfaceInstance m_Model ", m_Model.Text());

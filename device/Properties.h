@@ -14,7 +14,8 @@ bool GetDeviceId(DEVINST node, WCHAR **deviceId);
 bool GetDeviceId(const WCHAR *lpDevID, GUID interfaceClass, WString &interfacePath);
 
 // The interface path (calloc'ed, released by the caller) of the storage
-// device behind `device`, matched by storage device number.
+// device behind `device`, matched by storage device number; `deviceInfo`,
+// when given, receives the interface's element on success.
 bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_DEVINFO_DATA *deviceInfo,
                    STORAGE_DEVICE_NUMBER *number);
 

@@ -84,10 +84,12 @@ public:
         if (!m_bDismissed && m_release != nullptr) m_release(m_argument);
     }
 
-    // Guards for the two system releases the passes use, read from their
-    // late-bound slots.
+    // The releases the passes use: heap blocks, and the system releases,
+    // read from their late-bound slots.
+    static void Free(void *block) { std::free(block); }
     static void DestroyDeviceInfoList(void *set) { api::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(set)); }
     static void CloseHandle(void *handle) { api::CloseHandle(static_cast<HANDLE>(handle)); }
+    static void NtClose(void *handle) { api::NtClose(static_cast<HANDLE>(handle)); }
 
     bool m_bDismissed = false;
 

@@ -11,6 +11,8 @@
 #include "platform/guids.h"
 #include "platform/holders.h"
 #include "platform/os.h"
+#include "platform/setupdi.h"
+#include "platform/twocall.h"
 #include "platform/wstr.h"
 
 namespace {
@@ -62,6 +64,18 @@ bool QueryConnection(HANDLE hub, DWORD code, BYTE port, BYTE *buffer, bool *conn
                     sizeof(USB_DEVICE_DESCRIPTOR));
     return true;
 }
+
+// Sends the driver key name request for `port` in `bytes` bytes, both ways.
+bool AskDriverKeyName(HANDLE hub, BYTE port, USB_NODE_CONNECTION_DRIVERKEY_NAME *request, DWORD bytes) {
+    request->ConnectionIndex = port;
+    DWORD returned = 0;
+    return api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, request, bytes, request, bytes,
+                                &returned, nullptr) != FALSE;
+}
+
+// The driver key property block: a spare character past what the set-up API
+// may fill keeps the value terminated whatever it writes.
+size_t DriverKeyBlockBytes(DWORD required) { return (required / sizeof(WCHAR) + 2) * sizeof(WCHAR); }
 
 bool ReportConnection(bool connected) {
     Trace(connected ? "LEAVE IsUsbDeviceConnected TRUE" : "LEAVE IsUsbDeviceConnected FALSE");
@@ -138,9 +152,9 @@ bool CDeviceInfo::GetUSBDeviceHubPath(DEVINST node, WCHAR **instanceId, WCHAR **
     m_HubDevInst = candidate;
     m_HubChildDevInst = child;
 
-    auto *copy = static_cast<WCHAR *>(std::calloc(hubInterfacePath.size() + 1, sizeof(WCHAR)));
+    // The path comes from a terminated detail block: it holds no NUL.
+    WCHAR *copy = wstr::DupCalloc(hubInterfacePath.c_str());
     if (copy == nullptr) return fail("memory allocation");
-    std::memcpy(copy, hubInterfacePath.c_str(), hubInterfacePath.size() * sizeof(WCHAR));
     *hubPath = copy;
 
     Trace("INFO GetUSBDeviceHubPath lpszDeviceHubPath ", *hubPath);
@@ -191,50 +205,40 @@ bool IsUsbDeviceConnected(HANDLE hub, BYTE port, USB_DEVICE_DESCRIPTOR *descript
 
 bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
     Trace("ENTER GetDriverKeyName");
-    auto fail = [](const char *what) {
-        Trace("ERROR GetDriverKeyName ", what);
+    auto fail = [](const char *what, bool withLastError = false) {
+        if (withLastError)
+            Trace("ERROR GetDriverKeyName ", what, U(os::GetLastError()));
+        else
+            Trace("ERROR GetDriverKeyName ", what);
         Trace("LEAVE GetDriverKeyName");
         return false;
     };
     *name = nullptr;
     *length = 0;
 
-    USB_NODE_CONNECTION_DRIVERKEY_NAME probe;
-    std::memset(&probe, 0, sizeof(probe));
-    probe.ConnectionIndex = port;
-    DWORD returned = 0;
-    if (!api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, &probe, sizeof(probe), &probe,
-                              sizeof(probe), &returned, nullptr)) {
-        Trace("ERROR GetDriverKeyName IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME ", U(os::GetLastError()));
-        Trace("LEAVE GetDriverKeyName");
-        return false;
-    }
-
-    // The size the whole answer needs; too small to hold a name, or too large
-    // to be one, is not believed.
-    const DWORD nBytes = probe.ActualLength;
-    if (nBytes <= sizeof(USB_NODE_CONNECTION_DRIVERKEY_NAME) || nBytes > kMaxDriverKeyBytes)
-        return fail("invalid nBytes");
-
-    BYTE *answer = static_cast<BYTE *>(std::calloc(1, nBytes));
-    CAutoFree<BYTE> answerHolder(&answer);
-    if (answer == nullptr) return fail("memory allocation");
-
-    auto *request = reinterpret_cast<USB_NODE_CONNECTION_DRIVERKEY_NAME *>(answer);
-    request->ConnectionIndex = port;
-    returned = 0;
-    if (!api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, answer, nBytes, answer, nBytes,
-                              &returned, nullptr)) {
-        Trace("ERROR GetDriverKeyName DeviceIoControl ", U(os::GetLastError()));
-        Trace("LEAVE GetDriverKeyName");
-        return false;
-    }
+    CQueryBlock answer;
+    const TwoCall step = QueryTwice(
+        answer,
+        [&](DWORD *size) {
+            USB_NODE_CONNECTION_DRIVERKEY_NAME probe;
+            std::memset(&probe, 0, sizeof(probe));
+            const bool asked = AskDriverKeyName(hub, port, &probe, sizeof(probe));
+            *size = probe.ActualLength;
+            return asked ? SizeAnswer::Size : SizeAnswer::Failed;
+        },
+        // The whole answer's size: too small to hold a name, or too large to be one, is not believed.
+        sizeof(USB_NODE_CONNECTION_DRIVERKEY_NAME) + 1, kMaxDriverKeyBytes, ExactBytes,
+        [&](DWORD size) { return AskDriverKeyName(hub, port, answer.As<USB_NODE_CONNECTION_DRIVERKEY_NAME>(), size); });
+    if (step == TwoCall::SizeFailed) return fail("IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME ", true);
+    if (step == TwoCall::SizeRefused) return fail("invalid nBytes");
+    if (step == TwoCall::NoMemory) return fail("memory allocation");
+    if (step == TwoCall::Failed) return fail("DeviceIoControl ", true);
 
     // The name need not be terminated within the answer: it ends at the first
     // NUL or at the end of the block, whichever comes first.
     constexpr size_t kNameOffset = offsetof(USB_NODE_CONNECTION_DRIVERKEY_NAME, DriverKeyName);
-    const size_t capacity = (nBytes - kNameOffset) / sizeof(WCHAR);
-    const auto *text = reinterpret_cast<const WCHAR *>(answer + kNameOffset);
+    const size_t capacity = (answer.Bytes() - kNameOffset) / sizeof(WCHAR);
+    const auto *text = reinterpret_cast<const WCHAR *>(answer.As<BYTE>() + kNameOffset);
     const size_t n = wstr::LenBounded(text, capacity);
 
     auto *copy = static_cast<WCHAR *>(std::calloc(n + 1, sizeof(WCHAR)));
@@ -256,53 +260,35 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
         CReleaseGuard destroy(CReleaseGuard::DestroyDeviceInfoList, set);
         // One buffer for the whole walk, grown when a longer value comes: the
         // walk reads the driver key of every USB device, once per hub port.
-        WCHAR *driver = nullptr;
-        size_t driverChars = 0;
+        CQueryBlock driver;
         const WStringView wanted = wstr::ViewBounded(driverKeyName, kMaxPropertyBytes);
-        CAutoFree<WCHAR> driverHolder(&driver);
         for (DWORD index = 0; index < kMaxDevices; ++index) {
             SP_DEVINFO_DATA device{};
             device.cbSize = sizeof(SP_DEVINFO_DATA);
             if (!api::SetupDiEnumDeviceInfo(set, index, &device)) break;
 
-            DWORD required = 0;
-            if (api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, nullptr, nullptr, 0, &required))
-                continue;
-            if (os::GetLastError() != static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) break;
-            if (required > kMaxPropertyBytes) continue;
-
-            // One spare character past what the set-up API may fill keeps the
-            // value terminated whatever it writes.
-            const size_t chars = required / sizeof(WCHAR) + 2;
-            if (chars > driverChars) {
-                driverHolder.Free();
-                driverChars = 0;
-                driver = static_cast<WCHAR *>(std::calloc(chars, sizeof(WCHAR)));
-                if (driver == nullptr) break;
-                driverChars = chars;
-            } else {
-                std::memset(driver, 0, chars * sizeof(WCHAR));
-            }
             DWORD type = 0;
-            if (!api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, &type,
-                                                        reinterpret_cast<BYTE *>(driver), required, nullptr) ||
-                !wstr::EqualNoCaseSized(driver, chars, wanted))
+            const TwoCall read = SetupDiQueryTwice<BYTE>(
+                driver, kMaxPropertyBytes, DriverKeyBlockBytes, [&](BYTE *block, DWORD size, DWORD *required) {
+                    return api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, &type, block, size, required);
+                });
+            // A broken set-up API or no memory ends the search; any other failure passes the device over.
+            if (read == TwoCall::SizeFailed || read == TwoCall::NoMemory) break;
+            if (read != TwoCall::Answered ||
+                !wstr::EqualNoCaseSized(driver.As<WCHAR>(), driver.Bytes() / sizeof(WCHAR), wanted))
                 continue;
 
-            DWORD needed = 0;
-            if (os::SetupDiGetDeviceInstanceIdW(set, &device, nullptr, 0, &needed)) continue;
-            if (os::GetLastError() != static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) break;
-            if (needed > kMaxInstanceIdChars) break;
-
-            WCHAR *id = static_cast<WCHAR *>(std::calloc(needed + 1, sizeof(WCHAR)));
-            if (id == nullptr) break;
-            if (!os::SetupDiGetDeviceInstanceIdW(set, &device, id, needed, nullptr)) {
-                std::free(id);
-                break;
+            CQueryBlock id;
+            const TwoCall named = SetupDiQueryTwice<WCHAR>(
+                id, kMaxInstanceIdChars, CharsAndNul, [&](WCHAR *block, DWORD size, DWORD *needed) {
+                    return os::SetupDiGetDeviceInstanceIdW(set, &device, block, size, needed);
+                });
+            if (named == TwoCall::Nothing) continue;
+            if (named == TwoCall::Answered) {
+                *instanceId = id.Release<WCHAR>();
+                Trace("INFO GetUsbInstanceIdFromDriverKeyName ", *instanceId);
+                found = true;
             }
-            *instanceId = id;
-            Trace("INFO GetUsbInstanceIdFromDriverKeyName ", id);
-            found = true;
             break;
         }
     }
