@@ -120,7 +120,7 @@ bool GetDeviceId(const WCHAR *lpDevID, GUID interfaceClass, WString &interfacePa
     }
     Trace("INFO GetDeviceId lpDevID ", lpDevID);
 
-    CInterfaceWalk walk(&interfaceClass, DetailSize::Fixed);
+    CInterfaceWalk walk(&interfaceClass, DetailSize::Fixed, DetailFloor::AnySize, FetchRequired::Yes);
     if (!walk.IsOpen()) {
         Trace("ERROR GetDeviceId SetupDiGetClassDevs ", U(os::GetLastError()));
         Trace("LEAVE GetDeviceId");
@@ -161,7 +161,7 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
         return false;
     }
 
-    CInterfaceWalk walk(&interfaceClass, DetailSize::SuccessOrFail122);
+    CInterfaceWalk walk(&interfaceClass, DetailSize::SuccessOrFail122, DetailFloor::AnySize, FetchRequired::Yes);
     if (!walk.IsOpen()) {
         Trace("ERROR GetDevicePath not found");
         Trace("LEAVE GetDevicePath");
@@ -210,7 +210,8 @@ BYTE *GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD exp
     TwoCall step = SetupDiQueryTwice<BYTE>(buffer, kMaxReportedSize, PropertyBlockBytes,
                                            [&](BYTE *block, DWORD size, DWORD *required) {
                                                return api::SetupDiGetDeviceRegistryPropertyW(set, device, property,
-                                                                                             &type, block, size, required);
+                                                                                             block != nullptr ? &type : nullptr,
+                                                                                             block, size, required);
                                            });
     if (step == TwoCall::Answered && type != expectedType) step = TwoCall::Failed;
     if (step == TwoCall::Answered) {
@@ -236,7 +237,7 @@ bool CDeviceInfo::GetDevicePropertyFromInterfaceInstance(const WCHAR *interfaceP
 
     bool result = false;
     {
-        CInterfaceWalk walk(interfaceClass, DetailSize::SuccessOrFail122);
+        CInterfaceWalk walk(interfaceClass, DetailSize::SuccessOrFail122, DetailFloor::AnySize, FetchRequired::Yes);
         // Longer than any path a detail block can hold, so a cut never matches.
         const WStringView wanted = wstr::ViewBounded(interfacePath, kMaxInterfaceDetailBytes);
 

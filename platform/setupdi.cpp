@@ -25,8 +25,9 @@ SP_DEVICE_INTERFACE_DETAIL_DATA_W *AllocInterfaceDetail(DWORD required, DWORD *u
     return detail;
 }
 
-CInterfaceWalk::CInterfaceWalk(const GUID *interfaceClass, DetailSize size, DetailFloor floor)
-    : m_class(interfaceClass), m_size(size), m_floor(floor),
+CInterfaceWalk::CInterfaceWalk(const GUID *interfaceClass, DetailSize size, DetailFloor floor,
+                               FetchRequired fetchRequired)
+    : m_class(interfaceClass), m_size(size), m_floor(floor), m_fetchRequired(fetchRequired),
       m_set(api::SetupDiGetClassDevsW(interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) {}
 
 CInterfaceWalk::~CInterfaceWalk() { Close(); }
@@ -61,13 +62,13 @@ InterfaceStep CInterfaceWalk::Ask() {
     m_device.cbSize = sizeof(SP_DEVINFO_DATA);
     SP_DEVICE_INTERFACE_DETAIL_DATA_W *detail = &m_fixed.header;
     DWORD size = kFixedDetailBytes;
+    DWORD required = 0;
     if (m_size == DetailSize::Fixed) {
         std::memset(&m_fixed, 0, sizeof m_fixed);
         m_fixed.header.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     } else {
         // The size query asks for the size, or for the element alone.
         const bool elementOnly = m_size == DetailSize::ElementOnly;
-        DWORD required = 0;
         const BOOL sized = api::SetupDiGetDeviceInterfaceDetailW(m_set, &m_interface, nullptr, 0,
                                                                  elementOnly ? nullptr : &required,
                                                                  elementOnly ? &m_device : nullptr);
@@ -81,7 +82,9 @@ InterfaceStep CInterfaceWalk::Ask() {
         detail = m_detail = AllocInterfaceDetail(required, &size);
         if (detail == nullptr) return InterfaceStep::NoDetailBlock;
     }
-    if (!api::SetupDiGetDeviceInterfaceDetailW(m_set, &m_interface, detail, size, nullptr, &m_device)) {
+    if (!api::SetupDiGetDeviceInterfaceDetailW(m_set, &m_interface, detail, size,
+                                               m_fetchRequired == FetchRequired::Yes ? &required : nullptr,
+                                               &m_device)) {
         m_error = os::GetLastError();
         return InterfaceStep::FetchFailed;
     }

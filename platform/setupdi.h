@@ -50,6 +50,10 @@ enum class DetailSize {
 // over, or is taken as the structure's size.
 enum class DetailFloor { AnySize, AtLeastHeader };
 
+// Whether the detail fetch also asks for the required size (which no site
+// reads), as some sites' requests always have.
+enum class FetchRequired { No, Yes };
+
 // What the walk learned of the current interface.
 enum class InterfaceStep {
     Fetched,          // the element is filled, and the path read (but for ElementOnly)
@@ -65,7 +69,8 @@ enum class InterfaceStep {
 // writes its own lines and decides whether to go on.
 class CInterfaceWalk {
 public:
-    CInterfaceWalk(const GUID *interfaceClass, DetailSize size, DetailFloor floor = DetailFloor::AnySize);
+    CInterfaceWalk(const GUID *interfaceClass, DetailSize size, DetailFloor floor = DetailFloor::AnySize,
+                   FetchRequired fetchRequired = FetchRequired::No);
     CInterfaceWalk(const CInterfaceWalk &) = delete;
     CInterfaceWalk &operator=(const CInterfaceWalk &) = delete;
     ~CInterfaceWalk();
@@ -93,6 +98,7 @@ private:
     const GUID *m_class;
     DetailSize m_size;
     DetailFloor m_floor;
+    FetchRequired m_fetchRequired;
     HDEVINFO m_set;
     DWORD m_index = 0;
     SP_DEVICE_INTERFACE_DATA m_interface{};

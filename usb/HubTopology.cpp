@@ -270,7 +270,9 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
             DWORD type = 0;
             const TwoCall read = SetupDiQueryTwice<BYTE>(
                 driver, kMaxPropertyBytes, DriverKeyBlockBytes, [&](BYTE *block, DWORD size, DWORD *required) {
-                    return api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, &type, block, size, required);
+                    return api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER,
+                                                                  block != nullptr ? &type : nullptr, block, size,
+                                                                  required);
                 });
             // A broken set-up API or no memory ends the search; any other failure passes the device over.
             if (read == TwoCall::SizeFailed || read == TwoCall::NoMemory) break;
