@@ -53,7 +53,8 @@ std::string ListSizesText(const Session &session) {
     for (int list = 0; list < kListCount; ++list) {
         if (list > 0) text += ", ";
         text += kListHeadings[list];
-        text += session.listSizes[list] ? " " + std::to_string(*session.listSizes[list]) : " not written";
+        text += ' ';
+        text += session.listSizes[list] ? std::to_string(*session.listSizes[list]) : "not written";
     }
     return text;
 }

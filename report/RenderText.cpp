@@ -51,7 +51,9 @@ void DeviceRow(std::ostream &out, std::size_t number, const Session &session, co
     for (int list = 0; list < kListCount; ++list) head << ' ' << std::setw(3) << CountText(session, device, list);
     head << "  ";
     std::vector<std::string> facts = Wrap(FactsSummary(device), kWidth - kFactsColumn);
-    out << head.str() << facts[0] << '\n';
+    std::string first = head.str() + facts[0];
+    while (first.back() == ' ') first.pop_back();
+    out << first << '\n';
     for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(kFactsColumn, ' ') << facts[i] << '\n';
     Indented(out, device.id, kIndent);
     if (device.machine) Indented(out, MachineSummary(device), kIndent, "machine: ");
