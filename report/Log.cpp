@@ -126,9 +126,9 @@ std::string SessionTimeText(const SessionSpan &span) {
     if (!span.time) return "time not readable (\"" + span.timeText + "\")";
     if (*span.time == -1) return "clock not readable (-1)";
     using namespace std::chrono;
-    // Beyond the calendar's years the day count would overflow.
-    constexpr std::int64_t kLimit = 32767LL * 366 * 86400;
-    if (*span.time < -kLimit || *span.time > kLimit) return "time out of range (" + span.timeText + ")";
+    // Years 1 to 9999 only: four digits, and no calendar overflow.
+    constexpr std::int64_t kFirst = -62135596800, kLast = 253402300799;
+    if (*span.time < kFirst || *span.time > kLast) return "time out of range (" + span.timeText + ")";
     const sys_seconds when{seconds{*span.time}};
     const sys_days day = floor<days>(when);
     const year_month_day date{day};

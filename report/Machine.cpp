@@ -33,7 +33,7 @@ const std::unordered_map<std::string, std::string> &KnownClasses() {
 
 std::string Text(const nlohmann::json &object, const char *key) {
     const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? Latin1ToUtf8(it->get<std::string>()) : std::string();
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
 }  // namespace

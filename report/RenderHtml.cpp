@@ -14,7 +14,8 @@ std::string Escape(const std::string &text) {
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
             case '"': out += "&quot;"; break;
-            default: out += c;
+            // XML allows no control characters but these; a machine file may hold any.
+            default: out += static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t' ? '?' : c;
         }
     }
     return out;

@@ -153,6 +153,26 @@ TEST(ReportTest, ConcatenatedSessions) {
     EXPECT_NE(Report({"--diff", "1", "1", path}).out.find("No differences."), std::string::npos);
 }
 
+TEST(ReportTest, SessionTimes) {
+    const struct {
+        const char *header;
+        const char *text;
+    } cases[] = {
+        {"1796777992", "2026-12-09 00:59:52 UTC"},
+        {"0", "1970-01-01 00:00:00 UTC"},
+        {"-86401", "1969-12-30 23:59:59 UTC"},
+        {"-1", "clock not readable (-1)"},
+        {"253402300800", "time out of range (253402300800)"},
+        {"12x", "time not readable (\"12x\")"},
+    };
+    for (const auto &c : cases) {
+        const std::string log = std::string(79, '-') + "\r\nLog Session: " + c.header + "\r\n";
+        const report::LogFile parsed = report::ParseLog(log);
+        ASSERT_EQ(parsed.sessions.size(), 1u);
+        EXPECT_EQ(report::SessionTimeText(parsed.sessions[0]), c.text);
+    }
+}
+
 // Mistakes in the call give one line on stderr (then the usage) and status 2.
 TEST(ReportTest, MissingFileUnknownSessionBadArguments) {
     const std::string log = kGolden + "expected/no_devices.txt";
