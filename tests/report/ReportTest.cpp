@@ -153,6 +153,25 @@ TEST(ReportTest, ConcatenatedSessions) {
     EXPECT_NE(Report({"--diff", "1", "1", path}).out.find("No differences."), std::string::npos);
 }
 
+// A disk the all-devices pass left out as the boot drive: its dump in the
+// disk test says m_bootDrive 1. Written line by line, as no machine gives it.
+TEST(ReportTest, BootDriveReason) {
+    std::string log = std::string(79, '-') + "\nLog Session: 0\n" + std::string(79, '-') + "\n";
+    for (const char *line : {"ENTER GetAllDeviceIDs", "ENTER IsDevnodeStatusValid 7", "LEAVE IsDevnodeStatusValid ",
+                             "ENTER IsSystemOrFixedDisk", "ENTER GetHandleToDevice 7", "ENTER GetDeviceId",
+                             "INFO GetDeviceId SCSI\\DISK&VEN_X\\1", "LEAVE GetDeviceId", "INFO UseDriveInfo HANDLE DUMP",
+                             "\t Type 257", "\t m_bootDrive 1", "INFO IsSystemOrFixedDisk not removable",
+                             "LEAVE IsSystemOrFixedDisk", "LEAVE GetAllDeviceIDs", "", "All devices: ", "",
+                             "Hooked devices legacy: ", "", "Hooked devices: ", "\tscsi\\disk&ven_x\\1"})
+        log += std::string(line) + "\r\n";
+    const nlohmann::json document = Json({WriteTemp("boot", log)});
+    const nlohmann::json &disk = document["session"]["devices"][0];
+    EXPECT_EQ(disk["id"], "SCSI\\DISK&VEN_X\\1");
+    EXPECT_EQ(disk["devinst"], 7);
+    EXPECT_EQ(disk["findings"], nlohmann::json({"hooked, not of interest: boot drive"}));
+    EXPECT_EQ(document["session"]["notes"], nlohmann::json({"line 12: record dump cut short (2 of 12 lines)"}));
+}
+
 TEST(ReportTest, SessionTimes) {
     const struct {
         const char *header;
