@@ -1,0 +1,69 @@
+#include "report/Diff.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace report {
+
+std::vector<std::pair<std::string, std::string>> FactTexts(const Facts &facts) {
+    auto number = [](const auto &value) { return value ? std::to_string(*value) : std::string(); };
+    std::string removable;
+    if (facts.removable) removable = *facts.removable == 0 ? "no" : *facts.removable == 1 ? "yes" : "not determined";
+    std::string boot;
+    if (facts.bootDrive) boot = *facts.bootDrive ? "yes" : "no";
+    return {
+        {"type", facts.type ? TypeName(*facts.type) : std::string()},
+        {"manufacturer", facts.manufacturer},
+        {"model", facts.model},
+        {"serial", facts.serial},
+        {"media size", number(facts.mediaSize)},
+        {"device number", number(facts.deviceNumber)},
+        {"removable", removable},
+        {"boot drive", boot},
+    };
+}
+
+bool Matches(const Device &device, const std::string &filter) {
+    return device.key.find(DeviceKey(filter)) != std::string::npos;
+}
+
+bool SessionDiff::Empty() const {
+    return gone.empty() && added.empty() && facts.empty() &&
+           std::all_of(lists.begin(), lists.end(), [](const auto &changes) { return changes.empty(); });
+}
+
+SessionDiff DiffSessions(const Session &from, const Session &to, const std::string &filter) {
+    SessionDiff diff;
+    diff.from = &from;
+    diff.to = &to;
+    std::unordered_map<std::string, const Device *> before, after;
+    for (const Device &device : from.devices) before.emplace(device.key, &device);
+    for (const Device &device : to.devices) after.emplace(device.key, &device);
+
+    // Devices in the order the later session names them, then those it lost.
+    std::vector<std::pair<const Device *, const Device *>> pairs;
+    for (const Device &device : to.devices) {
+        const auto it = before.find(device.key);
+        pairs.emplace_back(it == before.end() ? nullptr : it->second, &device);
+    }
+    for (const Device &device : from.devices)
+        if (!after.count(device.key)) pairs.emplace_back(&device, nullptr);
+
+    for (const auto &[a, b] : pairs) {
+        const Device &any = b ? *b : *a;
+        if (!filter.empty() && !Matches(any, filter)) continue;
+        for (int list = 0; list < kListCount; ++list) {
+            const int was = a ? a->lists[list] : 0, is = b ? b->lists[list] : 0;
+            if (was != is) diff.lists[list].push_back({any.id, was, is});
+        }
+        if (!a) diff.added.push_back(any.id);
+        if (!b) diff.gone.push_back(any.id);
+        if (!a || !b) continue;
+        const auto old = FactTexts(a->facts), now = FactTexts(b->facts);
+        for (std::size_t i = 0; i < old.size(); ++i)
+            if (old[i].second != now[i].second) diff.facts.push_back({any.id, old[i].first, old[i].second, now[i].second});
+    }
+    return diff;
+}
+
+}  // namespace report

@@ -1,0 +1,144 @@
+#include "report/Log.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace report {
+namespace {
+
+constexpr std::string_view kHeader = "Log Session: ";
+const std::string kDashes(79, '-');
+
+bool IsTextByte(unsigned char c) { return c >= 0x20 ? c != 0x7F : c == '\t'; }
+
+// Collects line numbers into "lines 12-40" ranges for one kind of damage.
+class LineRanges {
+public:
+    explicit LineRanges(std::string what) : m_what(std::move(what)) {}
+    void Add(std::size_t number) {
+        if (!m_ranges.empty() && m_ranges.back().second + 1 == number)
+            m_ranges.back().second = number;
+        else
+            m_ranges.emplace_back(number, number);
+    }
+    void Flush(std::vector<std::string> &notes) const {
+        for (const auto &[from, to] : m_ranges) {
+            std::string where = from == to ? "line " + std::to_string(from)
+                                           : "lines " + std::to_string(from) + "-" + std::to_string(to);
+            notes.push_back(where + ": " + m_what);
+        }
+    }
+
+private:
+    std::string m_what;
+    std::vector<std::pair<std::size_t, std::size_t>> m_ranges;
+};
+
+void FindSessions(LogFile &log) {
+    for (std::size_t i = 0; i < log.lines.size(); ++i) {
+        const LogLine &line = log.lines[i];
+        if (!line.readable || line.text.compare(0, kHeader.size(), kHeader) != 0) continue;
+        SessionSpan span;
+        span.header = i;
+        span.first = i;
+        if (i > 0 && log.lines[i - 1].readable && log.lines[i - 1].text == kDashes)
+            span.first = i - 1;
+        else
+            log.notes.push_back("line " + std::to_string(line.number) + ": session header without the dash line before it");
+        span.timeText = line.text.substr(kHeader.size());
+        std::int64_t seconds = 0;
+        const char *begin = span.timeText.data();
+        const char *end = begin + span.timeText.size();
+        auto [ptr, ec] = std::from_chars(begin, end, seconds);
+        if (ec == std::errc() && ptr == end && begin != end) span.time = seconds;
+        if (!log.sessions.empty()) log.sessions.back().end = span.first;
+        log.sessions.push_back(span);
+    }
+    if (!log.sessions.empty()) log.sessions.back().end = log.lines.size();
+
+    const std::size_t before = log.sessions.empty() ? log.lines.size() : log.sessions.front().first;
+    if (before > 0 && !log.sessions.empty())
+        log.notes.push_back("lines 1-" + std::to_string(before) + ": before the first session, part of none");
+    if (log.sessions.empty())
+        log.notes.push_back("no \"Log Session: \" header in " + std::to_string(log.lines.size()) +
+                            " lines: not an enumerate-tarsel log");
+}
+
+}  // namespace
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+LogFile ParseLog(std::string_view bytes) {
+    LogFile log;
+    LineRanges nonText("bytes that are not text; not read");
+    LineRanges bareLf("ends with LF alone, not CR LF");
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t lf = bytes.find('\n', start);
+        const bool cut = lf == std::string_view::npos;
+        std::string_view raw = bytes.substr(start, cut ? std::string_view::npos : lf - start);
+        start = cut ? bytes.size() : lf + 1;
+        LogLine line;
+        line.number = log.lines.size() + 1;
+        if (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+        else if (!cut)
+            bareLf.Add(line.number);
+        for (unsigned char c : raw)
+            if (!IsTextByte(c)) line.readable = false;
+        if (!line.readable) nonText.Add(line.number);
+        if (cut && line.readable) {
+            line.readable = false;
+            log.notes.push_back("line " + std::to_string(line.number) + ": cut off (no line end); not read");
+        }
+        if (line.readable) line.text = Latin1ToUtf8(raw);
+        log.lines.push_back(std::move(line));
+    }
+    nonText.Flush(log.notes);
+    bareLf.Flush(log.notes);
+    FindSessions(log);
+    return log;
+}
+
+bool ReadFileBytes(const std::string &path, std::string &bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+std::string SessionTimeText(const SessionSpan &span) {
+    if (!span.time) return "time not readable (\"" + span.timeText + "\")";
+    if (*span.time == -1) return "clock not readable (-1)";
+    using namespace std::chrono;
+    // Years 1 to 9999 only: four digits, and no calendar overflow.
+    constexpr std::int64_t kFirst = -62135596800, kLast = 253402300799;
+    if (*span.time < kFirst || *span.time > kLast) return "time out of range (" + span.timeText + ")";
+    const sys_seconds when{seconds{*span.time}};
+    const sys_days day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss clock{when - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
+    return text;
+}
+
+}  // namespace report

@@ -1,0 +1,38 @@
+// A machine file of the machine a log was written on: names the device
+// nodes (DEVINST) the log shows only as numbers.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace report {
+
+struct MachineDevice {
+    std::string id;
+    std::string classGuid;    // setup class GUID text, as written
+    std::string className;    // the "Class" property, or a name for a known class GUID
+    std::string description;  // "DeviceDesc"
+    std::string friendlyName; // "FriendlyName"
+    std::string parent;
+};
+
+struct Machine {
+    std::map<std::uint32_t, MachineDevice> byDevinst;
+    std::unordered_map<std::string, std::uint32_t> devinstByKey;  // key: DeviceKey(id)
+
+    const MachineDevice *Find(std::uint32_t devinst) const;
+    const MachineDevice *Find(const std::string &key) const;
+};
+
+// Accepts the simulator's machine files: a device's DEVINST is its "devinst"
+// or its index + 1; unknown keys are ignored. On failure returns nothing and
+// sets error to one line.
+std::optional<Machine> ReadMachine(const std::string &path, std::string &error);
+
+// Device identifiers compare without regard to the case of ASCII letters.
+std::string DeviceKey(std::string_view id);
+
+}  // namespace report

@@ -1,0 +1,135 @@
+#include "report/Render.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace report {
+namespace {
+
+const FormWriter &Writer(Format format) {
+    return format == Format::Json ? kJsonWriter : format == Format::Html ? kHtmlWriter : kTextWriter;
+}
+
+std::string SizeText(std::int64_t bytes) {
+    char text[32];
+    if (bytes >= 1000000000)
+        std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    else if (bytes >= 1000000)
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
+    return text;
+}
+
+void Join(std::string &into, const std::string &part) {
+    if (part.empty()) return;
+    if (!into.empty()) into += "; ";
+    into += part;
+}
+
+}  // namespace
+
+void WriteSessionList(std::ostream &out, Format format, const ReportView &view, const std::vector<Session> &sessions) {
+    Writer(format).list(out, view, sessions);
+}
+
+void WriteSessionReport(std::ostream &out, Format format, const ReportView &view, const Session &session) {
+    Writer(format).session(out, view, session);
+}
+
+void WriteDiffReport(std::ostream &out, Format format, const ReportView &view, const SessionDiff &diff) {
+    Writer(format).diff(out, view, diff);
+}
+
+std::string SessionTitle(const Session &session, std::size_t sessionCount) {
+    return "session " + std::to_string(session.number) + " of " + std::to_string(sessionCount) + ", " +
+           SessionTimeText(session.span) + ", lines " + std::to_string(session.firstLine) + "-" +
+           std::to_string(session.firstLine + session.lineCount - 1) + " (" + std::to_string(session.lineCount) +
+           " lines)";
+}
+
+std::string ListSizesText(const Session &session) {
+    std::string text;
+    for (int list = 0; list < kListCount; ++list) {
+        if (list > 0) text += ", ";
+        text += kListHeadings[list];
+        text += ' ';
+        text += session.listSizes[list] ? std::to_string(*session.listSizes[list]) : "not written";
+    }
+    return text;
+}
+
+std::string FactsSummary(const Device &device) {
+    const Facts &facts = device.facts;
+    std::string text, name = facts.manufacturer;
+    if (!facts.model.empty()) name += (name.empty() ? "" : " ") + facts.model;
+    Join(text, name);
+    if (!facts.serial.empty()) Join(text, "serial " + facts.serial);
+    if (facts.mediaSize) Join(text, SizeText(*facts.mediaSize));
+    if (facts.removable)
+        Join(text, *facts.removable == 1 ? "removable" : *facts.removable == 0 ? "not removable" : "removable not determined");
+    if (facts.bootDrive.value_or(false)) Join(text, "boot drive");
+    if (facts.deviceNumber) Join(text, "device number " + std::to_string(*facts.deviceNumber));
+    if (device.devinst) Join(text, "DEVINST " + std::to_string(*device.devinst));
+    return text;
+}
+
+std::string MachineSummary(const Device &device) {
+    if (!device.machine) return std::string();
+    const MachineDevice &known = *device.machine;
+    std::string text;
+    Join(text, "class " + (known.className.empty() ? known.classGuid : known.className));
+    Join(text, known.friendlyName.empty() ? known.description : known.friendlyName);
+    Join(text, known.parent.empty() ? "no parent" : "parent " + known.parent);
+    return text;
+}
+
+std::string CountText(const Session &session, const Device &device, int list) {
+    if (!session.listSizes[list]) return "?";
+    return device.lists[list] == 0 ? "-" : std::to_string(device.lists[list]);
+}
+
+std::string ErrorNumbersText(const ErrorGroup &group) {
+    std::string text;
+    for (const auto &[number, count] : group.numbers) {
+        if (!text.empty()) text += ", ";
+        text += number;
+        // A negative number is an NTSTATUS; its hex form is the one people search for.
+        if (number[0] == '-' && number.size() <= 11) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, " (0x%08lX)", static_cast<unsigned long>(
+                                                              static_cast<std::uint32_t>(std::stoll(number))));
+            text += hex;
+        }
+        if (count > 1) text += " x" + std::to_string(count);
+    }
+    return text;
+}
+
+std::string DevinstName(const ReportView &view, const Session &session, std::size_t lineIndex) {
+    const auto it = std::lower_bound(session.devinstLines.begin(), session.devinstLines.end(),
+                                     std::make_pair(lineIndex, std::uint32_t{0}));
+    if (it == session.devinstLines.end() || it->first != lineIndex) return std::string();
+    if (const Device *device = session.FindByDevinst(it->second)) return device->id;
+    const MachineDevice *known = view.machine ? view.machine->Find(it->second) : nullptr;
+    return known ? known->id : std::string();
+}
+
+std::vector<const Device *> ShownDevices(const ReportView &view, const Session &session) {
+    std::vector<const Device *> shown;
+    for (const Device &device : session.devices)
+        if (view.filter.empty() || Matches(device, view.filter)) shown.push_back(&device);
+    return shown;
+}
+
+std::vector<std::size_t> TraceLines(const Device &device) {
+    std::vector<std::size_t> lines;
+    for (const LineRange &range : device.trace)
+        for (std::size_t i = range.first; i <= range.last; ++i) lines.push_back(i);
+    lines.insert(lines.end(), device.mentions.begin(), device.mentions.end());
+    std::sort(lines.begin(), lines.end());
+    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    return lines;
+}
+
+}  // namespace report

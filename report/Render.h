@@ -1,0 +1,50 @@
+// The report's three forms: a text table for a terminal, JSON for tools and
+// a self-contained HTML page for a ticket. All three carry the same content.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "report/Diff.h"
+#include "report/Log.h"
+#include "report/Machine.h"
+#include "report/Session.h"
+
+namespace report {
+
+enum class Format { Text, Json, Html };
+
+struct ReportView {
+    std::string logName;
+    const LogFile *log = nullptr;
+    const Machine *machine = nullptr;
+    std::string filter;  // --device: only matching devices, with their trace
+};
+
+void WriteSessionList(std::ostream &out, Format format, const ReportView &view, const std::vector<Session> &sessions);
+void WriteSessionReport(std::ostream &out, Format format, const ReportView &view, const Session &session);
+void WriteDiffReport(std::ostream &out, Format format, const ReportView &view, const SessionDiff &diff);
+
+// Helpers the three forms share.
+std::string SessionTitle(const Session &session, std::size_t sessionCount);
+std::string ListSizesText(const Session &session);
+std::string FactsSummary(const Device &device);
+std::string MachineSummary(const Device &device);
+std::string CountText(const Session &session, const Device &device, int list);
+std::string ErrorNumbersText(const ErrorGroup &group);
+// For a line that carries a DEVINST: the device it names, else empty.
+std::string DevinstName(const ReportView &view, const Session &session, std::size_t lineIndex);
+std::vector<const Device *> ShownDevices(const ReportView &view, const Session &session);
+// The lines of a device's trace, in order: its passes' work, then the other lines naming it.
+std::vector<std::size_t> TraceLines(const Device &device);
+
+// One writer per form.
+struct FormWriter {
+    void (*list)(std::ostream &, const ReportView &, const std::vector<Session> &);
+    void (*session)(std::ostream &, const ReportView &, const Session &);
+    void (*diff)(std::ostream &, const ReportView &, const SessionDiff &);
+};
+extern const FormWriter kTextWriter, kJsonWriter, kHtmlWriter;
+
+}  // namespace report

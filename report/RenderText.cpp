@@ -1,0 +1,159 @@
+// The text form: fits a terminal of 100 columns.
+#include <iomanip>
+#include <sstream>
+
+#include "report/Render.h"
+
+namespace report {
+namespace {
+
+constexpr std::size_t kWidth = 100;
+constexpr std::size_t kFactsColumn = 37;  // after "  #  type   all leg hkd  "
+constexpr std::size_t kIndent = 5;
+
+// Breaks text into pieces of at most width columns, at blanks where it can.
+std::vector<std::string> Wrap(const std::string &text, std::size_t width) {
+    std::vector<std::string> lines;
+    std::string rest = text;
+    while (rest.size() > width) {
+        // Facts are joined by "; ": keep each whole where one line can hold it.
+        const std::size_t part = rest.rfind("; ", width - 1);
+        if (part != std::string::npos && part > width / 3) {
+            lines.push_back(rest.substr(0, part + 1));
+            rest = rest.substr(part + 2);
+            continue;
+        }
+        std::size_t cut = rest.rfind(' ', width);
+        if (cut == std::string::npos || cut == 0) cut = width;
+        lines.push_back(rest.substr(0, cut));
+        rest = rest.substr(cut == width && rest[cut] != ' ' ? cut : cut + 1);
+    }
+    lines.push_back(rest);
+    return lines;
+}
+
+void Indented(std::ostream &out, const std::string &text, std::size_t indent, const std::string &mark = "") {
+    const std::string pad(indent, ' ');
+    for (const std::string &piece : Wrap(mark + text, kWidth - indent)) out << pad << piece << '\n';
+}
+
+void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const std::vector<std::string> &sessionNotes) {
+    if (fileNotes.empty() && sessionNotes.empty()) return;
+    out << "\nNot read, or read with doubt:\n";
+    for (const auto *notes : {&fileNotes, &sessionNotes})
+        for (const std::string &note : *notes) Indented(out, note, 2, "- ");
+}
+
+void DeviceRow(std::ostream &out, std::size_t number, const Session &session, const Device &device) {
+    std::ostringstream head;
+    head << std::setw(3) << number << "  " << std::left << std::setw(18)
+         << (device.facts.type ? TypeName(*device.facts.type) : "-") << std::right;
+    for (int list = 0; list < kListCount; ++list) head << ' ' << std::setw(3) << CountText(session, device, list);
+    head << "  ";
+    std::vector<std::string> facts = Wrap(FactsSummary(device), kWidth - kFactsColumn);
+    std::string first = head.str() + facts[0];
+    while (first.back() == ' ') first.pop_back();
+    out << first << '\n';
+    for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(kFactsColumn, ' ') << facts[i] << '\n';
+    Indented(out, device.id, kIndent);
+    if (device.machine) Indented(out, MachineSummary(device), kIndent, "machine: ");
+    for (const std::string &finding : device.findings) Indented(out, finding, kIndent, "! ");
+}
+
+void Trace(std::ostream &out, const ReportView &view, const Session &session, const Device &device) {
+    const std::vector<std::size_t> lines = TraceLines(device);
+    out << "     trace (" << lines.size() << " lines):\n";
+    std::size_t previous = 0;
+    for (std::size_t i : lines) {
+        if (previous != 0 && i != previous + 1) out << "       ...\n";
+        previous = i;
+        const LogLine &line = view.log->lines[i];
+        std::string text = line.text;
+        if (!text.empty() && text[0] == '\t') text = "    " + text.substr(1);
+        const std::string named = DevinstName(view, session, i);
+        if (!named.empty() && named != device.id) text += "   [= " + named + "]";
+        std::ostringstream number;
+        number << std::setw(7) << line.number << "  ";
+        out << number.str() << text << '\n';
+    }
+}
+
+void Errors(std::ostream &out, const Session &session) {
+    std::size_t total = 0;
+    for (const ErrorGroup &group : session.errors) total += group.count;
+    out << "\nERROR lines: " << total << " (" << session.errors.size() << " kinds)\n";
+    for (const ErrorGroup &group : session.errors) {
+        std::ostringstream count;
+        count << std::setw(5) << group.count << "  ";
+        out << count.str() << group.text << "   (first at line " << group.firstLine << ")\n";
+        if (!group.numbers.empty()) Indented(out, ErrorNumbersText(group), 7, "numbers: ");
+    }
+}
+
+void TextList(std::ostream &out, const ReportView &view, const std::vector<Session> &sessions) {
+    out << view.logName << ": " << sessions.size() << " session(s), " << view.log->lines.size() << " lines\n";
+    for (const Session &session : sessions) {
+        Indented(out, SessionTitle(session, sessions.size()), 2);
+        Indented(out, ListSizesText(session), 6);
+    }
+    Notes(out, view.log->notes, {});
+}
+
+void TextSession(std::ostream &out, const ReportView &view, const Session &session) {
+    out << view.logName << ": " << SessionTitle(session, view.log->sessions.size()) << '\n'
+        << "Lists: " << ListSizesText(session) << '\n';
+    Notes(out, view.log->notes, session.notes);
+    const std::vector<const Device *> shown = ShownDevices(view, session);
+    out << "\nDevices: " << shown.size();
+    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier holds \"" << view.filter << "\")";
+    out << "\n  #  type               all leg hkd  facts\n";
+    std::size_t number = 0;
+    for (const Device *device : shown) {
+        DeviceRow(out, ++number, session, *device);
+        if (!view.filter.empty()) Trace(out, view, session, *device);
+    }
+    Errors(out, session);
+}
+
+std::string Counted(int times) { return times == 1 ? "once" : times == 2 ? "twice" : std::to_string(times) + " times"; }
+
+void TextDiff(std::ostream &out, const ReportView &view, const SessionDiff &diff) {
+    const std::size_t count = view.log->sessions.size();
+    out << view.logName << ": from " << SessionTitle(*diff.from, count) << '\n'
+        << std::string(view.logName.size(), ' ') << "  to   " << SessionTitle(*diff.to, count) << '\n';
+    Notes(out, view.log->notes, {});
+    for (const Session *session : {diff.from, diff.to})
+        for (const std::string &note : session->notes)
+            Indented(out, "session " + std::to_string(session->number) + ", " + note, 2, "- ");
+    if (diff.Empty()) {
+        out << "\nNo differences.\n";
+        return;
+    }
+    for (int list = 0; list < kListCount; ++list) {
+        if (diff.lists[list].empty()) continue;
+        out << '\n' << kListHeadings[list] << ":\n";
+        for (const ListChange &change : diff.lists[list]) {
+            const std::string what = change.from == 0 ? "+ added    " : change.to == 0 ? "- removed  " : "~ listed " +
+                                     Counted(change.to) + " (was " + Counted(change.from) + ")  ";
+            Indented(out, change.id, 2, what);
+        }
+    }
+    const std::pair<const char *, const std::vector<std::string> *> named[] = {
+        {"\nNo longer named in the session:\n", &diff.gone}, {"\nNewly named in the session:\n", &diff.added}};
+    for (const auto &[title, ids] : named) {
+        if (ids->empty()) continue;
+        out << title;
+        for (const std::string &id : *ids) Indented(out, id, 2);
+    }
+    if (!diff.facts.empty()) out << "\nChanged facts:\n";
+    for (const FactChange &change : diff.facts) {
+        Indented(out, change.id, 2);
+        Indented(out, change.fact + ": \"" + change.from + "\" -> \"" + change.to + "\"", 6);
+    }
+}
+
+}  // namespace
+
+const FormWriter kTextWriter = {TextList, TextSession, TextDiff};
+
+}  // namespace report

@@ -1,0 +1,132 @@
+#include "report/Report.h"
+
+#include <charconv>
+#include <optional>
+
+#include "report/Diff.h"
+#include "report/Render.h"
+
+namespace report {
+namespace {
+
+constexpr const char *kUsage =
+    "usage: enumerate-tarsel-report [--list] [--session N] [--device TEXT] [--machine FILE]\n"
+    "                               [--diff A B] [--format text|json|html] LOG\n";
+
+struct Options {
+    std::string log;
+    bool list = false;
+    std::optional<std::size_t> session;
+    std::string device;
+    std::string machine;
+    std::optional<std::pair<std::size_t, std::size_t>> diff;
+    Format format = Format::Text;
+};
+
+std::optional<std::size_t> SessionNumber(const std::string &text) {
+    std::size_t value = 0;
+    const char *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || value == 0) return std::nullopt;
+    return value;
+}
+
+// Fills options; on a mistake returns the one line that says what it is.
+std::string ParseOptions(const std::vector<std::string> &args, Options &options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        auto value = [&]() -> const std::string * { return i + 1 < args.size() ? &args[++i] : nullptr; };
+        if (arg == "--list") {
+            options.list = true;
+        } else if (arg == "--session" || arg == "--device" || arg == "--machine" || arg == "--format") {
+            const std::string *text = value();
+            if (!text) return arg + " needs a value";
+            if (arg == "--session") {
+                options.session = SessionNumber(*text);
+                if (!options.session) return "--session needs a session number from 1, not \"" + *text + "\"";
+            } else if (arg == "--device") {
+                options.device = *text;
+                if (text->empty()) return "--device needs a text";
+            } else if (arg == "--machine") {
+                options.machine = *text;
+            } else if (*text == "text" || *text == "json" || *text == "html") {
+                options.format = *text == "json" ? Format::Json : *text == "html" ? Format::Html : Format::Text;
+            } else {
+                return "unknown format \"" + *text + "\" (text, json or html)";
+            }
+        } else if (arg == "--diff") {
+            if (i + 2 >= args.size()) return "--diff needs two session numbers";
+            const auto a = SessionNumber(args[i + 1]), b = SessionNumber(args[i + 2]);
+            if (!a || !b) return "--diff needs two session numbers from 1";
+            options.diff = std::make_pair(*a, *b);
+            i += 2;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option " + arg;
+        } else if (options.log.empty()) {
+            options.log = arg;
+        } else {
+            return "one log only (" + options.log + " and " + arg + ")";
+        }
+    }
+    if (options.log.empty()) return "no log named";
+    if (options.list + options.session.has_value() + options.diff.has_value() > 1)
+        return "--list, --session and --diff exclude each other";
+    return std::string();
+}
+
+}  // namespace
+
+int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+    const std::string program = "enumerate-tarsel-report: ";
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << kUsage;
+        return 0;
+    }
+    Options options;
+    if (const std::string mistake = ParseOptions(args, options); !mistake.empty()) {
+        err << program << mistake << '\n' << kUsage;
+        return 2;
+    }
+    std::optional<Machine> machine;
+    if (!options.machine.empty()) {
+        std::string error;
+        machine = ReadMachine(options.machine, error);
+        if (!machine) {
+            err << program << error << '\n';
+            return 2;
+        }
+    }
+    std::string bytes;
+    if (!ReadFileBytes(options.log, bytes)) {
+        err << program << "cannot read " << options.log << '\n';
+        return 2;
+    }
+    const LogFile log = ParseLog(bytes);
+    bytes.clear();
+    bytes.shrink_to_fit();
+    ReportView view{options.log, &log, machine ? &*machine : nullptr, options.device};
+    const std::size_t count = log.sessions.size();
+
+    if (options.list || count == 0) {
+        std::vector<Session> sessions;
+        for (std::size_t n = 1; n <= count; ++n) sessions.push_back(ReadSession(log, n, nullptr));
+        WriteSessionList(out, options.format, view, sessions);
+        return count == 0 ? 1 : 0;
+    }
+    for (std::size_t n : {options.session.value_or(count), options.diff ? options.diff->first : count,
+                          options.diff ? options.diff->second : count})
+        if (n > count) {
+            err << program << "no session " << n << " in " << options.log << " (it holds " << count << ")\n";
+            return 2;
+        }
+    if (options.diff) {
+        const Session from = ReadSession(log, options.diff->first, view.machine);
+        const Session to = ReadSession(log, options.diff->second, view.machine);
+        WriteDiffReport(out, options.format, view, DiffSessions(from, to, options.device));
+        return 0;
+    }
+    WriteSessionReport(out, options.format, view, ReadSession(log, options.session.value_or(count), view.machine));
+    return 0;
+}
+
+}  // namespace report

@@ -1,0 +1,534 @@
+#include "report/Session.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <string_view>
+#include <unordered_map>
+
+namespace report {
+
+const std::array<const char *, kListCount> kListHeadings = {"All devices", "Hooked devices legacy",
+                                                            "Hooked devices"};
+const std::array<const char *, kListCount> kListKeys = {"all", "legacy", "hooked"};
+
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string_view RTrim(std::string_view text) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
+template <typename T>
+std::optional<T> Number(std::string_view text) {
+    T value{};
+    const char *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || text.empty()) return std::nullopt;
+    return value;
+}
+
+// Labels whose value is a device node handle. Those marked bind the node to
+// the identifier that the next GetDeviceId reading returns for it.
+struct DevinstLabel {
+    std::string_view label;
+    bool bindsNextId;
+};
+constexpr DevinstLabel kDevinstLabels[] = {
+    {"ENTER IsDevnodeStatusValid ", true},
+    {"ENTER GetHandleToDevice ", true},
+    {"INFO UseDriveInfo HANDLE DevInst ", true},
+    {"ENTER GetUSBDeviceHubPath ", true},
+    {"ENTER IsInterfaceSupportedByDevice ", true},
+    {"INFO GetDevInstFromDiskNumber DevInst ", false},
+    {"INFO GetDiskDevInstFromDiskNumber DevInst ", false},
+    {"INFO GetDevInstFromHandle DevInst ", false},
+};
+
+// Labels followed by a device instance identifier read earlier in the run.
+constexpr std::string_view kIdMentionLabels[] = {
+    "INFO GetDeviceId lpDevID ",
+    "INFO GetUsbInstanceIdFromDriverKeyName ",
+    "INFO GetUSBDevicePath lpszInstancePath ",
+    "INFO UseUSBDeviceInfo lpszInstancePath ",
+    "INFO GetUSBDeviceInfo pInstanceId ",
+};
+
+constexpr std::string_view kGetDeviceId = "INFO GetDeviceId ";
+
+struct Dump {
+    std::size_t index = 0;
+    bool handleForm = false;
+    std::size_t fields = 0;
+    Facts facts;
+    std::string uniqueId;
+    bool attributed = false;
+};
+
+enum class EpisodeKind { SystemLookup, AllPass, Legacy, HookedRead };
+
+// One device's stretch of a pass: from the step that takes it up to the next.
+struct Episode {
+    EpisodeKind kind = EpisodeKind::AllPass;
+    LineRange range;
+    std::optional<std::uint32_t> devinst;
+    std::string firstId;  // the first identifier a GetDeviceId line read
+    std::string path;     // the interface path the legacy pass was handed
+    std::vector<std::size_t> dumps;
+    bool statusRead = false;
+    bool lastDumpBoot = false;
+    std::string leftOutReason;
+};
+
+// An interface path holds its device's identifier with '#' for '\'.
+std::string PathKey(std::string_view text) {
+    std::string key = DeviceKey(text);
+    std::replace(key.begin(), key.end(), '#', '\\');
+    return key;
+}
+
+std::string IdFromPath(std::string_view path) {
+    for (std::string_view prefix : {"\\\\?\\", "\\??\\"})
+        if (StartsWith(path, prefix)) path.remove_prefix(prefix.size());
+    const std::size_t guid = path.rfind("#{");
+    if (guid != std::string_view::npos) path = path.substr(0, guid);
+    return PathKey(path);
+}
+
+class SessionParser {
+public:
+    SessionParser(const LogFile &log, Session &session, const Machine *machine)
+        : m_log(log), m_session(session), m_machine(machine) {}
+
+    void Run() {
+        const SessionSpan &span = m_session.span;
+        for (std::size_t i = span.header + 1; i < span.end; ++i) {
+            const LogLine &line = m_log.lines[i];
+            if (!line.readable) {
+                CloseDump();
+                continue;
+            }
+            if (i == span.header + 1 && line.text == std::string(79, '-')) continue;
+            OnLine(i, line.text);
+        }
+        Finish();
+    }
+
+private:
+    enum class Pass { Start, All, Legacy, Hooked, Lists };
+
+    void OnLine(std::size_t i, const std::string &text) {
+        if (m_dump && StartsWith(text, "\t")) {
+            DumpField(i, text);
+            Extend(i);
+            return;
+        }
+        CloseDump();
+        if (ListHeading(i, text)) return;
+        if (m_pass == Pass::Lists) {
+            ListLine(i, text);
+            return;
+        }
+        TraceLine(i, text);
+    }
+
+    bool ListHeading(std::size_t i, std::string_view text) {
+        const std::string_view heading = RTrim(text);
+        for (int list = 0; list < kListCount; ++list) {
+            if (heading.size() != std::char_traits<char>::length(kListHeadings[list]) + 1 ||
+                !StartsWith(heading, kListHeadings[list]) || heading.back() != ':')
+                continue;
+            CloseEpisode();
+            m_pass = Pass::Lists;
+            m_section = list;
+            if (m_session.listSizes[list])
+                Note(i, std::string("a second \"") + kListHeadings[list] + ": \" heading; its lines are added");
+            else
+                m_session.listSizes[list] = 0;
+            return true;
+        }
+        return false;
+    }
+
+    void ListLine(std::size_t i, const std::string &text) {
+        if (text.empty()) return;
+        if (m_section < 0 || text[0] != '\t' || text.size() == 1) {
+            if (m_strayListLines++ == 0) m_firstStrayListLine = i;
+            return;
+        }
+        Device &device = Name(text.substr(1), i);
+        ++device.lists[m_section];
+        ++*m_session.listSizes[m_section];
+    }
+
+    void TraceLine(std::size_t i, const std::string &text) {
+        const std::string_view line = RTrim(text);
+        if (StartsWith(line, "ERROR ")) CountError(i, line);
+        if (line == "ENTER GetAllDeviceIDs") {
+            m_pass = Pass::All;
+        } else if (line == "LEAVE GetAllDeviceIDs") {
+            CloseEpisode();
+            m_pass = Pass::Legacy;
+            return;
+        } else if (line == "ENTER GetHookedDeviceIDs") {
+            CloseEpisode();
+            m_pass = Pass::Hooked;
+            return;
+        } else if (line == "ENTER GetSystemDeviceInfo") {
+            Open(EpisodeKind::SystemLookup, i);
+        } else if (m_pass == Pass::All && StartsWith(line, "ENTER IsDevnodeStatusValid ")) {
+            Open(EpisodeKind::AllPass, i);
+        } else if (m_pass == Pass::Legacy && StartsWith(line, "ENTER ProcessDevice ") && line.size() > 20) {
+            Open(EpisodeKind::Legacy, i);
+            m_episode->path = std::string(line.substr(20));
+        } else if (m_pass == Pass::Hooked && line == "ENTER GetDeviceId") {
+            Open(EpisodeKind::HookedRead, i);
+        }
+        Extend(i);
+        if (line == "INFO UseDriveInfo DUMP" || line == "INFO UseDriveInfo HANDLE DUMP") {
+            m_dump = Dump{};
+            m_dump->index = i;
+            m_dump->handleForm = line.size() > 22;
+        }
+        DevinstValue(i, line);
+        IdValue(i, line);
+        Decision(line);
+        const bool closes = line == "LEAVE GetSystemDeviceInfo" ||
+                            (m_episode && m_episode->kind == EpisodeKind::Legacy && StartsWith(line, "LEAVE ProcessDevice")) ||
+                            (m_episode && m_episode->kind == EpisodeKind::HookedRead && line == "LEAVE GetDeviceId");
+        if (closes) CloseEpisode();
+    }
+
+    void DevinstValue(std::size_t i, std::string_view line) {
+        for (const DevinstLabel &entry : kDevinstLabels) {
+            if (!StartsWith(line, entry.label)) continue;
+            const auto devinst = Number<std::uint32_t>(line.substr(entry.label.size()));
+            if (!devinst) return;
+            m_session.devinstLines.emplace_back(i, *devinst);
+            if (entry.bindsNextId) m_pendingDevinst = devinst;
+            if (m_episode && m_episode->kind == EpisodeKind::AllPass && !m_episode->devinst)
+                m_episode->devinst = devinst;
+            return;
+        }
+        if (line == "LEAVE GetDeviceId") m_pendingDevinst.reset();
+    }
+
+    void IdValue(std::size_t i, std::string_view line) {
+        for (std::string_view label : kIdMentionLabels) {
+            if (StartsWith(line, label) && line.size() > label.size()) {
+                m_idMentions.emplace_back(i, DeviceKey(line.substr(label.size())));
+                return;
+            }
+        }
+        if (!StartsWith(line, kGetDeviceId)) return;
+        const std::string_view id = line.substr(kGetDeviceId.size());
+        if (id.empty() || StartsWith(id, "\\")) return;  // an interface path, not an identifier
+        Device &device = Name(std::string(id), i);
+        m_idMentions.emplace_back(i, device.key);
+        if (m_pendingDevinst) {
+            m_devinstIds.emplace(*m_pendingDevinst, device.key);
+            m_pendingDevinst.reset();
+        }
+        if (m_episode && m_episode->firstId.empty()) m_episode->firstId = device.key;
+    }
+
+    // The all-devices pass's reasons for leaving a device out.
+    void Decision(std::string_view line) {
+        if (!m_episode || m_episode->kind != EpisodeKind::AllPass) return;
+        Episode &episode = *m_episode;
+        if (line == "INFO IsDevnodeStatusValid not DN_STARTED")
+            episode.leftOutReason = "device not started";
+        else if (line == "INFO IsDevnodeStatusValid DN_HAS_PROBLEM")
+            episode.leftOutReason = "device has a problem";
+        else if (line == "INFO IsDevnodeStatusValid not DN_DRIVER_LOADED")
+            episode.leftOutReason = "driver not loaded";
+        else if (line == "LEAVE IsDevnodeStatusValid")
+            episode.statusRead = true;
+        else if (line == "INFO IsSystemOrFixedDisk not removable")
+            episode.leftOutReason = episode.lastDumpBoot ? "boot drive" : "fixed or system disk";
+        else if (line == "INFO IsSystemOrFixedDisk system disk")
+            episode.leftOutReason = "fixed or system disk";
+    }
+
+    void CountError(std::size_t i, std::string_view line) {
+        std::string_view text = line;
+        std::string number;
+        const std::size_t blank = line.rfind(' ');
+        const std::string_view last = line.substr(blank + 1);
+        const std::string_view digits = StartsWith(last, "-") ? last.substr(1) : last;
+        if (blank > 6 && !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            text = RTrim(line.substr(0, blank));
+            number = std::string(last);
+        }
+        auto it = std::find_if(m_session.errors.begin(), m_session.errors.end(),
+                               [&](const ErrorGroup &group) { return group.text == text; });
+        if (it == m_session.errors.end()) {
+            m_session.errors.push_back(ErrorGroup{std::string(text), 0, m_log.lines[i].number, {}});
+            it = m_session.errors.end() - 1;
+        }
+        ++it->count;
+        if (number.empty()) return;
+        auto seen = std::find_if(it->numbers.begin(), it->numbers.end(), [&](const auto &n) { return n.first == number; });
+        if (seen == it->numbers.end())
+            it->numbers.emplace_back(number, 1);
+        else
+            ++seen->second;
+    }
+
+    void DumpField(std::size_t i, const std::string &text) {
+        Dump &dump = *m_dump;
+        ++dump.fields;
+        std::string_view field = std::string_view(text).substr(1);
+        if (StartsWith(field, " ")) field.remove_prefix(1);
+        const std::size_t blank = field.find(' ');
+        const std::string_view name = field.substr(0, blank);
+        const std::string_view value = blank == std::string_view::npos ? std::string_view() : field.substr(blank + 1);
+        Facts &facts = dump.facts;
+        bool readable = true;
+        auto number = [&](auto &target, auto unset) {
+            using T = typename std::remove_reference_t<decltype(target)>::value_type;
+            const auto parsed = Number<T>(value);
+            readable = parsed.has_value();
+            if (parsed && *parsed != static_cast<T>(unset)) target = parsed;
+        };
+        if (name == "Type") number(facts.type, -1);
+        else if (name == "MediaSize") number(facts.mediaSize, -1);
+        else if (name == "DeviceID") number(facts.deviceNumber, 0xFFFFFFFFu);
+        else if (name == "IsRemovable") number(facts.removable, -1);
+        else if (name == "Manufacturer") facts.manufacturer = value;
+        else if (name == "Model") facts.model = value;
+        else if (name == "Serial") facts.serial = value;
+        else if (name == "UniqueDeviceID") dump.uniqueId = value;
+        else if (name == "m_bootDrive") {
+            std::optional<int> boot;
+            number(boot, -1);
+            if (boot) facts.bootDrive = *boot != 0;
+        }
+        if (!readable) Note(i, "value not readable in a record dump");
+    }
+
+    void CloseDump() {
+        if (!m_dump) return;
+        Dump dump = std::move(*m_dump);
+        m_dump.reset();
+        const std::size_t expected = dump.handleForm ? 12 : 11;
+        if (dump.fields < expected)
+            Note(dump.index, "record dump cut short (" + std::to_string(dump.fields) + " of " +
+                                 std::to_string(expected) + " lines)");
+        if (!dump.uniqueId.empty()) Name(dump.uniqueId, dump.index);
+        if (m_episode) {
+            m_episode->dumps.push_back(m_dumps.size());
+            m_episode->lastDumpBoot = dump.facts.bootDrive.value_or(false);
+        }
+        m_dumps.push_back(std::move(dump));
+    }
+
+    void Open(EpisodeKind kind, std::size_t i) {
+        CloseEpisode();
+        m_episode = Episode{};
+        m_episode->kind = kind;
+        m_episode->range = {i, i};
+        m_pendingDevinst.reset();
+    }
+
+    void Extend(std::size_t i) {
+        if (m_episode) m_episode->range.last = i;
+    }
+
+    void CloseEpisode() {
+        CloseDump();
+        if (!m_episode) return;
+        if (m_episode->kind == EpisodeKind::AllPass && !m_episode->statusRead && m_episode->leftOutReason.empty())
+            m_episode->leftOutReason = "device status not readable";
+        else if (m_episode->kind == EpisodeKind::AllPass && m_episode->leftOutReason.empty() &&
+                 m_episode->firstId.empty())
+            m_episode->leftOutReason = "left out by its class filter";
+        m_episodes.push_back(std::move(*m_episode));
+        m_episode.reset();
+    }
+
+    Device &Name(const std::string &id, std::size_t index) {
+        const std::string key = DeviceKey(id);
+        const auto [it, added] = m_byKey.emplace(key, m_session.devices.size());
+        if (added) {
+            Device device;
+            device.id = id;
+            device.key = key;
+            device.firstSeen = index;
+            m_session.devices.push_back(std::move(device));
+        }
+        return m_session.devices[it->second];
+    }
+
+    Device *Find(const std::string &key) {
+        const auto it = m_byKey.find(key);
+        return it == m_byKey.end() ? nullptr : &m_session.devices[it->second];
+    }
+
+    // The device an episode worked on, by the best evidence it holds.
+    Device *Subject(const Episode &episode) {
+        for (std::size_t d : episode.dumps)
+            if (!m_dumps[d].uniqueId.empty() && episode.kind != EpisodeKind::AllPass)
+                return Find(DeviceKey(m_dumps[d].uniqueId));
+        if (!episode.firstId.empty()) return Find(episode.firstId);
+        if (episode.devinst) {
+            if (const auto it = m_devinstIds.find(*episode.devinst); it != m_devinstIds.end()) return Find(it->second);
+            if (const MachineDevice *known = m_machine ? m_machine->Find(*episode.devinst) : nullptr)
+                return &Name(known->id, episode.range.first);
+        }
+        if (!episode.path.empty()) {
+            const std::string key = IdFromPath(episode.path);
+            for (Device &device : m_session.devices)
+                if (PathKey(device.key) == key) return &device;
+        }
+        return nullptr;
+    }
+
+    void AttributeEpisodes() {
+        for (const Episode &episode : m_episodes) {
+            Device *device = Subject(episode);
+            if (!device) continue;
+            device->trace.push_back(episode.range);
+            if (episode.kind == EpisodeKind::AllPass) {
+                m_leftOut[device->key] = episode.leftOutReason;
+                if (!device->devinst) device->devinst = episode.devinst;
+            }
+            for (std::size_t d : episode.dumps)
+                if (m_dumps[d].uniqueId.empty()) {
+                    m_dumps[d].uniqueId = device->id;
+                    m_dumps[d].attributed = true;
+                }
+        }
+    }
+
+    static void Merge(Facts &into, const Facts &from) {
+        if (from.type && (!into.type || *from.type != 1)) into.type = from.type;
+        for (auto field : {&Facts::manufacturer, &Facts::model, &Facts::serial})
+            if (!(from.*field).empty()) into.*field = from.*field;
+        if (from.mediaSize) into.mediaSize = from.mediaSize;
+        if (from.deviceNumber) into.deviceNumber = from.deviceNumber;
+        if (from.removable) into.removable = from.removable;
+        if (from.bootDrive) into.bootDrive = into.bootDrive.value_or(false) || *from.bootDrive;
+    }
+
+    void Finish() {
+        CloseEpisode();
+        AttributeEpisodes();
+        for (const Dump &dump : m_dumps) {
+            Device *device = dump.uniqueId.empty() ? nullptr : Find(DeviceKey(dump.uniqueId));
+            if (!device) {
+                Note(dump.index, "record dump names no device");
+                continue;
+            }
+            Merge(device->facts, dump.facts);
+            device->dumpLines.push_back(m_log.lines[dump.index].number);
+        }
+        for (const auto &[devinst, key] : m_devinstIds)
+            if (Device *device = Find(key); device && !device->devinst) device->devinst = devinst;
+        for (Device &device : m_session.devices) {
+            if (m_machine) {
+                device.machine = m_machine->Find(device.key);
+                if (device.machine && !device.devinst) device.devinst = m_machine->devinstByKey.at(device.key);
+            }
+            if (m_session.ListsComplete()) Findings(device);
+        }
+        for (const auto &[index, key] : m_idMentions)
+            if (Device *device = Find(key)) Mention(*device, index);
+        for (const auto &[index, devinst] : m_session.devinstLines)
+            for (Device &device : m_session.devices)
+                if (device.devinst == devinst) Mention(device, index);
+        WriteSessionNotes();
+        std::stable_sort(m_session.devices.begin(), m_session.devices.end(),
+                         [](const Device &a, const Device &b) { return a.firstSeen < b.firstSeen; });
+    }
+
+    static void Mention(Device &device, std::size_t index) {
+        for (const LineRange &range : device.trace)
+            if (index >= range.first && index <= range.last) return;
+        if (device.mentions.empty() || device.mentions.back() != index) device.mentions.push_back(index);
+    }
+
+    void Findings(Device &device) {
+        const auto &lists = device.lists;
+        if (lists[kAllList] > 0 && lists[kHookedList] == 0) device.findings.push_back("of interest but not hooked");
+        if (lists[kHookedList] > 0 && lists[kAllList] == 0) {
+            const auto reason = m_leftOut.find(device.key);
+            device.findings.push_back("hooked, not of interest" +
+                                      (reason == m_leftOut.end() || reason->second.empty() ? std::string()
+                                                                                           : ": " + reason->second));
+        }
+        if (lists[kHookedList] > 1) device.findings.push_back("hooked twice");
+    }
+
+    void WriteSessionNotes() {
+        if (m_strayListLines > 0)
+            Note(m_firstStrayListLine, std::to_string(m_strayListLines) + " line(s) among the lists are not list lines");
+        std::string missing;
+        for (int list = 0; list < kListCount; ++list)
+            if (!m_session.listSizes[list]) missing += std::string(missing.empty() ? "" : ", ") + "\"" + kListHeadings[list] + "\"";
+        if (!missing.empty()) {
+            const std::size_t last = m_session.span.end > 0 ? m_log.lines[m_session.span.end - 1].number : 0;
+            m_session.notes.push_back("the session ends at line " + std::to_string(last) + " without the list(s) " +
+                                      missing + ": cut off; list membership and findings unknown");
+        }
+    }
+
+    void Note(std::size_t index, const std::string &what) {
+        m_session.notes.push_back("line " + std::to_string(m_log.lines[index].number) + ": " + what);
+    }
+
+    const LogFile &m_log;
+    Session &m_session;
+    const Machine *m_machine;
+    Pass m_pass = Pass::Start;
+    int m_section = -1;
+    std::size_t m_strayListLines = 0, m_firstStrayListLine = 0;
+    std::optional<Dump> m_dump;
+    std::optional<Episode> m_episode;
+    std::optional<std::uint32_t> m_pendingDevinst;
+    std::vector<Dump> m_dumps;
+    std::vector<Episode> m_episodes;
+    std::unordered_map<std::string, std::size_t> m_byKey;
+    std::map<std::uint32_t, std::string> m_devinstIds;
+    std::unordered_map<std::string, std::string> m_leftOut;
+    std::vector<std::pair<std::size_t, std::string>> m_idMentions;
+};
+
+}  // namespace
+
+std::string TypeName(std::int64_t type) {
+    static const std::map<std::int64_t, const char *> names = {
+        {0, "fixed disk"},         {256, "FireWire disk"},      {257, "removable disk"}, {258, "SD card"},
+        {259, "optical drive"},    {512, "imaging"},            {513, "USB printer"},    {514, "Bluetooth"},
+        {515, "smart card reader"}, {516, "other USB device"},  {517, "modem"},          {518, "port"},
+        {519, "portable device"},  {520, "media device"},       {521, "floppy drive"},
+    };
+    const auto it = names.find(type);
+    return it == names.end() ? std::to_string(type) : it->second;
+}
+
+bool Session::ListsComplete() const {
+    return std::all_of(listSizes.begin(), listSizes.end(), [](const auto &size) { return size.has_value(); });
+}
+
+const Device *Session::FindByDevinst(std::uint32_t devinst) const {
+    for (const Device &device : devices)
+        if (device.devinst == devinst) return &device;
+    return nullptr;
+}
+
+Session ReadSession(const LogFile &log, std::size_t number, const Machine *machine) {
+    Session session;
+    session.number = number;
+    session.span = log.sessions.at(number - 1);
+    session.firstLine = log.lines[session.span.first].number;
+    session.lineCount = session.span.end - session.span.first;
+    SessionParser(log, session, machine).Run();
+    return session;
+}
+
+}  // namespace report
