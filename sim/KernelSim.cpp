@@ -14,6 +14,7 @@ namespace {
 
 constexpr DWORD kGenericAll = 0x10000000u;
 constexpr DWORD kErrorCallNotImplemented = 120;
+constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004u);
 
 BOOL Fail(const char *op, const std::string &target, DWORD error) {
     SetError(error);
@@ -40,7 +41,7 @@ bool StartsNoCase(const WString &s, const char *prefix, size_t *length) {
 // The target of a drive such as "C:" in dos_devices, or null.
 const WString *DosTarget(const WString &drive) {
     for (const auto &d : M().dosDevices)
-        if (EqualNoCase(d.first, drive)) return &d.second;
+        if (wstr::EqualNoCase(WStringView(d.first), WStringView(drive))) return &d.second;
     return nullptr;
 }
 
@@ -365,6 +366,18 @@ bool Answered(const Answer<T> &answer, Reply *reply, F build) {
     return true;
 }
 
+// The object's first raw answer for the request whose input matches.
+const RawAnswer *RawAnswerFor(const Object &o, DWORD code, const uint8_t *in, DWORD inSize) {
+    auto it = o.ioctl.find(code);
+    if (it == o.ioctl.end()) return nullptr;
+    for (const RawAnswer &a : it->second) {
+        if (!a.input) return &a;
+        if (a.input->size() <= inSize && (a.input->empty() || std::memcmp(a.input->data(), in, a.input->size()) == 0))
+            return &a;
+    }
+    return nullptr;
+}
+
 // Asks the object, then what it forwards to, until one describes the request.
 Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD outSize) {
     const Machine &m = M();
@@ -372,9 +385,8 @@ Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD out
     for (size_t steps = 0; object >= 0 && steps <= m.objects.size(); ++steps) {
         const Object &o = m.objects[static_cast<size_t>(object)];
         Reply reply;
-        auto raw = o.ioctl.find(code);
-        if (raw != o.ioctl.end()) {
-            const RawAnswer &a = raw->second;
+        if (const RawAnswer *raw = RawAnswerFor(o, code, in, inSize)) {
+            const RawAnswer &a = *raw;
             size_t n = std::min<size_t>(a.bytes.size(), outSize);
             reply.data.assign(a.bytes.begin(), a.bytes.begin() + static_cast<std::ptrdiff_t>(n));
             reply.error = a.error.value_or(0);
@@ -461,8 +473,8 @@ HANDLE WINAPI Sim_CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTR
         const Object &o = M().objects[static_cast<size_t>(object)];
         if (o.openError)
             error = o.openError->win32;
-        else if (o.readOnly && WantsWrite(access))
-            error = ERROR_ACCESS_DENIED;
+        else if (o.writeError && WantsWrite(access))
+            error = o.writeError->win32;
     }
     if (error != 0) {
         Fail(op, target, error);
@@ -624,7 +636,7 @@ NTSTATUS WINAPI Sim_NtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATT
     if (object < 0) return StatusFail(op, target, STATUS_OBJECT_NAME_NOT_FOUND);
     const Object &o = M().objects[static_cast<size_t>(object)];
     if (o.openError) return StatusFail(op, target, static_cast<NTSTATUS>(o.openError->status));
-    if (o.readOnly && WantsWrite(access)) return StatusFail(op, target, STATUS_ACCESS_DENIED);
+    if (o.writeError && WantsWrite(access)) return StatusFail(op, target, static_cast<NTSTATUS>(o.writeError->status));
     *handle = OpenObjectHandle(object);
     if (status != nullptr) {
         status->Status = STATUS_SUCCESS;
@@ -661,7 +673,9 @@ NTSTATUS WINAPI Sim_NtQueryObject(HANDLE handle, OBJECT_INFORMATION_CLASS infoCl
     if (Recording()) target = wstr::ToUtf8(name);
     const size_t needed = sizeof(UNICODE_STRING) + sizeof(WCHAR) * (name.size() + 1);
     if (returned != nullptr) *returned = static_cast<ULONG>(needed);
-    if (info == nullptr || length < needed) return StatusFail(op, target, STATUS_BUFFER_OVERFLOW);
+    // Too small for the header is a wrong length; for the name, an overflow.
+    if (info == nullptr || length < sizeof(UNICODE_STRING)) return StatusFail(op, target, kStatusInfoLengthMismatch);
+    if (length < needed) return StatusFail(op, target, STATUS_BUFFER_OVERFLOW);
     auto *base = static_cast<unsigned char *>(info);
     UNICODE_STRING u;
     u.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));

@@ -56,6 +56,7 @@ struct Interface {
 struct Device {
     WString id;
     std::string idText;
+    DEVINST devinst = 0;  // the index + 1 unless the file says otherwise
     int parent = -1;  // index in Machine::devices
     bool hasClass = false;
     GUID cls{};
@@ -119,6 +120,7 @@ struct Hub {
 };
 
 struct RawAnswer {
+    std::optional<std::vector<uint8_t>> input;  // answers requests whose input starts so; none: any
     bool hasBytes = false;
     std::vector<uint8_t> bytes;
     std::optional<uint32_t> returned;
@@ -135,7 +137,7 @@ struct Object {
     std::string nameText;
     std::vector<WString> aliases;
     std::optional<OpenError> openError;
-    bool readOnly = false;
+    std::optional<OpenError> writeError;  // opens asking for write access
     int forward = -1;
     Answer<DeviceNumber> deviceNumber;
     Answer<StorageDescriptor> storageDescriptor;
@@ -144,7 +146,7 @@ struct Object {
     Answer<GUID> sdProtocol;
     Answer<std::vector<uint8_t>> sdCid;  // 16 bytes, most significant first
     Answer<Hub> hub;
-    std::map<uint32_t, RawAnswer> ioctl;
+    std::map<uint32_t, std::vector<RawAnswer>> ioctl;  // by control code, in file order
 };
 
 struct Volume {
@@ -162,6 +164,11 @@ struct LibraryModel {
 };
 
 struct Machine {
+    // The members of a device information set.
+    struct Members {
+        std::vector<int> devices;  // device indexes, in the order the set lists them
+        std::vector<int> sorted;   // the same ascending, when that is another order; else empty
+    };
     std::optional<WString> windowsDirectory = WString(WS("C:\\Windows"));
     uint32_t windowsDirectoryError = 2;
     std::vector<std::pair<WString, WString>> environment = {{WS("SystemDrive"), WS("C:")}};
@@ -171,6 +178,11 @@ struct Machine {
     std::vector<std::pair<GUID, uint32_t>> classErrors;
     std::vector<Device> devices;
     std::vector<Object> objects;
+    std::optional<int64_t> clock;         // the time the run reports; none: the real clock
+    std::vector<uint32_t> handleValues;   // what the first successful opens return
+    // Per interface class, the interfaces (device, interface) that interface
+    // sets list first, in this order; the others follow in file order.
+    std::vector<std::pair<GUID, std::vector<std::pair<int, size_t>>>> interfaceOrder;
 
     // Lookup indexes, built once the machine is loaded (IndexMachine), so
     // that each request costs what the real system's lookup would, not a
@@ -182,9 +194,11 @@ struct Machine {
         std::unordered_map<WString, std::pair<int, int>> interfaceByPath;  // folded path: device, interface
         std::vector<std::pair<WString, int>> sortedIds;      // folded id, device; for enumerator prefixes
         std::vector<int> firstChild, nextSibling;            // device tree, -1: none
+        bool plainDevinst = true;                            // every device's DEVINST is its index + 1
+        std::unordered_map<DEVINST, int> deviceByDevinst;    // otherwise
         // Members of the sets asked for so far, by query: the machine does not
         // change, and the program asks the same query once per device.
-        mutable std::unordered_map<std::string, std::vector<int>> setMembers;
+        mutable std::unordered_map<std::string, Members> setMembers;
     } index;
 };
 
@@ -199,7 +213,6 @@ std::unique_ptr<Machine> ParseMachine(std::string_view json, const std::string &
 // Text helpers shared by the parser and the operations.
 bool ParseGuidText(std::string_view text, GUID *guid);
 std::string GuidText(const GUID &guid);
-bool EqualNoCase(const WString &a, const WString &b);
 
 // ---- Run state -------------------------------------------------------------
 
@@ -244,10 +257,10 @@ bool CloseObjectHandle(HANDLE handle);
 
 // Device information sets.
 struct DeviceSet {
-    uint32_t magic = 0x54534554;  // guards against stray pointers
-    std::vector<int> devices;     // device indexes, in file order (ascending)
-    // The present interfaces of one class over the whole set, listed on the
-    // first enumeration by index so later indexes cost no rescan.
+    Machine::Members members;
+    bool presentOnly = true;  // opened with DIGCF_PRESENT
+    // The interfaces of one class over the whole set, listed on the first
+    // enumeration by index so later indexes cost no rescan.
     bool interfacesListed = false;
     GUID listedClass{};
     std::vector<std::pair<int, size_t>> listedInterfaces;  // device, interface
@@ -265,6 +278,13 @@ void ForgetAll();
 
 // Lookups.
 int FindDeviceById(const WString &id);
+// The device index of a DEVINST, or -1.
+inline int NodeIndex(DEVINST node) {
+    const Machine &m = M();
+    if (m.index.plainDevinst) return (node >= 1 && node <= m.devices.size()) ? static_cast<int>(node - 1) : -1;
+    auto it = m.index.deviceByDevinst.find(node);
+    return it == m.index.deviceByDevinst.end() ? -1 : it->second;
+}
 int FindObjectByName(const WString &name, bool caseInsensitive = true);
 
 // The operation table used by GetProcAddress: library (lower case) and name.

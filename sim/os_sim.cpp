@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "platform/os.h"
+#include "sim/MachineFile.h"
 #include "sim/Model.h"
 
 namespace sim {
@@ -70,6 +71,7 @@ struct State {
     std::vector<Call> calls;
     std::map<uintptr_t, int> handles;  // open handle value -> object index
     uintptr_t nextHandle = 0x100;
+    size_t handlesIssued = 0;  // successful opens so far, for the machine's handle_values
     std::set<DeviceSet *> sets;
     OpCounts perOp;
 };
@@ -106,6 +108,7 @@ void Install(std::unique_ptr<Machine> machine) {
     g_callCount = 0;
     S().perOp.Clear();
     S().nextHandle = 0x100;
+    S().handlesIssued = 0;
     for (LoadedLibrary &l : g_modules) l.refs = 0;
 }
 
@@ -150,13 +153,19 @@ void BootIfNeeded() {
 
 void LoadMachine(std::string_view json, const std::string &source) { Install(ParseMachine(json, source)); }
 
-void LoadMachineFile(const std::string &path) {
+std::string ReadMachineText(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw MachineError(path + ": cannot read the file");
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw MachineError(path + ": cannot read the file");
-    LoadMachine(text.str(), path);
+    return text.str();
+}
+
+void LoadMachineFile(const std::string &path) { LoadMachine(ReadMachineText(path), path); }
+
+std::string BadMachineLine(const MachineError &error) {
+    return std::string("enumerate-tarsel: bad machine file ") + error.what();
 }
 
 // What loading the machine cost, so that the benchmark can tell the
@@ -212,7 +221,7 @@ void EnsureBooted() {
         g_countOps = wantStats && perOp != nullptr && *perOp != 0;
         g_boot = BootClock::Now().Minus(start);
     } catch (const MachineError &e) {
-        std::fprintf(stderr, "enumerate-tarsel: bad machine file %s\n", e.what());
+        std::fprintf(stderr, "%s\n", BadMachineLine(e).c_str());
         std::fflush(stderr);
         std::exit(2);
     }
@@ -270,13 +279,6 @@ std::string NarrowCounted(const WCHAR *text, size_t chars) {
 
 std::string Narrow(const WCHAR *text) { return NarrowCounted(text, wstr::LenBounded(text, 32768)); }
 
-bool EqualNoCase(const WString &a, const WString &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (wstr::FoldAscii(a[i]) != wstr::FoldAscii(b[i])) return false;
-    return true;
-}
-
 bool ParseGuidText(std::string_view text, GUID *guid) {
     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
     if (text.size() != 38 || text[0] != '{' || text[37] != '}') return false;
@@ -317,9 +319,18 @@ std::string GuidText(const GUID &g) {
 }
 
 HANDLE OpenObjectHandle(int object) {
-    uintptr_t value = S().nextHandle;
-    S().nextHandle += 4;
-    S().handles[value] = object;
+    State &s = S();
+    const std::vector<uint32_t> &given = M().handleValues;
+    uintptr_t value = s.nextHandle;
+    if (s.handlesIssued < given.size()) {
+        value = given[s.handlesIssued];
+    } else {
+        // On by 4 from the last value given, past the values the list used.
+        while (std::find(given.begin(), given.end(), value) != given.end()) value += 4;
+    }
+    ++s.handlesIssued;
+    s.nextHandle = value + 4;
+    s.handles[value] = object;
     return reinterpret_cast<HANDLE>(value);
 }
 
@@ -382,6 +393,9 @@ void IndexMachine(Machine &m) {
     x.nextSibling.assign(n, -1);
     std::vector<int> lastChild(n, -1);
     int lastRoot = -1;
+    for (size_t i = 0; i < n; ++i) x.plainDevinst = x.plainDevinst && m.devices[i].devinst == i + 1;
+    if (!x.plainDevinst)
+        for (size_t i = 0; i < n; ++i) x.deviceByDevinst.emplace(m.devices[i].devinst, static_cast<int>(i));
     // First entry wins, as the scans in file order this replaces did.
     for (size_t i = 0; i < n; ++i) {
         const Device &d = m.devices[i];
@@ -519,6 +533,13 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
 }
 
 DWORD GetLastError() { return sim::g_lastError; }
+
+std::time_t Time() {
+    sim::SimulatorScope scope;
+    const sim::Machine &m = sim::M();
+    // Not a system call: left out of the call record.
+    return m.clock ? static_cast<std::time_t>(*m.clock) : std::time(nullptr);
+}
 void SetLastError(DWORD error) { sim::g_lastError = error; }
 
 HRESULT IIDFromString(LPCWSTR text, LPIID iid) {
@@ -555,7 +576,7 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
     WString drive(root, 2);
     const sim::Volume *vol = nullptr;
     for (const auto &v : m.volumes)
-        if (sim::EqualNoCase(v.first, drive)) vol = &v.second;
+        if (wstr::EqualNoCase(WStringView(v.first), WStringView(drive))) vol = &v.second;
     if (vol == nullptr) return fail(ERROR_PATH_NOT_FOUND);
     if (vol->error) return fail(*vol->error);
     if ((volumeName != nullptr && volumeNameSize < vol->label.size() + 1) ||
@@ -611,7 +632,7 @@ int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
     WString key(name, wstr::LenBounded(name, 32768));
     const WString *value = nullptr;
     for (const auto &e : m.environment)
-        if (sim::EqualNoCase(e.first, key)) value = &e.second;
+        if (wstr::EqualNoCase(WStringView(e.first), WStringView(key))) value = &e.second;
     if (value == nullptr) {
         Record("WGetEnv", text, true);
         return 0;

@@ -172,6 +172,16 @@ TEST_F(SimKernelTest, NtQueryObjectReportsTheNameAsSpelledAndOverflowsSmallBuffe
     EXPECT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), static_cast<ULONG>(needed - 1), &returned),
               static_cast<NTSTATUS>(STATUS_BUFFER_OVERFLOW));
     EXPECT_EQ(returned, needed);
+    // Room for the header alone is still an overflow; less than that is a
+    // wrong length, and both report the size needed.
+    for (ULONG length : {ULONG{0}, static_cast<ULONG>(sizeof(UNICODE_STRING) - 1)}) {
+        returned = 0;
+        EXPECT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), length, &returned),
+                  static_cast<NTSTATUS>(0xC0000004u)) << length;  // STATUS_INFO_LENGTH_MISMATCH
+        EXPECT_EQ(returned, needed);
+    }
+    EXPECT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), sizeof(UNICODE_STRING), &returned),
+              static_cast<NTSTATUS>(STATUS_BUFFER_OVERFLOW));
     ASSERT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), static_cast<ULONG>(needed), &returned),
               static_cast<NTSTATUS>(STATUS_SUCCESS));
     const auto *info = reinterpret_cast<const OBJECT_NAME_INFORMATION *>(buffer.data());
