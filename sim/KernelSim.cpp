@@ -16,12 +16,6 @@ constexpr DWORD kGenericAll = 0x10000000u;
 constexpr DWORD kErrorCallNotImplemented = 120;
 constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004u);
 
-BOOL Fail(const char *op, const std::string &target, DWORD error) {
-    SetError(error);
-    Record(op, target, false, error);
-    return FALSE;
-}
-
 bool WantsWrite(DWORD access) {
     return (access & (GENERIC_WRITE | kGenericAll | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
                       FILE_WRITE_ATTRIBUTES)) != 0;
@@ -447,11 +441,6 @@ Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD out
         object = o.forward;
     }
     return ErrorReply(ERROR_INVALID_FUNCTION);
-}
-
-NTSTATUS StatusFail(const char *op, const std::string &target, NTSTATUS status) {
-    Record(op, target, false, static_cast<uint32_t>(status));
-    return status;
 }
 
 }  // namespace

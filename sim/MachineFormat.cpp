@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/api.h"
 #include "platform/win32.h"
 
 namespace sim::format {
@@ -187,8 +188,10 @@ const Flag kFlags[] = {
     {"DN_NO_SHOW_IN_DM", DN_NO_SHOW_IN_DM},     {"DN_BOOT_LOG_PROB", DN_BOOT_LOG_PROB},
 };
 
-const char *const kLibraries[] = {"advapi32.dll", "kernel32.dll", "ntdll.dll",    "psapi.dll",
-                                  "user32.dll",   "setupapi.dll", "cfgmgr32.dll", "ole32.dll"};
+// The libraries of the late-bound table, and ole32.dll, which the program imports.
+#define TARSEL_FORMAT_LIBRARY(lib, file, list, extra) file,
+const char *const kLibraries[] = {TARSEL_API_LIBRARIES(TARSEL_FORMAT_LIBRARY, ) "ole32.dll"};
+#undef TARSEL_FORMAT_LIBRARY
 
 }  // namespace
 

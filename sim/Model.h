@@ -243,6 +243,27 @@ inline void Record(const char *op, std::string_view target, bool ok, uint32_t er
     else if (g_countOps)
         CountOp(op);
 }
+// Ending an operation, by the convention of its library: a Win32 failure
+// sets the last error and returns FALSE; an NTSTATUS or CONFIGRET is
+// returned as it is.  Each records the call.
+inline BOOL Fail(const char *op, std::string_view target, DWORD error, uint32_t code = 0) {
+    SetError(error);
+    Record(op, target, false, error, code);
+    return FALSE;
+}
+inline BOOL Succeed(const char *op, std::string_view target, uint32_t code = 0) {
+    Record(op, target, true, 0, code);
+    return TRUE;
+}
+inline NTSTATUS StatusFail(const char *op, std::string_view target, NTSTATUS status) {
+    Record(op, target, false, static_cast<uint32_t>(status));
+    return status;
+}
+inline CONFIGRET Cr(const char *op, std::string_view target, CONFIGRET result, uint32_t code = 0) {
+    Record(op, target, result == CR_SUCCESS, result, code);
+    return result;
+}
+
 std::string HandleText(HANDLE handle);
 std::string Narrow(const WCHAR *text);                // bounded, for the record
 std::string NarrowCounted(const WCHAR *text, size_t chars);

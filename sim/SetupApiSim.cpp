@@ -20,22 +20,6 @@ constexpr CONFIGRET kCrInvalidProperty = 0x35u;
 constexpr ULONG kCmLocateDevnodePhantom = 0x1u;
 constexpr size_t kInterfaceBits = 10;  // interfaces per device in an interface element's Reserved
 
-BOOL Fail(const char *op, std::string_view target, DWORD error, uint32_t code = 0) {
-    SetError(error);
-    Record(op, target, false, error, code);
-    return FALSE;
-}
-
-BOOL Succeed(const char *op, std::string_view target, uint32_t code = 0) {
-    Record(op, target, true, 0, code);
-    return TRUE;
-}
-
-CONFIGRET Cr(const char *op, std::string_view target, CONFIGRET result, uint32_t code = 0) {
-    Record(op, target, result == CR_SUCCESS, result, code);
-    return result;
-}
-
 // Call record targets, built only while the record is kept.
 std::string PathText(const WString &path) { return Recording() ? wstr::ToUtf8(path) : std::string(); }
 

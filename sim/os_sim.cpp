@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/api.h"
 #include "platform/os.h"
 #include "sim/MachineFile.h"
 #include "sim/Model.h"
@@ -85,17 +86,19 @@ State *g_state = nullptr;
 inline State &S() { return g_state != nullptr ? *g_state : NewState(); }
 DWORD g_lastError = 0;
 
-// Library module handles: distinct, non-null, never dereferenced.
+// The simulated libraries: those of the late-bound table, and ole32.dll for
+// IIDFromString.  Module handles are distinct, non-null, never dereferenced.
+// Constant-initialised: the table binds libraries during static
+// initialisation, perhaps before this file's dynamic initialisers run.
 struct LoadedLibrary {
     const char *name;
-    uintptr_t handle;
     int refs;
 };
-LoadedLibrary g_modules[] = {
-    {"advapi32.dll", 0x76A10000u, 0}, {"kernel32.dll", 0x76B20000u, 0}, {"ntdll.dll", 0x77C30000u, 0},
-    {"psapi.dll", 0x75D40000u, 0},    {"user32.dll", 0x76E50000u, 0},   {"setupapi.dll", 0x75F60000u, 0},
-    {"cfgmgr32.dll", 0x75070000u, 0}, {"ole32.dll", 0x76180000u, 0},
-};
+#define TARSEL_SIM_MODULE(lib, file, list, extra) {file, 0},
+LoadedLibrary g_modules[] = {TARSEL_API_LIBRARIES(TARSEL_SIM_MODULE, ){"ole32.dll", 0}};
+#undef TARSEL_SIM_MODULE
+
+uintptr_t ModuleHandle(const LoadedLibrary &l) { return 0x75000000u + 0x00110000u * static_cast<uintptr_t>(&l - g_modules + 1); }
 
 void Install(std::unique_ptr<Machine> machine) {
     ForgetAll();
@@ -129,7 +132,7 @@ LoadedLibrary *ModuleByName(const WCHAR *name) {
 
 LoadedLibrary *ModuleByHandle(HMODULE module) {
     for (LoadedLibrary &l : g_modules)
-        if (reinterpret_cast<uintptr_t>(module) == l.handle) return &l;
+        if (reinterpret_cast<uintptr_t>(module) == ModuleHandle(l)) return &l;
     return nullptr;
 }
 
@@ -458,7 +461,7 @@ HMODULE LoadLibraryW(LPCWSTR name) {
     }
     ++lib->refs;
     Record("LoadLibraryW", text, true);
-    return reinterpret_cast<HMODULE>(lib->handle);
+    return reinterpret_cast<HMODULE>(sim::ModuleHandle(*lib));
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
@@ -529,7 +532,7 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
         return nullptr;
     }
     Record("GetModuleHandleW", text, true);
-    return reinterpret_cast<HMODULE>(lib->handle);
+    return reinterpret_cast<HMODULE>(sim::ModuleHandle(*lib));
 }
 
 DWORD GetLastError() { return sim::g_lastError; }
