@@ -372,6 +372,24 @@ const RawAnswer *RawAnswerFor(const Object &o, DWORD code, const uint8_t *in, DW
     return nullptr;
 }
 
+Reply RawReply(const RawAnswer &a, DWORD outSize) {
+    Reply reply;
+    size_t n = std::min<size_t>(a.bytes.size(), outSize);
+    reply.data.assign(a.bytes.begin(), a.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    reply.error = a.error.value_or(0);
+    reply.reported = a.returned.value_or(static_cast<uint32_t>(n));
+    return reply;
+}
+
+// IOCTL_STORAGE_QUERY_PROPERTY with a whole query: only the device property
+// is described.
+bool StoragePropertyAnswered(const Object &o, const uint8_t *in, DWORD outSize, Reply *reply) {
+    if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, PropertyId)) != StorageDeviceProperty) return false;
+    if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, QueryType)) != PropertyStandardQuery)  // PropertyExistsQuery
+        return Answered(o.storageDescriptor, reply, [](const StorageDescriptor &) { return Reply{}; });
+    return Answered(o.storageDescriptor, reply, [&](const StorageDescriptor &s) { return StorageDescriptorReply(s, outSize); });
+}
+
 // Asks the object, then what it forwards to, until one describes the request.
 Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD outSize) {
     const Machine &m = M();
@@ -379,14 +397,7 @@ Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD out
     for (size_t steps = 0; object >= 0 && steps <= m.objects.size(); ++steps) {
         const Object &o = m.objects[static_cast<size_t>(object)];
         Reply reply;
-        if (const RawAnswer *raw = RawAnswerFor(o, code, in, inSize)) {
-            const RawAnswer &a = *raw;
-            size_t n = std::min<size_t>(a.bytes.size(), outSize);
-            reply.data.assign(a.bytes.begin(), a.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-            reply.error = a.error.value_or(0);
-            reply.reported = a.returned.value_or(static_cast<uint32_t>(n));
-            return reply;
-        }
+        if (const RawAnswer *raw = RawAnswerFor(o, code, in, inSize)) return RawReply(*raw, outSize);
         bool done = false;
         switch (code) {
         case IOCTL_STORAGE_GET_DEVICE_NUMBER:
@@ -395,14 +406,7 @@ Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD out
         case IOCTL_STORAGE_QUERY_PROPERTY:
             if (in == nullptr || inSize < offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters))
                 return ErrorReply(ERROR_INVALID_PARAMETER);
-            if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, PropertyId)) != StorageDeviceProperty) break;
-            if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, QueryType)) != PropertyStandardQuery) {
-                // PropertyExistsQuery: succeeds without data when the property exists.
-                done = Answered(o.storageDescriptor, &reply, [](const StorageDescriptor &) { return Reply{}; });
-                break;
-            }
-            done = Answered(o.storageDescriptor, &reply,
-                            [&](const StorageDescriptor &s) { return StorageDescriptorReply(s, outSize); });
+            done = StoragePropertyAnswered(o, in, outSize, &reply);
             break;
         case IOCTL_STORAGE_GET_MEDIA_TYPES_EX:
             done = Answered(o.mediaTypes, &reply, [&](const std::vector<MediaType> &list) {
