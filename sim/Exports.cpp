@@ -2,7 +2,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "sim/Model.h"
+#include "sim/RunState.h"
 #include "sim/Ops.h"
 
 namespace sim {

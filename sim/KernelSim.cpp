@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/os.h"
-#include "sim/Model.h"
+#include "sim/RunState.h"
 #include "sim/Ops.h"
 
 namespace sim {

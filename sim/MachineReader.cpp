@@ -7,7 +7,7 @@
 
 #include "sim/MachineFile.h"
 #include "sim/MachineJson.h"
-#include "sim/Model.h"
+#include "sim/RunState.h"
 
 namespace sim {
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "platform/os.h"
-#include "sim/Model.h"
+#include "sim/RunState.h"
 #include "sim/Ops.h"
 
 namespace sim {

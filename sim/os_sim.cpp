@@ -14,7 +14,7 @@
 #include "platform/api.h"
 #include "platform/os.h"
 #include "sim/MachineFile.h"
-#include "sim/Model.h"
+#include "sim/RunState.h"
 
 namespace sim {
 
@@ -100,7 +100,9 @@ LoadedLibrary g_modules[] = {TARSEL_API_LIBRARIES(TARSEL_SIM_MODULE, ){"ole32.dl
 
 uintptr_t ModuleHandle(const LoadedLibrary &l) { return 0x75000000u + 0x00110000u * static_cast<uintptr_t>(&l - g_modules + 1); }
 
-void Install(std::unique_ptr<Machine> machine) {
+}  // namespace
+
+void InstallMachine(std::unique_ptr<Machine> machine) {
     ForgetAll();
     IndexMachine(*machine);
     S().machine = std::move(machine);
@@ -114,6 +116,8 @@ void Install(std::unique_ptr<Machine> machine) {
     S().handlesIssued = 0;
     for (LoadedLibrary &l : g_modules) l.refs = 0;
 }
+
+namespace {
 
 std::string LowerAscii(std::string s) {
     for (char &c : s)
@@ -150,84 +154,11 @@ bool g_keepCalls = true;
 bool g_countOps = false;
 size_t g_callCount = 0;
 
-void BootIfNeeded() {
-    if (!S().machine) EnsureBooted();
-}
-
-void LoadMachine(std::string_view json, const std::string &source) { Install(ParseMachine(json, source)); }
-
-std::string ReadMachineText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw MachineError(path + ": cannot read the file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw MachineError(path + ": cannot read the file");
-    return text.str();
-}
-
-void LoadMachineFile(const std::string &path) { LoadMachine(ReadMachineText(path), path); }
-
-std::string BadMachineLine(const MachineError &error) {
-    return std::string("enumerate-tarsel: bad machine file ") + error.what();
-}
-
-// What loading the machine cost, so that the benchmark can tell the
-// simulator's start from the program's own work.
-struct BootClock {
-    long long wallUs = 0, cpuUs = 0;
-    static BootClock Now() {
-        using namespace std::chrono;
-        const auto wall = duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-        const auto cpu = static_cast<long long>(std::clock()) * 1000000LL / CLOCKS_PER_SEC;  // process CPU time
-        return {static_cast<long long>(wall), cpu};
-    }
-    BootClock Minus(const BootClock &earlier) const { return {wallUs - earlier.wallUs, cpuUs - earlier.cpuUs}; }
-};
-BootClock g_boot;
-
-// TARSEL_SIM_STATS=path: at exit, write how many simulated operations ran
-// and what loading the machine took, for the benchmark (tools/bench.py);
-// with TARSEL_SIM_STATS_PER_OP also the count of each operation, which costs
-// a table look-up on every operation.
-static void WriteStats() {
-    const char *path = std::getenv("TARSEL_SIM_STATS");
-    if (path == nullptr || *path == 0) return;
+std::map<std::string, size_t> OperationCounts() {
     std::map<std::string, size_t> perOp;
     S().perOp.ForEach([&](const char *op, size_t n) { perOp[op] += n; });
     for (const Call &c : S().calls) ++perOp[c.op];
-    if (FILE *f = std::fopen(path, "w")) {
-        std::fprintf(f, "calls %zu\n", g_callCount);
-        std::fprintf(f, "boot_wall_us %lld\nboot_cpu_us %lld\n", g_boot.wallUs, g_boot.cpuUs);
-        for (const auto &[op, n] : perOp) std::fprintf(f, "%s %zu\n", op.c_str(), n);
-        std::fclose(f);
-    }
-}
-
-void EnsureBooted() {
-    if (S().machine) return;
-    const char *stats = std::getenv("TARSEL_SIM_STATS");
-    const bool wantStats = stats != nullptr && *stats != 0;
-    static bool statsRegistered = false;
-    if (!statsRegistered) {
-        statsRegistered = true;
-        if (wantStats) std::atexit(WriteStats);
-    }
-    const BootClock start = BootClock::Now();
-    try {
-        const char *file = std::getenv("TARSEL_MACHINE");
-        if (file != nullptr && *file != 0)
-            LoadMachineFile(file);
-        else
-            LoadMachine(DefaultMachineJson(), "built-in default machine");
-        g_keepCalls = false;
-        const char *perOp = std::getenv("TARSEL_SIM_STATS_PER_OP");
-        g_countOps = wantStats && perOp != nullptr && *perOp != 0;
-        g_boot = BootClock::Now().Minus(start);
-    } catch (const MachineError &e) {
-        std::fprintf(stderr, "%s\n", BadMachineLine(e).c_str());
-        std::fflush(stderr);
-        std::exit(2);
-    }
+    return perOp;
 }
 
 void SetError(DWORD error) { g_lastError = error; }
