@@ -321,6 +321,34 @@ TEST_F(SimSetupApiTest, InterfaceSetsTakeWholeInstanceIdsAndListAbsentInterfaces
     api::SetupDiDestroyDeviceInfoList(all);
 }
 
+// Recorded DEVINST values and interface order replay as given.
+TEST_F(SimSetupApiTest, RecordedDevinstsAndInterfaceOrderReplay) {
+    Load(R"({"interface_order": {"{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}": ["\\\\?\\b#disk", "\\\\?\\a#disk2"]},
+      "devices": [
+        {"id": "ROOT\\A\\0", "devinst": 9, "interfaces": [
+          {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\a#disk"},
+          {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\a#disk2"}]},
+        {"id": "ROOT\\B\\0", "devinst": 3, "parent": "ROOT\\A\\0", "interfaces": [
+          {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\b#disk"}]}]})");
+    DEVINST node = 0, parent = 0;
+    ASSERT_EQ(api::CM_Locate_DevNodeW(&node, const_cast<PWSTR>(WS("ROOT\\B\\0")), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(node, 3u);
+    ASSERT_EQ(api::CM_Get_Parent(&parent, node, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(parent, 9u);
+    EXPECT_EQ(api::CM_Get_Parent(&parent, 1, 0), static_cast<CONFIGRET>(CR_INVALID_DEVNODE));
+
+    const GUID disk = guids::kDevInterfaceDisk;
+    HDEVINFO set = api::SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Members(set), (std::vector<std::string>{"ROOT\\B\\0", "ROOT\\A\\0"}));
+    std::vector<std::string> paths;
+    SP_DEVICE_INTERFACE_DATA itf{};
+    itf.cbSize = sizeof itf;
+    for (DWORD i = 0; api::SetupDiEnumDeviceInterfaces(set, nullptr, &disk, i, &itf); ++i) paths.push_back(sim::Calls().back().target);
+    EXPECT_EQ(paths, (std::vector<std::string>{"\\\\?\\b#disk", "\\\\?\\a#disk2", "\\\\?\\a#disk"}));
+    api::SetupDiDestroyDeviceInfoList(set);
+}
+
 TEST_F(SimSetupApiTest, ConfigurationManagerWalksTheTreeByFileOrder) {
     // DEVINST i + 1 for the device at index i.
     DEVINST node = 0;
