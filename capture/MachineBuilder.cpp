@@ -166,7 +166,7 @@ private:
     std::map<std::string, uint32_t> classErrors_;
     // Per interface class, the paths in the order the first set of that class listed them.
     std::map<std::string, std::vector<std::string>> listed_;
-    std::map<std::string, int> listingSet_;  // class -> the set whose order was kept
+    std::map<std::string, std::map<int, std::vector<std::string>>> detailListings_;  // class, set serial: paths
     bool sawFullPresentAll_ = false;
     struct Set {
         uint64_t flags = 0;
@@ -174,12 +174,15 @@ private:
         int serial = 0;  // handles may be reused once a set is destroyed
         std::string cls;
     };
-    // Interface sets by class: the devices the first one listed, in order.
-    std::map<std::string, std::pair<int, std::vector<DEVINST>>> interfaceSetDevices_;
+    // Interface sets by class, then by serial: the devices each listed, in order.
+    std::map<std::string, std::map<int, std::vector<DEVINST>>> interfaceSetDevices_;
     void AddListedInterfaces();
     std::map<uint64_t, Set> sets_;
-    std::map<std::pair<uint64_t, Bytes>, std::string> interfaceData_;  // (set, element) -> class
+    std::map<std::pair<uint64_t, Bytes>, DEVINST> interfaceData_;  // (set, element) -> the device asked about, or 0
     std::map<int, std::vector<DEVINST>> setListings_;  // device sets by serial: what they listed, in order
+    std::map<int, Set> setsBySerial_;
+    std::string IdOf(const Device &d) const;
+    bool Selects(const Set &set, const Device &d) const;
     void OrderDevices();
 };
 
@@ -326,6 +329,7 @@ void Builder::Walk() {
                 if (hasClass) classErrors_[cls] = e.lastError;
             } else {
                 sets_[e.result] = {Arg(e, 0), Utf8(In(e, 1)), ++setSerial, cls};
+                setsBySerial_[setSerial] = sets_[e.result];
             }
         } else if (op == "SetupDiEnumDeviceInfo") {
             const Set &set = sets_[Arg(e, 0)];
@@ -344,8 +348,7 @@ void Builder::Walk() {
                 setListings_[set.serial].push_back(data.DevInst);
                 if (d.enumerator.empty()) d.enumerator = set.enumerator;
             } else if (!set.cls.empty()) {
-                auto &first = interfaceSetDevices_.try_emplace(set.cls, set.serial, std::vector<DEVINST>{}).first->second;
-                if (first.first == set.serial) first.second.push_back(data.DevInst);
+                interfaceSetDevices_[set.cls][set.serial].push_back(data.DevInst);
             }
         } else if (op == "SetupDiGetDeviceInstanceIdW") {
             if (e.result != 0) DeviceAt(static_cast<DEVINST>(Arg(e, 1))).id = Utf8(Out(e, 0));
@@ -382,21 +385,31 @@ void Builder::Walk() {
             }
         } else if (op == "SetupDiEnumDeviceInterfaces") {
             if (e.result == 0) continue;
-            const auto data = Read<SP_DEVICE_INTERFACE_DATA>(Out(e, 0));
-            interfaceData_[{Arg(e, 0), Out(e, 0)}] = GuidText(data.InterfaceClassGuid);
+            interfaceData_[{Arg(e, 0), Out(e, 0)}] = static_cast<DEVINST>(Arg(e, 1));
         } else if (op == "SetupDiGetDeviceInterfaceDetailW") {
             if (e.result == 0 || Out(e, 0).empty()) continue;
             const auto data = Read<SP_DEVICE_INTERFACE_DATA>(In(e, 0));
             const auto device = Read<SP_DEVINFO_DATA>(Out(e, 1));
             const std::string path = Utf8(Out(e, 0));
-            if (interfaceByPath_.count(Folded(path)) != 0 || Out(e, 1).empty()) continue;
-            Device &d = DeviceAt(device.DevInst);
-            if (!IsNull(device.ClassGuid)) d.cls = device.ClassGuid;
             const std::string cls = GuidText(data.InterfaceClassGuid);
+            const Set &set = sets_[Arg(e, 0)];
+            detailListings_[cls][set.serial].push_back(path);
+            auto known = interfaceByPath_.find(Folded(path));
+            if (known != interfaceByPath_.end()) {
+                if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
+                continue;
+            }
+            // The device comes with the path, or from the walk of one device's interfaces.
+            auto asked = interfaceData_.find({Arg(e, 0), In(e, 0)});
+            const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst
+                                    : asked != interfaceData_.end() ? asked->second
+                                                                    : 0;
+            if (devinst == 0) continue;
+            Device &d = DeviceAt(devinst);
+            if (!Out(e, 1).empty() && !IsNull(device.ClassGuid)) d.cls = device.ClassGuid;
+            if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
             d.interfaces.push_back({cls, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
-            interfaceByPath_[Folded(path)] = {device.DevInst, d.interfaces.size() - 1};
-            const int serial = sets_[Arg(e, 0)].serial;
-            if (listingSet_.try_emplace(cls, serial).first->second == serial) listed_[cls].push_back(path);
+            interfaceByPath_[Folded(path)] = {devinst, d.interfaces.size() - 1};
         } else if (op == "CreateFileW" || op == "NtCreateFile") {
             const bool native = op == "NtCreateFile";
             const std::string name = Utf8(In(e, 0));
@@ -437,12 +450,7 @@ void Builder::Walk() {
 
 ordered_json Builder::Devices() const {
     std::map<DEVINST, std::string> ids;
-    for (const auto &[devinst, d] : devices_)
-        // An identifier never asked for is made up, under the enumerator
-        // that listed the device, so that the same sets list it.
-        ids[devinst] = !d.id.empty()         ? d.id
-                       : d.enumerator.empty() ? "CAPTURED\\DEVINST\\" + Hex(devinst)
-                                              : d.enumerator + "\\CAPTURED\\" + Hex(devinst);
+    for (const auto &[devinst, d] : devices_) ids[devinst] = IdOf(d);
     ordered_json list = ordered_json::array();
     for (DEVINST devinst : deviceOrder_) {
         const Device &d = devices_.at(devinst);
@@ -526,18 +534,27 @@ ordered_json Builder::Objects() const {
     return list;
 }
 
-// Where a class's interfaces were listed in another order than the devices'.
+// Every class a set listed: interfaces it did not reach must follow the
+// ones it did, whatever their devices' place in the file.
 ordered_json Builder::InterfaceOrder() const {
     ordered_json order = ordered_json::object();
-    for (const auto &[cls, listed] : listed_) {
-        std::vector<std::string> fileOrder;
-        for (DEVINST devinst : deviceOrder_)
-            for (const Interface &i : devices_.at(devinst).interfaces)
-                if (i.cls == cls && std::find(listed.begin(), listed.end(), i.path) != listed.end())
-                    fileOrder.push_back(i.path);
-        if (fileOrder != listed) order[cls] = listed;
-    }
+    for (const auto &[cls, listed] : listed_) order[cls] = listed;
     return order;
+}
+
+// The identifier the file gives: one never asked for is made up, under the
+// enumerator that listed the device, so that the same sets list it.
+std::string Builder::IdOf(const Device &d) const {
+    if (!d.id.empty()) return d.id;
+    if (d.enumerator.empty()) return "CAPTURED\\DEVINST\\" + Hex(d.devinst);
+    return d.enumerator + "\\CAPTURED\\" + Hex(d.devinst);
+}
+
+// Whether a device set's query takes the device, as far as the record tells.
+bool Builder::Selects(const Set &set, const Device &d) const {
+    if ((set.flags & DIGCF_PRESENT) != 0 && !d.listedPresent) return false;
+    if ((set.flags & DIGCF_ALLCLASSES) == 0 && !(d.cls && GuidText(*d.cls) == set.cls)) return false;
+    return set.enumerator.empty() || StartsNoCase(IdOf(d), (set.enumerator + "\\").c_str());
 }
 
 // A set lists its devices in file order: the file order is one that every
@@ -548,9 +565,16 @@ void Builder::OrderDevices() {
     for (size_t i = 0; i < deviceOrder_.size(); ++i) seen[deviceOrder_[i]] = i;
     std::map<DEVINST, std::set<DEVINST>> after;  // device -> devices listed after it
     std::map<DEVINST, size_t> before;            // device -> how many must come first
-    for (const auto &[serial, listed] : setListings_)
-        for (size_t i = 1; i < listed.size(); ++i)
-            if (listed[i - 1] != listed[i] && after[listed[i - 1]].insert(listed[i]).second) ++before[listed[i]];
+    auto edge = [&](DEVINST first, DEVINST next) {
+        if (first != next && after[first].insert(next).second) ++before[next];
+    };
+    for (const auto &[serial, listed] : setListings_) {
+        for (size_t i = 1; i < listed.size(); ++i) edge(listed[i - 1], listed[i]);
+        // A walk that stopped early: the members it did not reach come later.
+        const std::set<DEVINST> reached(listed.begin(), listed.end());
+        for (const auto &[devinst, d] : devices_)
+            if (reached.count(devinst) == 0 && Selects(setsBySerial_.at(serial), d)) edge(listed.back(), devinst);
+    }
     std::set<std::pair<size_t, DEVINST>> ready;
     for (DEVINST d : deviceOrder_)
         if (before[d] == 0) ready.insert({seen[d], d});
@@ -575,12 +599,26 @@ void Builder::OrderDevices() {
     deviceOrder_ = std::move(order);
 }
 
+// Walks may stop early: the longest listing gives the order, the others add
+// what it did not reach.
+template <typename T>
+std::vector<T> Longest(const std::map<int, std::vector<T>> &listings) {
+    std::vector<T> longest;
+    for (const auto &[serial, listed] : listings)
+        if (listed.size() > longest.size()) longest = listed;
+    for (const auto &[serial, listed] : listings)
+        for (const T &item : listed)
+            if (std::find(longest.begin(), longest.end(), item) == longest.end()) longest.push_back(item);
+    return longest;
+}
+
 // A device an interface set listed has an interface of that class, even
 // when the run never asked for its path: one is made up, unique by its DEVINST.
 void Builder::AddListedInterfaces() {
-    for (const auto &[cls, listing] : interfaceSetDevices_) {
+    for (const auto &[cls, sets] : detailListings_) listed_[cls] = Longest(sets);
+    for (const auto &[cls, sets] : interfaceSetDevices_) {
         const bool ordered = listed_.count(cls) != 0;
-        for (DEVINST devinst : listing.second) {
+        for (DEVINST devinst : Longest(sets)) {
             Device &d = devices_[devinst];
             auto has = std::find_if(d.interfaces.begin(), d.interfaces.end(),
                                     [&](const Interface &i) { return i.cls == cls; });

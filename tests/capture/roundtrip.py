@@ -1,9 +1,11 @@
 """The capture's round trip, on every machine file of the repository.
 
-For each machine: capture over it, replay the captured machine file with the
-program, and compare the two logs byte for byte, apart from the heap address
-that "LEAVE GetMediaTypes" prints; then capture over the captured file and
-expect the same file.
+For each machine, and for generated machines of 100 and 1,000 devices:
+capture over it, replay the captured machine file with the program, and
+compare the two logs byte for byte, apart from the heap address that
+"LEAVE GetMediaTypes" prints; then capture over the captured file and expect
+the same file.  Last, a capture where the machine file cannot be written:
+the log is written as ever, and the console says so in one line.
 
 usage: roundtrip.py CAPTURE PROGRAM SOURCE_DIR [MACHINE ...]
 """
@@ -56,16 +58,52 @@ def check(capture, program, machine):
     return None
 
 
+def generated(source, directory):
+    made = []
+    for devices in (100, 1000):
+        path = os.path.join(directory, f"generated-{devices}.json")
+        with open(path, "w") as out:
+            subprocess.run([sys.executable, os.path.join(source, "tools", "gen-machine.py"), "--devices",
+                            str(devices), "--seed", "15"], check=True, stdout=out)
+        made.append(path)
+    return made
+
+
+def unwritable(capture, program, machine):
+    """The machine file's place is taken by a directory: only the log is written."""
+    with tempfile.TemporaryDirectory() as directory, tempfile.TemporaryDirectory() as plain:
+        os.makedirs(os.path.join(directory, MACHINE_FILE, "taken"))
+        console, log = run(capture, machine, directory)
+        _, expected = run(program, machine, plain)
+        lines = console.splitlines()
+        if len(lines) != 2 or lines[0] != "Enumeration successful" or \
+                not lines[1].startswith(f"Unable to write machine file {MACHINE_FILE}: "):
+            return f"console: {console!r}"
+        if not os.path.isdir(os.path.join(directory, MACHINE_FILE, "taken")):
+            return "the directory in the machine file's place was changed"
+        if os.path.exists(os.path.join(directory, MACHINE_FILE + ".partial")):
+            return "the partial machine file was left behind"
+        # The two runs differ only in the clock of their headers and the heap address.
+        strip = lambda text: re.sub(rb"^Log Session: .*$", b"", HEAP_ADDRESS.sub(rb"\1", text), flags=re.M)
+        if strip(log) != strip(expected):
+            return "the log differs from the program's"
+    return None
+
+
 def main():
     capture, program, source = (os.path.abspath(a) for a in sys.argv[1:4])
-    todo = sys.argv[4:] or machines(source)
+    scratch = tempfile.TemporaryDirectory()
+    todo = [os.path.abspath(m) for m in sys.argv[4:]] or machines(source) + generated(source, scratch.name)
     failed = 0
+    problem = unwritable(capture, program, todo[0])
+    print(f"{'FAIL' if problem else 'ok  '} machine file not writable{': ' + problem if problem else ''}")
+    failed += problem is not None
     for machine in todo:
         problem = check(capture, program, machine)
-        name = os.path.relpath(machine, source)
+        name = os.path.basename(machine) if machine.startswith(scratch.name) else os.path.relpath(machine, source)
         print(f"{'FAIL' if problem else 'ok  '} {name}{': ' + problem if problem else ''}")
         failed += problem is not None
-    print(f"{len(todo) - failed} of {len(todo)} machines round-trip")
+    print(f"{failed} failed of {len(todo) + 1} checks")
     return 1 if failed else 0
 
 
