@@ -424,7 +424,10 @@ void Builder::Walk() {
             if (ok) {
                 const uint64_t handle = native ? Arg(e, 4) : e.result;
                 handles_[handle] = object;
-                handleValues_.push_back(handle);
+                // Windows reuses a closed handle's value; a machine file gives
+                // each value once, so a reused one is left to the numbering.
+                if (std::find(handleValues_.begin(), handleValues_.end(), handle) == handleValues_.end())
+                    handleValues_.push_back(handle);
             }
         } else if (op == "CloseHandle" || op == "NtClose") {
             handles_.erase(Arg(e, 0));

@@ -9,6 +9,13 @@
 #include "sim/Ops.h"
 #include "sim/RunState.h"
 
+// On Windows the seam passes on to the real system (RealOsWin32.cpp); the
+// simulator's operations are kept apart there under a name nothing calls,
+// for the helpers of its own that the machine-file writer uses.
+#ifdef _WIN32
+#define os os_simulated
+#else
 #define os os_real
+#endif
 #include "sim/SetupApiSim.cpp"  // NOLINT(bugprone-suspicious-include)
 #undef os
