@@ -5,6 +5,7 @@
 
 #include "app/log.h"
 #include "collect/Passes.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ int RunSession(std::FILE *console) {
             return 0;
         }
 
-        std::time_t now = std::time(nullptr);  // -1 when the clock cannot be read
+        std::time_t now = os::Time();  // -1 when the clock cannot be read
         Trace(kDashes);
         Trace("Log Session: ", S64(static_cast<int64_t>(now)));
         Trace(kDashes);

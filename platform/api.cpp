@@ -43,13 +43,10 @@ struct Entry {
 #define TARSEL_API_ENTRY(lib, name, ret, params, args, fallback) \
     {#name, &g_slot_##name, reinterpret_cast<Proc>(&Fallback_##name)},
 
-const Entry kAdvapi32Entries[] = {TARSEL_API_ADVAPI32(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
-const Entry kKernel32Entries[] = {TARSEL_API_KERNEL32(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
-const Entry kNtdllEntries[] = {TARSEL_API_NTDLL(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
-const Entry kPsapiEntries[] = {TARSEL_API_PSAPI(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
-const Entry kUser32Entries[] = {TARSEL_API_USER32(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
-const Entry kSetupapiEntries[] = {TARSEL_API_SETUPAPI(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
-const Entry kCfgmgr32Entries[] = {TARSEL_API_CFGMGR32(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
+#define TARSEL_API_ENTRIES(lib, file, list, extra) \
+    const Entry k##lib##Entries[] = {list(TARSEL_API_ENTRY){nullptr, nullptr, nullptr}};
+TARSEL_API_LIBRARIES(TARSEL_API_ENTRIES, )
+#undef TARSEL_API_ENTRIES
 #undef TARSEL_API_ENTRY
 
 HMODULE NotLoaded() { return reinterpret_cast<HMODULE>(static_cast<intptr_t>(-1)); }
@@ -69,15 +66,12 @@ void ReleaseRoutine() {
     ReleaseLibrary(L);
 }
 
-Descriptor g_libraries[] = {
-    {WS("advapi32.dll"), nullptr, kAdvapi32Entries, NotLoaded(), &ReleaseRoutine<Library::Advapi32>},
-    {WS("kernel32.dll"), nullptr, kKernel32Entries, NotLoaded(), nullptr},
-    {WS("ntdll.dll"), nullptr, kNtdllEntries, NotLoaded(), &ReleaseRoutine<Library::Ntdll>},
-    {WS("psapi.dll"), nullptr, kPsapiEntries, NotLoaded(), &ReleaseRoutine<Library::Psapi>},
-    {WS("user32.dll"), nullptr, kUser32Entries, NotLoaded(), &ReleaseRoutine<Library::User32>},
-    {WS("setupapi.dll"), nullptr, kSetupapiEntries, NotLoaded(), &ReleaseRoutine<Library::Setupapi>},
-    {WS("cfgmgr32.dll"), nullptr, kCfgmgr32Entries, NotLoaded(), &ReleaseRoutine<Library::Cfgmgr32>},
-};
+// kernel32.dll stays loaded: the process cannot run without it.
+#define TARSEL_API_DESCRIPTOR(lib, file, list, extra)                                      \
+    {WS(file), nullptr, k##lib##Entries, NotLoaded(),                                   \
+     Library::lib == Library::Kernel32 ? nullptr : &ReleaseRoutine<Library::lib>},
+Descriptor g_libraries[] = {TARSEL_API_LIBRARIES(TARSEL_API_DESCRIPTOR, )};
+#undef TARSEL_API_DESCRIPTOR
 static_assert(sizeof(g_libraries) / sizeof(g_libraries[0]) == static_cast<size_t>(Library::Count));
 
 Descriptor &Lib(Library library) { return g_libraries[static_cast<int>(library)]; }

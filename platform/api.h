@@ -141,19 +141,26 @@
       (PULONG status, PULONG problem, DEVINST node, ULONG flags), (status, problem, node, flags),    \
       CR_INVALID_API)
 
-#define TARSEL_API_ALL(X)                                                                           \
-    TARSEL_API_ADVAPI32(X)                                                                          \
-    TARSEL_API_KERNEL32(X)                                                                          \
-    TARSEL_API_NTDLL(X)                                                                             \
-    TARSEL_API_PSAPI(X)                                                                             \
-    TARSEL_API_USER32(X)                                                                            \
-    TARSEL_API_SETUPAPI(X)                                                                          \
-    TARSEL_API_CFGMGR32(X)
+// The libraries, in table order: X(library, file name, its entries' list, extra).
+#define TARSEL_API_LIBRARIES(X, extra)                                                              \
+    X(Advapi32, "advapi32.dll", TARSEL_API_ADVAPI32, extra)                                         \
+    X(Kernel32, "kernel32.dll", TARSEL_API_KERNEL32, extra)                                         \
+    X(Ntdll, "ntdll.dll", TARSEL_API_NTDLL, extra)                                                  \
+    X(Psapi, "psapi.dll", TARSEL_API_PSAPI, extra)                                                  \
+    X(User32, "user32.dll", TARSEL_API_USER32, extra)                                               \
+    X(Setupapi, "setupapi.dll", TARSEL_API_SETUPAPI, extra)                                         \
+    X(Cfgmgr32, "cfgmgr32.dll", TARSEL_API_CFGMGR32, extra)
+
+// Every entry of every library, in table order.
+#define TARSEL_API_ENTRIES_OF(lib, file, list, X) list(X)
+#define TARSEL_API_ALL(X) TARSEL_API_LIBRARIES(TARSEL_API_ENTRIES_OF, X)
 
 namespace api {
 
 // The library descriptors, in table order.
-enum class Library : int { Advapi32, Kernel32, Ntdll, Psapi, User32, Setupapi, Cfgmgr32, Count };
+#define TARSEL_API_LIBRARY_ENUM(lib, file, list, extra) lib,
+enum class Library : int { TARSEL_API_LIBRARIES(TARSEL_API_LIBRARY_ENUM, ) Count };
+#undef TARSEL_API_LIBRARY_ENUM
 
 // Slots hold the address callers call, as a generic procedure pointer.
 using Proc = void (*)();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 
 #include "platform/win32.h"
 
@@ -33,6 +34,9 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
                            LPDWORD maxComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
                            DWORD fileSystemNameSize);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int chars);
+
+// The C runtime's time(): seconds since 1970, -1 when the clock cannot be read.
+std::time_t Time();
 
 // The C runtime's _wgetenv_s: 0 on success (an unset variable gives an empty
 // string and *required 0), an errno value otherwise.

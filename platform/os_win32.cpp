@@ -14,6 +14,8 @@ BOOL FreeLibrary(HMODULE module) { return ::FreeLibrary(module); }
 void InitializeCriticalSection(LPCRITICAL_SECTION section) { ::InitializeCriticalSection(section); }
 HMODULE GetModuleHandleW(LPCWSTR name) { return ::GetModuleHandleW(name); }
 DWORD GetLastError() { return ::GetLastError(); }
+
+std::time_t Time() { return std::time(nullptr); }
 void SetLastError(DWORD error) { ::SetLastError(error); }
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, PSP_DEVINFO_DATA device, PWSTR id, DWORD idSize,

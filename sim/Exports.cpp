@@ -2,7 +2,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "sim/Model.h"
+#include "sim/RunState.h"
 #include "sim/Ops.h"
 
 namespace sim {
@@ -30,31 +30,25 @@ struct Export {
 
 #define TARSEL_SIM_EXPORT(lib, name, ret, params, args, fallback) {#name, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&Guarded_##name))},
 
-const Export kAdvapi32[] = {TARSEL_API_ADVAPI32(TARSEL_SIM_EXPORT){nullptr, nullptr}};
-const Export kKernel32[] = {TARSEL_API_KERNEL32(TARSEL_SIM_EXPORT){nullptr, nullptr}};
-const Export kNtdll[] = {TARSEL_API_NTDLL(TARSEL_SIM_EXPORT){nullptr, nullptr}};
-const Export kPsapi[] = {TARSEL_API_PSAPI(TARSEL_SIM_EXPORT){nullptr, nullptr}};
-const Export kUser32[] = {TARSEL_API_USER32(TARSEL_SIM_EXPORT){nullptr, nullptr}};
-// setupapi.dll forwards the configuration manager entries to cfgmgr32.dll,
-// so both libraries export every CM_ entry.
-const Export kSetupapi[] = {TARSEL_API_SETUPAPI(TARSEL_SIM_EXPORT) TARSEL_API_CFGMGR32(TARSEL_SIM_EXPORT){nullptr, nullptr}};
-const Export kCfgmgr32[] = {TARSEL_API_CFGMGR32(TARSEL_SIM_EXPORT)
-                                TARSEL_SIM_EXPORT(Setupapi, CM_Get_Device_IDW, , , , )
-                                    TARSEL_SIM_EXPORT(Setupapi, CM_Get_Parent, , , , )
-                                        TARSEL_SIM_EXPORT(Setupapi, CM_Get_Child, , , , )
-                                            TARSEL_SIM_EXPORT(Setupapi, CM_Get_Sibling, , , , )
-                                                TARSEL_SIM_EXPORT(Setupapi, CM_Locate_DevNodeW, , , , )
-                                                    TARSEL_SIM_EXPORT(Setupapi, CM_Get_DevNode_Registry_PropertyW, , , , ){
-                                                        nullptr, nullptr}};
+#define TARSEL_SIM_EXPORTS(lib, file, list, extra) const Export k##lib[] = {list(TARSEL_SIM_EXPORT){nullptr, nullptr}};
+TARSEL_API_LIBRARIES(TARSEL_SIM_EXPORTS, )
+#undef TARSEL_SIM_EXPORTS
 #undef TARSEL_SIM_EXPORT
 
 const struct {
     const char *library;
     const Export *exports;
 } kLibraries[] = {
-    {"advapi32.dll", kAdvapi32}, {"kernel32.dll", kKernel32}, {"ntdll.dll", kNtdll},       {"psapi.dll", kPsapi},
-    {"user32.dll", kUser32},     {"setupapi.dll", kSetupapi}, {"cfgmgr32.dll", kCfgmgr32},
+#define TARSEL_SIM_LIBRARY(lib, file, list, extra) {file, k##lib},
+    TARSEL_API_LIBRARIES(TARSEL_SIM_LIBRARY, )
+#undef TARSEL_SIM_LIBRARY
 };
+
+const Export *Find(const Export *exports, const char *name) {
+    for (const Export *e = exports; e->name != nullptr; ++e)
+        if (std::strcmp(e->name, name) == 0) return e;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -62,8 +56,13 @@ FARPROC LookupExport(const std::string &library, const char *name) {
     if (name == nullptr) return nullptr;
     for (const auto &l : kLibraries) {
         if (library != l.library) continue;
-        for (const Export *e = l.exports; e->name != nullptr; ++e)
-            if (std::strcmp(e->name, name) == 0) return e->proc;
+        const Export *e = Find(l.exports, name);
+        // setupapi.dll forwards the configuration manager to cfgmgr32.dll, so
+        // both export every CM_ entry of the two.
+        const bool manager = std::strncmp(name, "CM_", 3) == 0;
+        if (e == nullptr && manager && library == "setupapi.dll") e = Find(kCfgmgr32, name);
+        if (e == nullptr && manager && library == "cfgmgr32.dll") e = Find(kSetupapi, name);
+        return e == nullptr ? nullptr : e->proc;
     }
     return nullptr;
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/os.h"
-#include "sim/Model.h"
+#include "sim/RunState.h"
 #include "sim/Ops.h"
 
 namespace sim {
@@ -14,12 +14,7 @@ namespace {
 
 constexpr DWORD kGenericAll = 0x10000000u;
 constexpr DWORD kErrorCallNotImplemented = 120;
-
-BOOL Fail(const char *op, const std::string &target, DWORD error) {
-    SetError(error);
-    Record(op, target, false, error);
-    return FALSE;
-}
+constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004u);
 
 bool WantsWrite(DWORD access) {
     return (access & (GENERIC_WRITE | kGenericAll | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
@@ -40,7 +35,7 @@ bool StartsNoCase(const WString &s, const char *prefix, size_t *length) {
 // The target of a drive such as "C:" in dos_devices, or null.
 const WString *DosTarget(const WString &drive) {
     for (const auto &d : M().dosDevices)
-        if (EqualNoCase(d.first, drive)) return &d.second;
+        if (wstr::EqualNoCase(WStringView(d.first), WStringView(drive))) return &d.second;
     return nullptr;
 }
 
@@ -371,6 +366,36 @@ bool Answered(const Answer<T> &answer, Reply *reply, F build) {
     return true;
 }
 
+// The object's first raw answer for the request whose input matches.
+const RawAnswer *RawAnswerFor(const Object &o, DWORD code, const uint8_t *in, DWORD inSize) {
+    auto it = o.ioctl.find(code);
+    if (it == o.ioctl.end()) return nullptr;
+    for (const RawAnswer &a : it->second) {
+        if (!a.input) return &a;
+        if (a.input->size() <= inSize && (a.input->empty() || std::memcmp(a.input->data(), in, a.input->size()) == 0))
+            return &a;
+    }
+    return nullptr;
+}
+
+Reply RawReply(const RawAnswer &a, DWORD outSize) {
+    Reply reply;
+    size_t n = std::min<size_t>(a.bytes.size(), outSize);
+    reply.data.assign(a.bytes.begin(), a.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    reply.error = a.error.value_or(0);
+    reply.reported = a.returned.value_or(static_cast<uint32_t>(n));
+    return reply;
+}
+
+// IOCTL_STORAGE_QUERY_PROPERTY with a whole query: only the device property
+// is described.
+bool StoragePropertyAnswered(const Object &o, const uint8_t *in, DWORD outSize, Reply *reply) {
+    if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, PropertyId)) != StorageDeviceProperty) return false;
+    if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, QueryType)) != PropertyStandardQuery)  // PropertyExistsQuery
+        return Answered(o.storageDescriptor, reply, [](const StorageDescriptor &) { return Reply{}; });
+    return Answered(o.storageDescriptor, reply, [&](const StorageDescriptor &s) { return StorageDescriptorReply(s, outSize); });
+}
+
 // Asks the object, then what it forwards to, until one describes the request.
 Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD outSize) {
     const Machine &m = M();
@@ -378,15 +403,7 @@ Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD out
     for (size_t steps = 0; object >= 0 && steps <= m.objects.size(); ++steps) {
         const Object &o = m.objects[static_cast<size_t>(object)];
         Reply reply;
-        auto raw = o.ioctl.find(code);
-        if (raw != o.ioctl.end()) {
-            const RawAnswer &a = raw->second;
-            size_t n = std::min<size_t>(a.bytes.size(), outSize);
-            reply.data.assign(a.bytes.begin(), a.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-            reply.error = a.error.value_or(0);
-            reply.reported = a.returned.value_or(static_cast<uint32_t>(n));
-            return reply;
-        }
+        if (const RawAnswer *raw = RawAnswerFor(o, code, in, inSize)) return RawReply(*raw, outSize);
         bool done = false;
         switch (code) {
         case IOCTL_STORAGE_GET_DEVICE_NUMBER:
@@ -395,14 +412,7 @@ Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD out
         case IOCTL_STORAGE_QUERY_PROPERTY:
             if (in == nullptr || inSize < offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters))
                 return ErrorReply(ERROR_INVALID_PARAMETER);
-            if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, PropertyId)) != StorageDeviceProperty) break;
-            if (ReadU32(in, offsetof(STORAGE_PROPERTY_QUERY, QueryType)) != PropertyStandardQuery) {
-                // PropertyExistsQuery: succeeds without data when the property exists.
-                done = Answered(o.storageDescriptor, &reply, [](const StorageDescriptor &) { return Reply{}; });
-                break;
-            }
-            done = Answered(o.storageDescriptor, &reply,
-                            [&](const StorageDescriptor &s) { return StorageDescriptorReply(s, outSize); });
+            done = StoragePropertyAnswered(o, in, outSize, &reply);
             break;
         case IOCTL_STORAGE_GET_MEDIA_TYPES_EX:
             done = Answered(o.mediaTypes, &reply, [&](const std::vector<MediaType> &list) {
@@ -443,11 +453,6 @@ Reply Dispatch(int start, DWORD code, const uint8_t *in, DWORD inSize, DWORD out
     return ErrorReply(ERROR_INVALID_FUNCTION);
 }
 
-NTSTATUS StatusFail(const char *op, const std::string &target, NTSTATUS status) {
-    Record(op, target, false, static_cast<uint32_t>(status));
-    return status;
-}
-
 }  // namespace
 
 // ---- kernel32.dll ------------------------------------------------------------
@@ -467,8 +472,8 @@ HANDLE WINAPI Sim_CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTR
         const Object &o = M().objects[static_cast<size_t>(object)];
         if (o.openError)
             error = o.openError->win32;
-        else if (o.readOnly && WantsWrite(access))
-            error = ERROR_ACCESS_DENIED;
+        else if (o.writeError && WantsWrite(access))
+            error = o.writeError->win32;
     }
     if (error != 0) {
         Fail(op, target, error);
@@ -630,7 +635,7 @@ NTSTATUS WINAPI Sim_NtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATT
     if (object < 0) return StatusFail(op, target, STATUS_OBJECT_NAME_NOT_FOUND);
     const Object &o = M().objects[static_cast<size_t>(object)];
     if (o.openError) return StatusFail(op, target, static_cast<NTSTATUS>(o.openError->status));
-    if (o.readOnly && WantsWrite(access)) return StatusFail(op, target, STATUS_ACCESS_DENIED);
+    if (o.writeError && WantsWrite(access)) return StatusFail(op, target, static_cast<NTSTATUS>(o.writeError->status));
     *handle = OpenObjectHandle(object);
     if (status != nullptr) {
         status->Status = STATUS_SUCCESS;
@@ -667,7 +672,9 @@ NTSTATUS WINAPI Sim_NtQueryObject(HANDLE handle, OBJECT_INFORMATION_CLASS infoCl
     if (Recording()) target = wstr::ToUtf8(name);
     const size_t needed = sizeof(UNICODE_STRING) + sizeof(WCHAR) * (name.size() + 1);
     if (returned != nullptr) *returned = static_cast<ULONG>(needed);
-    if (info == nullptr || length < needed) return StatusFail(op, target, STATUS_BUFFER_OVERFLOW);
+    // Too small for the header is a wrong length; for the name, an overflow.
+    if (info == nullptr || length < sizeof(UNICODE_STRING)) return StatusFail(op, target, kStatusInfoLengthMismatch);
+    if (length < needed) return StatusFail(op, target, STATUS_BUFFER_OVERFLOW);
     auto *base = static_cast<unsigned char *>(info);
     UNICODE_STRING u;
     u.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));

@@ -1,6 +1,6 @@
-// The model machine the simulated platform answers from, and the state of a
-// run on it (open handles, device information sets, last error, call record).
-// Internal to sim/: the logic never sees it.
+// The model machine the simulated platform answers from, and its lookup
+// index.  The state of a run on it is in RunState.h.  Internal to sim/: the
+// logic never sees it.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +56,7 @@ struct Interface {
 struct Device {
     WString id;
     std::string idText;
+    DEVINST devinst = 0;  // the index + 1 unless the file says otherwise
     int parent = -1;  // index in Machine::devices
     bool hasClass = false;
     GUID cls{};
@@ -119,6 +120,7 @@ struct Hub {
 };
 
 struct RawAnswer {
+    std::optional<std::vector<uint8_t>> input;  // answers requests whose input starts so; none: any
     bool hasBytes = false;
     std::vector<uint8_t> bytes;
     std::optional<uint32_t> returned;
@@ -135,7 +137,7 @@ struct Object {
     std::string nameText;
     std::vector<WString> aliases;
     std::optional<OpenError> openError;
-    bool readOnly = false;
+    std::optional<OpenError> writeError;  // opens asking for write access
     int forward = -1;
     Answer<DeviceNumber> deviceNumber;
     Answer<StorageDescriptor> storageDescriptor;
@@ -144,7 +146,7 @@ struct Object {
     Answer<GUID> sdProtocol;
     Answer<std::vector<uint8_t>> sdCid;  // 16 bytes, most significant first
     Answer<Hub> hub;
-    std::map<uint32_t, RawAnswer> ioctl;
+    std::map<uint32_t, std::vector<RawAnswer>> ioctl;  // by control code, in file order
 };
 
 struct Volume {
@@ -162,6 +164,11 @@ struct LibraryModel {
 };
 
 struct Machine {
+    // The members of a device information set.
+    struct Members {
+        std::vector<int> devices;  // device indexes, in the order the set lists them
+        std::vector<int> sorted;   // the same ascending, when that is another order; else empty
+    };
     std::optional<WString> windowsDirectory = WString(WS("C:\\Windows"));
     uint32_t windowsDirectoryError = 2;
     std::vector<std::pair<WString, WString>> environment = {{WS("SystemDrive"), WS("C:")}};
@@ -171,6 +178,11 @@ struct Machine {
     std::vector<std::pair<GUID, uint32_t>> classErrors;
     std::vector<Device> devices;
     std::vector<Object> objects;
+    std::optional<int64_t> clock;         // the time the run reports; none: the real clock
+    std::vector<uint32_t> handleValues;   // what the first successful opens return
+    // Per interface class, the interfaces (device, interface) that interface
+    // sets list first, in this order; the others follow in file order.
+    std::vector<std::pair<GUID, std::vector<std::pair<int, size_t>>>> interfaceOrder;
 
     // Lookup indexes, built once the machine is loaded (IndexMachine), so
     // that each request costs what the real system's lookup would, not a
@@ -182,9 +194,11 @@ struct Machine {
         std::unordered_map<WString, std::pair<int, int>> interfaceByPath;  // folded path: device, interface
         std::vector<std::pair<WString, int>> sortedIds;      // folded id, device; for enumerator prefixes
         std::vector<int> firstChild, nextSibling;            // device tree, -1: none
+        bool plainDevinst = true;                            // every device's DEVINST is its index + 1
+        std::unordered_map<DEVINST, int> deviceByDevinst;    // otherwise
         // Members of the sets asked for so far, by query: the machine does not
         // change, and the program asks the same query once per device.
-        mutable std::unordered_map<std::string, std::vector<int>> setMembers;
+        mutable std::unordered_map<std::string, Members> setMembers;
     } index;
 };
 
@@ -199,87 +213,5 @@ std::unique_ptr<Machine> ParseMachine(std::string_view json, const std::string &
 // Text helpers shared by the parser and the operations.
 bool ParseGuidText(std::string_view text, GUID *guid);
 std::string GuidText(const GUID &guid);
-bool EqualNoCase(const WString &a, const WString &b);
-
-// ---- Run state -------------------------------------------------------------
-
-// The loaded machine; null until the first operation boots it.
-extern const Machine *g_machine;
-inline const Machine &M() {
-    if (g_machine == nullptr) EnsureBooted();
-    return *g_machine;
-}
-void SetError(DWORD error);
-
-// The call record.  Tests keep it whole.  The program runs millions of
-// operations on a large machine and never reads their record: it keeps the
-// total only, and counts per operation when asked for statistics (see
-// EnsureBooted); callers skip building targets when Recording() is false.
-extern bool g_keepCalls;
-extern bool g_countOps;
-extern size_t g_callCount;
-inline bool Recording() { return g_keepCalls; }
-void KeepCall(const char *op, std::string_view target, bool ok, uint32_t error, uint32_t code, uint32_t inSize,
-              uint32_t outSize);
-void CountOp(const char *op);
-inline void Record(const char *op, std::string_view target, bool ok, uint32_t error = 0, uint32_t code = 0,
-                   uint32_t inSize = 0, uint32_t outSize = 0) {
-    ++g_callCount;
-    if (g_keepCalls)
-        KeepCall(op, target, ok, error, code, inSize, outSize);
-    else if (g_countOps)
-        CountOp(op);
-}
-std::string HandleText(HANDLE handle);
-std::string Narrow(const WCHAR *text);                // bounded, for the record
-std::string NarrowCounted(const WCHAR *text, size_t chars);
-// Call record targets, built only while the record is kept.
-inline std::string HandleTarget(HANDLE handle) { return Recording() ? HandleText(handle) : std::string(); }
-inline std::string TextTarget(const WCHAR *text) { return Recording() ? Narrow(text) : std::string(); }
-
-// Handles opened by CreateFileW / NtCreateFile: index of the object, or -1.
-HANDLE OpenObjectHandle(int object);
-int ObjectOfHandle(HANDLE handle);
-bool CloseObjectHandle(HANDLE handle);
-
-// Device information sets.
-struct DeviceSet {
-    uint32_t magic = 0x54534554;  // guards against stray pointers
-    std::vector<int> devices;     // device indexes, in file order (ascending)
-    // The present interfaces of one class over the whole set, listed on the
-    // first enumeration by index so later indexes cost no rescan.
-    bool interfacesListed = false;
-    GUID listedClass{};
-    std::vector<std::pair<int, size_t>> listedInterfaces;  // device, interface
-};
-DeviceSet *NewSet();
-// The live set a handle names, or null.  The set found last is remembered:
-// walks ask for one set over and over.
-extern DeviceSet *g_lastSet;
-DeviceSet *FindSetSlow(HDEVINFO set);
-inline DeviceSet *FindSet(HDEVINFO set) {
-    return set != nullptr && set == g_lastSet ? g_lastSet : FindSetSlow(set);
-}
-bool DestroySet(HDEVINFO set);
-void ForgetAll();
-
-// Lookups.
-int FindDeviceById(const WString &id);
-int FindObjectByName(const WString &name, bool caseInsensitive = true);
-
-// The operation table used by GetProcAddress: library (lower case) and name.
-FARPROC LookupExport(const std::string &library, const char *name);
-void BootIfNeeded();
-
-// Marks the calling thread as inside a simulated operation while it lives;
-// set at the entry of every operation the program can call.
-extern constinit thread_local int g_simulatorDepth;
-class SimulatorScope {
-public:
-    SimulatorScope() { ++g_simulatorDepth; }
-    ~SimulatorScope() { --g_simulatorDepth; }
-    SimulatorScope(const SimulatorScope &) = delete;
-    SimulatorScope &operator=(const SimulatorScope &) = delete;
-};
 
 }  // namespace sim

@@ -2,9 +2,10 @@
 // manager (cfgmgr32.dll), answering from the machine's devices.
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "platform/os.h"
-#include "sim/Model.h"
+#include "sim/RunState.h"
 #include "sim/Ops.h"
 
 namespace sim {
@@ -12,45 +13,26 @@ namespace sim {
 namespace {
 
 constexpr DWORD kErrorNoSuchDevinst = 0xE000020Bu;
+constexpr DWORD kErrorInvalidRegProperty = 0xE0000209u;
+constexpr DWORD kSpdrpMaximumProperty = 0x25;  // SPDRP_BASE_CONTAINERID is the last
 constexpr CONFIGRET kCrNoSuchValue = 0x25u;
 constexpr CONFIGRET kCrInvalidProperty = 0x35u;
 constexpr ULONG kCmLocateDevnodePhantom = 0x1u;
 constexpr size_t kInterfaceBits = 10;  // interfaces per device in an interface element's Reserved
-
-BOOL Fail(const char *op, std::string_view target, DWORD error, uint32_t code = 0) {
-    SetError(error);
-    Record(op, target, false, error, code);
-    return FALSE;
-}
-
-BOOL Succeed(const char *op, std::string_view target, uint32_t code = 0) {
-    Record(op, target, true, 0, code);
-    return TRUE;
-}
-
-CONFIGRET Cr(const char *op, std::string_view target, CONFIGRET result, uint32_t code = 0) {
-    Record(op, target, result == CR_SUCCESS, result, code);
-    return result;
-}
 
 // Call record targets, built only while the record is kept.
 std::string PathText(const WString &path) { return Recording() ? wstr::ToUtf8(path) : std::string(); }
 
 std::string DevinstText(DEVINST node) {
     if (!Recording()) return std::string();
-    const Machine &m = M();
-    if (node >= 1 && node <= m.devices.size()) return m.devices[node - 1].idText;
+    const int di = NodeIndex(node);
+    if (di >= 0) return M().devices[static_cast<size_t>(di)].idText;
     return "devinst " + std::to_string(node);
 }
 
-// The device index of a DEVINST, or -1.
-int NodeIndex(DEVINST node) {
-    return (node >= 1 && node <= M().devices.size()) ? static_cast<int>(node - 1) : -1;
-}
-
 bool Contains(const DeviceSet &set, int device) {
-    // A set lists its devices in file order.
-    return std::binary_search(set.devices.begin(), set.devices.end(), device);
+    const std::vector<int> &ascending = set.members.sorted.empty() ? set.members.devices : set.members.sorted;
+    return std::binary_search(ascending.begin(), ascending.end(), device);
 }
 
 constexpr size_t kNoPosition = SIZE_MAX;
@@ -63,7 +45,7 @@ void FillDevinfo(PSP_DEVINFO_DATA out, int device, size_t position = kNoPosition
     std::memset(&data, 0, sizeof data);
     data.cbSize = sizeof(SP_DEVINFO_DATA);
     data.ClassGuid = d.hasClass ? d.cls : GUID{};
-    data.DevInst = static_cast<DWORD>(device + 1);
+    data.DevInst = d.devinst;
     data.Reserved = position == kNoPosition ? 0 : static_cast<ULONG_PTR>(position + 1);
     std::memcpy(static_cast<void *>(out), &data, sizeof data);
 }
@@ -88,7 +70,8 @@ inline int ElementOf(const DeviceSet &set, PSP_DEVINFO_DATA device, DWORD *error
     }
     int index = NodeIndex(device->DevInst);
     const ULONG_PTR hint = device->Reserved;
-    if (index >= 0 && hint >= 1 && hint <= set.devices.size() && set.devices[hint - 1] == index) return index;
+    const std::vector<int> &devices = set.members.devices;
+    if (index >= 0 && hint >= 1 && hint <= devices.size() && devices[hint - 1] == index) return index;
     if (index < 0 || !Contains(set, index)) {
         *error = kErrorNoSuchDevinst;
         return -1;
@@ -109,6 +92,76 @@ bool IdHasEnumerator(const WString &id, const WCHAR *enumerator) {
 
 const Property *FindProperty(const Device &d, DWORD property) { return d.properties.Find(property); }
 
+// The interface order the machine gives for a class, or null.
+const std::vector<std::pair<int, size_t>> *InterfaceOrder(const GUID &cls) {
+    for (const auto &[g, order] : M().interfaceOrder)
+        if (g == cls) return &order;
+    return nullptr;
+}
+
+// Puts the entries the class's interface order names first, in its order;
+// the others keep their places after them.  `key` maps an order entry to the
+// list's element type.
+template <typename T, typename Key>
+void ApplyInterfaceOrder(const GUID &cls, std::vector<T> *list, Key key) {
+    const auto *order = InterfaceOrder(cls);
+    if (order == nullptr) return;
+    std::vector<T> ordered;
+    std::set<T> members(list->begin(), list->end()), taken;
+    for (const auto &entry : *order) {
+        T element = key(entry);
+        if (members.count(element) != 0 && taken.insert(element).second) ordered.push_back(element);
+    }
+    for (const T &element : *list)
+        if (taken.count(element) == 0) ordered.push_back(element);
+    *list = std::move(ordered);
+}
+
+// What a query asks for, decided once per call.
+struct SetQuery {
+    const GUID *cls;
+    bool interfaces, all, present;
+    WString enumerator;  // empty: none
+};
+
+bool Selects(const SetQuery &q, const Device &d) {
+    if (q.present && !d.present) return false;
+    if (q.interfaces) return HasInterface(d, q.all ? nullptr : q.cls, q.present);
+    if (!q.all && !(d.hasClass && d.cls == *q.cls)) return false;
+    return q.enumerator.empty() || IdHasEnumerator(d.id, q.enumerator.c_str());
+}
+
+// The devices a query selects, in the order the set lists them.
+std::vector<int> SelectDevices(const SetQuery &q) {
+    const Machine &m = M();
+    std::vector<int> devices;
+    if (q.interfaces && !q.enumerator.empty()) {
+        // With interfaces, the enumerator names one device instance.
+        const int di = FindDeviceById(q.enumerator);
+        if (di >= 0 && Selects(q, m.devices[static_cast<size_t>(di)])) devices.push_back(di);
+    } else if (!q.enumerator.empty()) {
+        // Only identifiers that start with the enumerator can match: take
+        // them from the sorted index, then in file order.
+        const WString key = FoldedKey(q.enumerator);
+        const auto &ids = m.index.sortedIds;
+        auto it = std::lower_bound(ids.begin(), ids.end(), key,
+                                   [](const std::pair<WString, int> &e, const WString &k) { return e.first < k; });
+        for (; it != ids.end() && it->first.compare(0, key.size(), key) == 0; ++it) devices.push_back(it->second);
+        std::sort(devices.begin(), devices.end());
+        std::erase_if(devices, [&](int i) { return !Selects(q, m.devices[static_cast<size_t>(i)]); });
+    } else {
+        for (size_t i = 0; i < m.devices.size(); ++i)
+            if (Selects(q, m.devices[i])) devices.push_back(static_cast<int>(i));
+    }
+    // An interface set comes in the order of its interfaces.
+    if (q.interfaces && !q.all) ApplyInterfaceOrder(*q.cls, &devices, [](const std::pair<int, size_t> &e) { return e.first; });
+    return devices;
+}
+
+// An interface set's enumerator must be a whole instance identifier
+// (enumerator\device\instance); a part of one is refused.
+bool IsInstanceId(const WString &text) { return std::count(text.begin(), text.end(), WCHAR('\\')) >= 2; }
+
 }  // namespace
 
 // ---- setupapi.dll ------------------------------------------------------------
@@ -126,56 +179,29 @@ HDEVINFO WINAPI Sim_SetupDiGetClassDevsW(const GUID *classGuid, PCWSTR enumerato
     if (classGuid != nullptr)
         for (const auto &e : m.classErrors)
             if (e.first == *classGuid) return fail(e.second);
-    bool interfaces = (flags & DIGCF_DEVICEINTERFACE) != 0;
-    bool all = (flags & DIGCF_ALLCLASSES) != 0;
-    bool present = (flags & DIGCF_PRESENT) != 0;
-    if (classGuid == nullptr && !all) return fail(ERROR_INVALID_PARAMETER);
-    bool byEnumerator = enumerator != nullptr && enumerator[0] != 0;
-    DeviceSet *set = NewSet();
+    SetQuery q{classGuid, (flags & DIGCF_DEVICEINTERFACE) != 0, (flags & DIGCF_ALLCLASSES) != 0,
+               (flags & DIGCF_PRESENT) != 0, WString()};
+    if (classGuid == nullptr && !q.all) return fail(ERROR_INVALID_PARAMETER);
+    if (enumerator != nullptr) q.enumerator.assign(enumerator, wstr::LenBounded(enumerator, 1024));
+    if (q.interfaces && !q.enumerator.empty() && !IsInstanceId(q.enumerator)) return fail(ERROR_INVALID_DATA);
     // The query, letter case aside: flags, class and enumerator.
     std::string query(reinterpret_cast<const char *>(&flags), sizeof flags);
     if (classGuid != nullptr) query.append(reinterpret_cast<const char *>(classGuid), sizeof(GUID));
-    query.push_back(byEnumerator ? 'E' : '-');
-    if (byEnumerator) {
-        const WString folded = FoldedKey(WStringView(enumerator, wstr::LenBounded(enumerator, 1024)));
-        query.append(reinterpret_cast<const char *>(folded.data()), folded.size() * sizeof(WCHAR));
-    }
+    const WString folded = FoldedKey(q.enumerator);
+    query.append(reinterpret_cast<const char *>(folded.data()), folded.size() * sizeof(WCHAR));
     auto known = m.index.setMembers.find(query);
-    if (known != m.index.setMembers.end()) {
-        set->devices = known->second;
-        Record("SetupDiGetClassDevsW", target, true, 0, flags);
-        return static_cast<HDEVINFO>(set);
-    }
-    auto consider = [&](size_t i) {
-        const Device &d = m.devices[i];
-        if (present && !d.present) return;
-        if (interfaces) {
-            if (!HasInterface(d, all ? nullptr : classGuid, present)) return;
-            // With interfaces, the enumerator argument names one device instance.
-            if (byEnumerator && !(EqualNoCase(d.id, WString(enumerator, wstr::LenBounded(enumerator, 1024))) ||
-                                  IdHasEnumerator(d.id, enumerator)))
-                return;
-        } else {
-            if (!all && !(d.hasClass && d.cls == *classGuid)) return;
-            if (byEnumerator && !IdHasEnumerator(d.id, enumerator)) return;
+    if (known == m.index.setMembers.end()) {
+        Machine::Members members;
+        members.devices = SelectDevices(q);
+        if (!std::is_sorted(members.devices.begin(), members.devices.end())) {
+            members.sorted = members.devices;
+            std::sort(members.sorted.begin(), members.sorted.end());
         }
-        set->devices.push_back(static_cast<int>(i));
-    };
-    if (byEnumerator) {
-        // Only identifiers that start with the enumerator can match: take
-        // them from the sorted index, then in file order.
-        const WString key = FoldedKey(WStringView(enumerator, wstr::LenBounded(enumerator, 1024)));
-        const auto &ids = m.index.sortedIds;
-        auto it = std::lower_bound(ids.begin(), ids.end(), key,
-                                   [](const std::pair<WString, int> &e, const WString &k) { return e.first < k; });
-        std::vector<int> candidates;
-        for (; it != ids.end() && it->first.compare(0, key.size(), key) == 0; ++it) candidates.push_back(it->second);
-        std::sort(candidates.begin(), candidates.end());
-        for (int i : candidates) consider(static_cast<size_t>(i));
-    } else {
-        for (size_t i = 0; i < m.devices.size(); ++i) consider(i);
+        known = m.index.setMembers.emplace(std::move(query), std::move(members)).first;
     }
-    m.index.setMembers.emplace(std::move(query), set->devices);
+    DeviceSet *set = NewSet();
+    set->members = known->second;
+    set->presentOnly = q.present;
     Record("SetupDiGetClassDevsW", target, true, 0, flags);
     return static_cast<HDEVINFO>(set);
 }
@@ -188,10 +214,41 @@ BOOL WINAPI Sim_SetupDiEnumDeviceInfo(HDEVINFO setHandle, DWORD index, PSP_DEVIN
     if (set == nullptr) return fail(ERROR_INVALID_HANDLE);
     if (device == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (CbSize(device) != sizeof(SP_DEVINFO_DATA)) return fail(ERROR_INVALID_USER_BUFFER);
-    if (index >= set->devices.size()) return fail(ERROR_NO_MORE_ITEMS);
-    FillDevinfo(device, set->devices[index], index);
-    return Succeed(op, M().devices[static_cast<size_t>(set->devices[index])].idText, index);
+    const std::vector<int> &devices = set->members.devices;
+    if (index >= devices.size()) return fail(ERROR_NO_MORE_ITEMS);
+    FillDevinfo(device, devices[index], index);
+    return Succeed(op, M().devices[static_cast<size_t>(devices[index])].idText, index);
 }
+
+namespace {
+
+// The interfaces of one class an enumeration lists: of one device, or of the
+// whole set (listed once per set and class, so each index costs one step).
+const std::vector<std::pair<int, size_t>> &ListInterfaces(DeviceSet &set, int only, const GUID &cls,
+                                                          std::vector<std::pair<int, size_t>> *own) {
+    const Machine &m = M();
+    auto add = [&](int di, std::vector<std::pair<int, size_t>> *out) {
+        const Device &d = m.devices[static_cast<size_t>(di)];
+        for (size_t k = 0; k < d.interfaces.size() && k < (size_t{1} << kInterfaceBits); ++k) {
+            const Interface &itf = d.interfaces[k];
+            if (itf.cls == cls && (itf.present || !set.presentOnly)) out->emplace_back(di, k);
+        }
+    };
+    if (only >= 0) {
+        add(only, own);
+        return *own;
+    }
+    if (!set.interfacesListed || !(set.listedClass == cls)) {
+        set.listedInterfaces.clear();
+        for (int di : set.members.devices) add(di, &set.listedInterfaces);
+        ApplyInterfaceOrder(cls, &set.listedInterfaces, [](const std::pair<int, size_t> &e) { return e; });
+        set.interfacesListed = true;
+        set.listedClass = cls;
+    }
+    return set.listedInterfaces;
+}
+
+}  // namespace
 
 BOOL WINAPI Sim_SetupDiEnumDeviceInterfaces(HDEVINFO setHandle, PSP_DEVINFO_DATA device, const GUID *interfaceClass,
                                             DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
@@ -207,39 +264,17 @@ BOOL WINAPI Sim_SetupDiEnumDeviceInterfaces(HDEVINFO setHandle, PSP_DEVINFO_DATA
         only = ElementOf(*set, device, &error);
         if (only < 0) return Fail(op, target, error, index);
     }
-    const Machine &m = M();
-    auto matches = [&](const Interface &itf) { return itf.present && itf.cls == *interfaceClass; };
-    // Enumerating the whole set by index is the usual walk: list the matching
-    // interfaces once per set and class, so each index costs one step.
-    const std::vector<std::pair<int, size_t>> *listed = nullptr;
     std::vector<std::pair<int, size_t>> own;
-    if (only < 0) {
-        if (!set->interfacesListed || !(set->listedClass == *interfaceClass)) {
-            set->listedInterfaces.clear();
-            for (int di : set->devices) {
-                const Device &d = m.devices[static_cast<size_t>(di)];
-                for (size_t k = 0; k < d.interfaces.size() && k < (size_t{1} << kInterfaceBits); ++k)
-                    if (matches(d.interfaces[k])) set->listedInterfaces.emplace_back(di, k);
-            }
-            set->interfacesListed = true;
-            set->listedClass = *interfaceClass;
-        }
-        listed = &set->listedInterfaces;
-    } else {
-        const Device &d = m.devices[static_cast<size_t>(only)];
-        for (size_t k = 0; k < d.interfaces.size() && k < (size_t{1} << kInterfaceBits); ++k)
-            if (matches(d.interfaces[k])) own.emplace_back(only, k);
-        listed = &own;
-    }
-    if (index >= listed->size()) return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
-    const int di = (*listed)[index].first;
-    const size_t k = (*listed)[index].second;
-    const Interface &itf = m.devices[static_cast<size_t>(di)].interfaces[k];
+    const auto &listed = ListInterfaces(*set, only, *interfaceClass, &own);
+    if (index >= listed.size()) return Fail(op, target, ERROR_NO_MORE_ITEMS, index);
+    const auto [di, k] = listed[index];
+    const Device &d = M().devices[static_cast<size_t>(di)];
+    const Interface &itf = d.interfaces[k];
     SP_DEVICE_INTERFACE_DATA out;
     std::memset(&out, 0, sizeof out);
     out.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
     out.InterfaceClassGuid = itf.cls;
-    out.Flags = SPINT_ACTIVE;
+    out.Flags = itf.present && d.present ? SPINT_ACTIVE : 0;
     out.Reserved = (static_cast<ULONG_PTR>(di + 1) << kInterfaceBits) | k;
     std::memcpy(static_cast<void *>(data), &out, sizeof out);
     return Succeed(op, PathText(itf.path), index);
@@ -287,6 +322,7 @@ BOOL WINAPI Sim_SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINF
     if (di < 0) return Fail(op, HandleTarget(setHandle), error, property);
     const Device &d = M().devices[static_cast<size_t>(di)];
     const std::string &id = d.idText;
+    if (property >= kSpdrpMaximumProperty) return Fail(op, id, kErrorInvalidRegProperty, property);
     if (buffer == nullptr && size != 0) return Fail(op, id, ERROR_INVALID_USER_BUFFER, property);
     const Property *p = FindProperty(d, property);
     if (p == nullptr) return Fail(op, id, ERROR_INVALID_DATA, property);
@@ -339,7 +375,7 @@ static CONFIGRET RelatedNode(const char *op, PDEVINST out, DEVINST node, ULONG f
     if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
     int other = related(static_cast<size_t>(di));
     if (other < 0) return Cr(op, DevinstText(node), CR_NO_SUCH_DEVNODE);
-    *out = static_cast<DEVINST>(other + 1);
+    *out = M().devices[static_cast<size_t>(other)].devinst;
     return Cr(op, DevinstText(node), CR_SUCCESS);
 }
 
@@ -372,7 +408,7 @@ CONFIGRET WINAPI Sim_CM_Locate_DevNodeW(PDEVINST node, PWSTR id, ULONG flags) {
     if (found < 0) return Cr(op, target, CR_NO_SUCH_DEVNODE);
     if (!m.devices[static_cast<size_t>(found)].present && !(flags & kCmLocateDevnodePhantom))
         return Cr(op, target, CR_NO_SUCH_DEVNODE);
-    *node = static_cast<DEVINST>(found + 1);
+    *node = m.devices[static_cast<size_t>(found)].devinst;
     return Cr(op, target, CR_SUCCESS);
 }
 
@@ -421,9 +457,11 @@ BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA device, PW
     sim::DeviceSet *set = sim::FindSet(setHandle);
     std::string target = sim::HandleTarget(setHandle);
     if (set == nullptr) return sim::Fail(op, target, ERROR_INVALID_HANDLE);
+    // A wrong cbSize or an element of another set is a bad parameter here,
+    // unlike in the other element calls.
     DWORD error = 0;
     int di = sim::ElementOf(*set, device, &error);
-    if (di < 0) return sim::Fail(op, target, error);
+    if (di < 0) return sim::Fail(op, target, ERROR_INVALID_PARAMETER);
     const sim::Device &d = sim::M().devices[static_cast<size_t>(di)];
     if (id == nullptr && idSize != 0) return sim::Fail(op, d.idText, ERROR_INVALID_USER_BUFFER);
     if (requiredSize != nullptr) *requiredSize = static_cast<DWORD>(d.id.size() + 1);

@@ -26,8 +26,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Replaces the simulated machine.  Handle numbering starts again at 0x100,
-// open handles and sets are forgotten, the last error is 0 and the call
+// Replaces the simulated machine.  Handle numbering starts again (at the
+// machine's first handle value, or 0x100), open handles and sets are forgotten, the last error is 0 and the call
 // record is cleared.  Throws MachineError when the machine is invalid.
 void LoadMachine(std::string_view json, const std::string &source = "<machine>");
 void LoadMachineFile(const std::string &path);

@@ -11,8 +11,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/api.h"
 #include "platform/os.h"
-#include "sim/Model.h"
+#include "sim/MachineFile.h"
+#include "sim/RunState.h"
 
 namespace sim {
 
@@ -70,6 +72,7 @@ struct State {
     std::vector<Call> calls;
     std::map<uintptr_t, int> handles;  // open handle value -> object index
     uintptr_t nextHandle = 0x100;
+    size_t handlesIssued = 0;  // successful opens so far, for the machine's handle_values
     std::set<DeviceSet *> sets;
     OpCounts perOp;
 };
@@ -83,19 +86,23 @@ State *g_state = nullptr;
 inline State &S() { return g_state != nullptr ? *g_state : NewState(); }
 DWORD g_lastError = 0;
 
-// Library module handles: distinct, non-null, never dereferenced.
+// The simulated libraries: those of the late-bound table, and ole32.dll for
+// IIDFromString.  Module handles are distinct, non-null, never dereferenced.
+// Constant-initialised: the table binds libraries during static
+// initialisation, perhaps before this file's dynamic initialisers run.
 struct LoadedLibrary {
     const char *name;
-    uintptr_t handle;
     int refs;
 };
-LoadedLibrary g_modules[] = {
-    {"advapi32.dll", 0x76A10000u, 0}, {"kernel32.dll", 0x76B20000u, 0}, {"ntdll.dll", 0x77C30000u, 0},
-    {"psapi.dll", 0x75D40000u, 0},    {"user32.dll", 0x76E50000u, 0},   {"setupapi.dll", 0x75F60000u, 0},
-    {"cfgmgr32.dll", 0x75070000u, 0}, {"ole32.dll", 0x76180000u, 0},
-};
+#define TARSEL_SIM_MODULE(lib, file, list, extra) {file, 0},
+LoadedLibrary g_modules[] = {TARSEL_API_LIBRARIES(TARSEL_SIM_MODULE, ){"ole32.dll", 0}};
+#undef TARSEL_SIM_MODULE
 
-void Install(std::unique_ptr<Machine> machine) {
+uintptr_t ModuleHandle(const LoadedLibrary &l) { return 0x75000000u + 0x00110000u * static_cast<uintptr_t>(&l - g_modules + 1); }
+
+}  // namespace
+
+void InstallMachine(std::unique_ptr<Machine> machine) {
     ForgetAll();
     IndexMachine(*machine);
     S().machine = std::move(machine);
@@ -106,8 +113,11 @@ void Install(std::unique_ptr<Machine> machine) {
     g_callCount = 0;
     S().perOp.Clear();
     S().nextHandle = 0x100;
+    S().handlesIssued = 0;
     for (LoadedLibrary &l : g_modules) l.refs = 0;
 }
+
+namespace {
 
 std::string LowerAscii(std::string s) {
     for (char &c : s)
@@ -126,7 +136,7 @@ LoadedLibrary *ModuleByName(const WCHAR *name) {
 
 LoadedLibrary *ModuleByHandle(HMODULE module) {
     for (LoadedLibrary &l : g_modules)
-        if (reinterpret_cast<uintptr_t>(module) == l.handle) return &l;
+        if (reinterpret_cast<uintptr_t>(module) == ModuleHandle(l)) return &l;
     return nullptr;
 }
 
@@ -144,78 +154,11 @@ bool g_keepCalls = true;
 bool g_countOps = false;
 size_t g_callCount = 0;
 
-void BootIfNeeded() {
-    if (!S().machine) EnsureBooted();
-}
-
-void LoadMachine(std::string_view json, const std::string &source) { Install(ParseMachine(json, source)); }
-
-void LoadMachineFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw MachineError(path + ": cannot read the file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw MachineError(path + ": cannot read the file");
-    LoadMachine(text.str(), path);
-}
-
-// What loading the machine cost, so that the benchmark can tell the
-// simulator's start from the program's own work.
-struct BootClock {
-    long long wallUs = 0, cpuUs = 0;
-    static BootClock Now() {
-        using namespace std::chrono;
-        const auto wall = duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-        const auto cpu = static_cast<long long>(std::clock()) * 1000000LL / CLOCKS_PER_SEC;  // process CPU time
-        return {static_cast<long long>(wall), cpu};
-    }
-    BootClock Minus(const BootClock &earlier) const { return {wallUs - earlier.wallUs, cpuUs - earlier.cpuUs}; }
-};
-BootClock g_boot;
-
-// TARSEL_SIM_STATS=path: at exit, write how many simulated operations ran
-// and what loading the machine took, for the benchmark (tools/bench.py);
-// with TARSEL_SIM_STATS_PER_OP also the count of each operation, which costs
-// a table look-up on every operation.
-static void WriteStats() {
-    const char *path = std::getenv("TARSEL_SIM_STATS");
-    if (path == nullptr || *path == 0) return;
+std::map<std::string, size_t> OperationCounts() {
     std::map<std::string, size_t> perOp;
     S().perOp.ForEach([&](const char *op, size_t n) { perOp[op] += n; });
     for (const Call &c : S().calls) ++perOp[c.op];
-    if (FILE *f = std::fopen(path, "w")) {
-        std::fprintf(f, "calls %zu\n", g_callCount);
-        std::fprintf(f, "boot_wall_us %lld\nboot_cpu_us %lld\n", g_boot.wallUs, g_boot.cpuUs);
-        for (const auto &[op, n] : perOp) std::fprintf(f, "%s %zu\n", op.c_str(), n);
-        std::fclose(f);
-    }
-}
-
-void EnsureBooted() {
-    if (S().machine) return;
-    const char *stats = std::getenv("TARSEL_SIM_STATS");
-    const bool wantStats = stats != nullptr && *stats != 0;
-    static bool statsRegistered = false;
-    if (!statsRegistered) {
-        statsRegistered = true;
-        if (wantStats) std::atexit(WriteStats);
-    }
-    const BootClock start = BootClock::Now();
-    try {
-        const char *file = std::getenv("TARSEL_MACHINE");
-        if (file != nullptr && *file != 0)
-            LoadMachineFile(file);
-        else
-            LoadMachine(DefaultMachineJson(), "built-in default machine");
-        g_keepCalls = false;
-        const char *perOp = std::getenv("TARSEL_SIM_STATS_PER_OP");
-        g_countOps = wantStats && perOp != nullptr && *perOp != 0;
-        g_boot = BootClock::Now().Minus(start);
-    } catch (const MachineError &e) {
-        std::fprintf(stderr, "enumerate-tarsel: bad machine file %s\n", e.what());
-        std::fflush(stderr);
-        std::exit(2);
-    }
+    return perOp;
 }
 
 void SetError(DWORD error) { g_lastError = error; }
@@ -270,13 +213,6 @@ std::string NarrowCounted(const WCHAR *text, size_t chars) {
 
 std::string Narrow(const WCHAR *text) { return NarrowCounted(text, wstr::LenBounded(text, 32768)); }
 
-bool EqualNoCase(const WString &a, const WString &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (wstr::FoldAscii(a[i]) != wstr::FoldAscii(b[i])) return false;
-    return true;
-}
-
 bool ParseGuidText(std::string_view text, GUID *guid) {
     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
     if (text.size() != 38 || text[0] != '{' || text[37] != '}') return false;
@@ -317,9 +253,18 @@ std::string GuidText(const GUID &g) {
 }
 
 HANDLE OpenObjectHandle(int object) {
-    uintptr_t value = S().nextHandle;
-    S().nextHandle += 4;
-    S().handles[value] = object;
+    State &s = S();
+    const std::vector<uint32_t> &given = M().handleValues;
+    uintptr_t value = s.nextHandle;
+    if (s.handlesIssued < given.size()) {
+        value = given[s.handlesIssued];
+    } else {
+        // On by 4 from the last value given, past the values the list used.
+        while (std::find(given.begin(), given.end(), value) != given.end()) value += 4;
+    }
+    ++s.handlesIssued;
+    s.nextHandle = value + 4;
+    s.handles[value] = object;
     return reinterpret_cast<HANDLE>(value);
 }
 
@@ -382,6 +327,9 @@ void IndexMachine(Machine &m) {
     x.nextSibling.assign(n, -1);
     std::vector<int> lastChild(n, -1);
     int lastRoot = -1;
+    for (size_t i = 0; i < n; ++i) x.plainDevinst = x.plainDevinst && m.devices[i].devinst == i + 1;
+    if (!x.plainDevinst)
+        for (size_t i = 0; i < n; ++i) x.deviceByDevinst.emplace(m.devices[i].devinst, static_cast<int>(i));
     // First entry wins, as the scans in file order this replaces did.
     for (size_t i = 0; i < n; ++i) {
         const Device &d = m.devices[i];
@@ -444,7 +392,7 @@ HMODULE LoadLibraryW(LPCWSTR name) {
     }
     ++lib->refs;
     Record("LoadLibraryW", text, true);
-    return reinterpret_cast<HMODULE>(lib->handle);
+    return reinterpret_cast<HMODULE>(sim::ModuleHandle(*lib));
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
@@ -515,10 +463,17 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
         return nullptr;
     }
     Record("GetModuleHandleW", text, true);
-    return reinterpret_cast<HMODULE>(lib->handle);
+    return reinterpret_cast<HMODULE>(sim::ModuleHandle(*lib));
 }
 
 DWORD GetLastError() { return sim::g_lastError; }
+
+std::time_t Time() {
+    sim::SimulatorScope scope;
+    const sim::Machine &m = sim::M();
+    // Not a system call: left out of the call record.
+    return m.clock ? static_cast<std::time_t>(*m.clock) : std::time(nullptr);
+}
 void SetLastError(DWORD error) { sim::g_lastError = error; }
 
 HRESULT IIDFromString(LPCWSTR text, LPIID iid) {
@@ -555,7 +510,7 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
     WString drive(root, 2);
     const sim::Volume *vol = nullptr;
     for (const auto &v : m.volumes)
-        if (sim::EqualNoCase(v.first, drive)) vol = &v.second;
+        if (wstr::EqualNoCase(WStringView(v.first), WStringView(drive))) vol = &v.second;
     if (vol == nullptr) return fail(ERROR_PATH_NOT_FOUND);
     if (vol->error) return fail(*vol->error);
     if ((volumeName != nullptr && volumeNameSize < vol->label.size() + 1) ||
@@ -611,7 +566,7 @@ int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
     WString key(name, wstr::LenBounded(name, 32768));
     const WString *value = nullptr;
     for (const auto &e : m.environment)
-        if (sim::EqualNoCase(e.first, key)) value = &e.second;
+        if (wstr::EqualNoCase(WStringView(e.first), WStringView(key))) value = &e.second;
     if (value == nullptr) {
         Record("WGetEnv", text, true);
         return 0;

@@ -4,7 +4,7 @@
 #   tools/install-deps.sh all       also the Windows cross build, Wine and the fuzzer
 set -eu
 what="${1:-all}"
-packages="cmake make g++ googletest libgtest-dev nlohmann-json3-dev python3"
+packages="cmake make g++ googletest libgtest-dev nlohmann-json3-dev python3 python3-jsonschema"
 if [ "$what" = all ]; then
     packages="$packages g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 clang libclang-rt-dev"
 fi

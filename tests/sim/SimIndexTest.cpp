@@ -124,7 +124,7 @@ TEST_F(SimIndexTest, EnumeratorSetsTakeWholeComponentsInFileOrder) {
 }
 
 TEST_F(SimIndexTest, InterfaceWalksStayRightWhenTheClassChangesOnOneSet) {
-    HDEVINFO set = api::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set = api::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
     ASSERT_NE(set, INVALID_HANDLE_VALUE);
     EXPECT_EQ(InterfaceAt(set, kOne, 0), "\\\\?\\a#one");
     EXPECT_EQ(InterfaceAt(set, kOne, 2), "\\\\?\\C#ONE");

@@ -172,6 +172,16 @@ TEST_F(SimKernelTest, NtQueryObjectReportsTheNameAsSpelledAndOverflowsSmallBuffe
     EXPECT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), static_cast<ULONG>(needed - 1), &returned),
               static_cast<NTSTATUS>(STATUS_BUFFER_OVERFLOW));
     EXPECT_EQ(returned, needed);
+    // Room for the header alone is still an overflow; less than that is a
+    // wrong length, and both report the size needed.
+    for (ULONG length : {ULONG{0}, static_cast<ULONG>(sizeof(UNICODE_STRING) - 1)}) {
+        returned = 0;
+        EXPECT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), length, &returned),
+                  static_cast<NTSTATUS>(0xC0000004u)) << length;  // STATUS_INFO_LENGTH_MISMATCH
+        EXPECT_EQ(returned, needed);
+    }
+    EXPECT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), sizeof(UNICODE_STRING), &returned),
+              static_cast<NTSTATUS>(STATUS_BUFFER_OVERFLOW));
     ASSERT_EQ(api::NtQueryObject(h, ObjectNameInformation, buffer.data(), static_cast<ULONG>(needed), &returned),
               static_cast<NTSTATUS>(STATUS_SUCCESS));
     const auto *info = reinterpret_cast<const OBJECT_NAME_INFORMATION *>(buffer.data());
@@ -432,6 +442,49 @@ TEST_F(SimKernelTest, EnvironmentAndIidParsing) {
     for (const WCHAR *bad : {WS("4D36E967-E325-11CE-BFC1-08002BE10318"), WS("{4D36E967-E325-11CE-BFC1-08002BE10318"),
                              WS("{4D36E967-E325-11CE-BFC1-08002BE1031G}"), WS("")})
         EXPECT_EQ(os::IIDFromString(bad, &iid), E_INVALIDARG) << wstr::ToUtf8(bad);
+}
+
+}  // namespace
+
+namespace {
+
+// The keys a recorded machine replays with: handle values given in order,
+// a write-access open failing with its own error, raw answers chosen by the
+// request's input.
+TEST_F(SimKernelTest, ReplayKeysGiveHandlesWriteErrorsAndAnswersByInput) {
+    sim::LoadMachine(R"({"handle_values": ["0x300", "0x104"],
+      "objects": [{"name": "\\Device\\Hub", "write_error": 32,
+                   "ioctl": {"0x220448": [{"input": "01000000", "bytes": "0A0B"},
+                                          {"input": "02", "error": "0x1F"},
+                                          {"bytes": "FF"}]}}]})");
+    api::ResetForTesting();
+    EXPECT_EQ(Open(WS("\\Device\\Hub"), GENERIC_READ | GENERIC_WRITE), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(os::GetLastError(), 32u);
+    HANDLE nt = nullptr;
+    EXPECT_EQ(NtOpen(WS("\\Device\\Hub"), &nt, FILE_WRITE_DATA), static_cast<NTSTATUS>(0xC0000043u));  // STATUS_SHARING_VIOLATION
+    HANDLE handles[4];
+    for (HANDLE &h : handles) h = Open(WS("\\Device\\Hub"));
+    EXPECT_EQ(Value(handles[0]), 0x300u);
+    EXPECT_EQ(Value(handles[1]), 0x104u);
+    EXPECT_EQ(Value(handles[2]), 0x108u);  // on by 4 from the last value given
+    EXPECT_EQ(Value(handles[3]), 0x10Cu);
+
+    const struct {
+        uint32_t port;
+        DWORD inSize;
+        BOOL ok;
+        DWORD error;
+        uint8_t first;
+    } cases[] = {{1, 4, TRUE, 0, 0x0A}, {2, 4, FALSE, 31, 0}, {3, 4, TRUE, 0, 0xFF}, {1, 2, TRUE, 0, 0xFF}};
+    for (const auto &c : cases) {
+        uint8_t in[4] = {static_cast<uint8_t>(c.port), 0, 0, 0}, out[8] = {};
+        DWORD returned = 0;
+        os::SetLastError(0);
+        EXPECT_EQ(api::DeviceIoControl(handles[0], 0x220448, in, c.inSize, out, sizeof out, &returned, nullptr), c.ok) << c.port;
+        EXPECT_EQ(os::GetLastError(), c.error) << c.port;
+        EXPECT_EQ(out[0], c.first) << c.port;
+    }
+    for (HANDLE h : handles) api::CloseHandle(h);
 }
 
 }  // namespace

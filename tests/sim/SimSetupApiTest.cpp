@@ -255,6 +255,100 @@ TEST_F(SimSetupApiTest, InstanceIdSizeQueryCountsTheTerminator) {
     api::SetupDiDestroyDeviceInfoList(set);
 }
 
+// Where Windows' own conformance results say so: the instance-id call calls
+// every bad element a bad parameter, and a property code past the last is
+// not a registry property.
+TEST_F(SimSetupApiTest, InstanceIdAndPropertyReadsRejectBadElementsAndCodesAsWindowsDoes) {
+    HDEVINFO usb = api::SetupDiGetClassDevsW(nullptr, WS("USB"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    HDEVINFO acpi = api::SetupDiGetClassDevsW(nullptr, WS("ACPI"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA printer{}, serial{};
+    printer.cbSize = serial.cbSize = sizeof(SP_DEVINFO_DATA);
+    ASSERT_TRUE(api::SetupDiEnumDeviceInfo(usb, 0, &printer));
+    ASSERT_TRUE(api::SetupDiEnumDeviceInfo(acpi, 0, &serial));
+    SP_DEVINFO_DATA wrongSize = printer;
+    wrongSize.cbSize = sizeof(SP_DEVINFO_DATA) + 1;
+    WCHAR id[200];
+    DWORD required = 0;
+    for (SP_DEVINFO_DATA *element : {&wrongSize, &serial, static_cast<SP_DEVINFO_DATA *>(nullptr)}) {
+        os::SetLastError(0);
+        EXPECT_FALSE(os::SetupDiGetDeviceInstanceIdW(usb, element, id, 200, &required));
+        EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    BYTE buffer[64];
+    const struct {
+        DWORD property;
+        DWORD error;
+    } properties[] = {{0x25, 0xE0000209u}, {0xFFFFFFFFu, 0xE0000209u}, {SPDRP_FRIENDLYNAME, ERROR_INVALID_DATA}};
+    for (const auto &p : properties) {
+        EXPECT_FALSE(api::SetupDiGetDeviceRegistryPropertyW(usb, &printer, p.property, nullptr, buffer, sizeof buffer, &required));
+        EXPECT_EQ(os::GetLastError(), p.error) << p.property;
+    }
+    api::SetupDiDestroyDeviceInfoList(acpi);
+    api::SetupDiDestroyDeviceInfoList(usb);
+}
+
+// An interface set's enumerator must be a whole instance identifier; without
+// DIGCF_PRESENT the set also lists absent interfaces, marked inactive.
+TEST_F(SimSetupApiTest, InterfaceSetsTakeWholeInstanceIdsAndListAbsentInterfacesInactive) {
+    const GUID hooked = guids::kHookedDeviceInterface;
+    for (const WCHAR *part : {WS("USB"), WS("USB\\VID_1234&PID_5678")}) {
+        os::SetLastError(0);
+        EXPECT_EQ(api::SetupDiGetClassDevsW(&hooked, part, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    }
+    HDEVINFO one = api::SetupDiGetClassDevsW(&hooked, WS("usb\\vid_1234&pid_5678\\ser1"), nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(one, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Members(one), (std::vector<std::string>{"USB\\VID_1234&PID_5678\\SER1"}));
+    api::SetupDiDestroyDeviceInfoList(one);
+    HDEVINFO unknown = api::SetupDiGetClassDevsW(&hooked, WS("USB\\NO\\SUCH"), nullptr, DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(unknown, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Members(unknown).empty());
+    api::SetupDiDestroyDeviceInfoList(unknown);
+
+    HDEVINFO all = api::SetupDiGetClassDevsW(&hooked, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(all, INVALID_HANDLE_VALUE);
+    std::vector<std::pair<std::string, DWORD>> listed;
+    SP_DEVICE_INTERFACE_DATA itf{};
+    itf.cbSize = sizeof itf;
+    for (DWORD i = 0; api::SetupDiEnumDeviceInterfaces(all, nullptr, &hooked, i, &itf); ++i)
+        listed.emplace_back(sim::Calls().back().target, itf.Flags);
+    const std::vector<std::pair<std::string, DWORD>> expected = {
+        {"\\\\?\\usb#vid_1234&pid_5678#ser1#{hooked}", SPINT_ACTIVE},
+        {"\\\\?\\usb#vid_1234&pid_5678#ser1#{hooked}\\second", SPINT_ACTIVE},
+        {"\\\\?\\gone", 0},  // the device is not present
+        {"\\\\?\\acpi#pnp0501#1#{hooked}", 0}};
+    EXPECT_EQ(listed, expected);
+    api::SetupDiDestroyDeviceInfoList(all);
+}
+
+// Recorded DEVINST values and interface order replay as given.
+TEST_F(SimSetupApiTest, RecordedDevinstsAndInterfaceOrderReplay) {
+    Load(R"({"interface_order": {"{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}": ["\\\\?\\b#disk", "\\\\?\\a#disk2"]},
+      "devices": [
+        {"id": "ROOT\\A\\0", "devinst": 9, "interfaces": [
+          {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\a#disk"},
+          {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\a#disk2"}]},
+        {"id": "ROOT\\B\\0", "devinst": 3, "parent": "ROOT\\A\\0", "interfaces": [
+          {"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\b#disk"}]}]})");
+    DEVINST node = 0, parent = 0;
+    ASSERT_EQ(api::CM_Locate_DevNodeW(&node, const_cast<PWSTR>(WS("ROOT\\B\\0")), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(node, 3u);
+    ASSERT_EQ(api::CM_Get_Parent(&parent, node, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(parent, 9u);
+    EXPECT_EQ(api::CM_Get_Parent(&parent, 1, 0), static_cast<CONFIGRET>(CR_INVALID_DEVNODE));
+
+    const GUID disk = guids::kDevInterfaceDisk;
+    HDEVINFO set = api::SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Members(set), (std::vector<std::string>{"ROOT\\B\\0", "ROOT\\A\\0"}));
+    std::vector<std::string> paths;
+    SP_DEVICE_INTERFACE_DATA itf{};
+    itf.cbSize = sizeof itf;
+    for (DWORD i = 0; api::SetupDiEnumDeviceInterfaces(set, nullptr, &disk, i, &itf); ++i) paths.push_back(sim::Calls().back().target);
+    EXPECT_EQ(paths, (std::vector<std::string>{"\\\\?\\b#disk", "\\\\?\\a#disk2", "\\\\?\\a#disk"}));
+    api::SetupDiDestroyDeviceInfoList(set);
+}
+
 TEST_F(SimSetupApiTest, ConfigurationManagerWalksTheTreeByFileOrder) {
     // DEVINST i + 1 for the device at index i.
     DEVINST node = 0;

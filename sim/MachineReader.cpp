@@ -1,0 +1,860 @@
+// Reading and checking machine files against their description
+// (MachineFormat.cpp), into the model of Model.h.
+#include <cstring>
+#include <functional>
+#include <set>
+#include <unordered_map>
+
+#include "sim/MachineFile.h"
+#include "sim/MachineJson.h"
+#include "sim/RunState.h"
+
+namespace sim {
+
+using format::Entry;
+using format::Field;
+using format::Kind;
+
+// ---- Shared with the writer --------------------------------------------------
+
+void FailMachine(const std::string &source, const std::string &path, const std::string &problem) {
+    throw MachineError(source + ": " + (path.empty() ? std::string() : path + ": ") + problem);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool ParseHexNumber(std::string_view text, uint32_t *value) {
+    if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X') || text.size() > 10) return false;
+    uint32_t v = 0;
+    for (size_t i = 2; i < text.size(); ++i) {
+        int d = HexDigit(text[i]);
+        if (d < 0) return false;
+        v = (v << 4) | static_cast<uint32_t>(d);
+    }
+    *value = v;
+    return true;
+}
+
+bool ParseHexBytes(std::string_view text, std::vector<uint8_t> *bytes) {
+    bytes->clear();
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ') continue;
+        int d = HexDigit(c);
+        if (d < 0) return false;
+        if (high < 0) {
+            high = d;
+        } else {
+            bytes->push_back(static_cast<uint8_t>(high * 16 + d));
+            high = -1;
+        }
+    }
+    return high < 0;
+}
+
+const json &DefaultOf(const Field &field) {
+    static const json kNone;
+    if (field.def == nullptr) return kNone;
+    // Parsed once per field: the tables are fixed for the life of the process.
+    static std::unordered_map<const Field *, json> parsed;
+    auto it = parsed.find(&field);
+    if (it == parsed.end()) it = parsed.emplace(&field, json::parse(field.def)).first;
+    return it->second;
+}
+
+namespace {
+
+// Finds the first key that appears twice in one object, with its path.
+class DuplicateFinder {
+public:
+    bool operator()(int, json::parse_event_t event, json &parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+        case json::parse_event_t::array_start:
+            CountElement();
+            m_stack.push_back(Frame{event == json::parse_event_t::array_start, 0, {}, {}});
+            break;
+        case json::parse_event_t::object_end:
+        case json::parse_event_t::array_end:
+            if (!m_stack.empty()) m_stack.pop_back();
+            break;
+        case json::parse_event_t::key:
+            if (!m_stack.empty() && parsed.is_string()) {
+                Frame &top = m_stack.back();
+                top.key = parsed.get<std::string>();
+                if (!top.keys.insert(top.key).second && m_duplicate.empty()) m_duplicate = Path();
+            }
+            break;
+        case json::parse_event_t::value:
+            CountElement();
+            break;
+        }
+        return true;
+    }
+    const std::string &Duplicate() const { return m_duplicate; }
+
+private:
+    struct Frame {
+        bool array;
+        size_t count;
+        std::set<std::string> keys;
+        std::string key;
+    };
+    void CountElement() {
+        if (!m_stack.empty() && m_stack.back().array) ++m_stack.back().count;
+    }
+    std::string Path() const {
+        std::string path;
+        for (const Frame &f : m_stack) path = f.array ? Element(path, f.count == 0 ? 0 : f.count - 1) : Member(path, f.key);
+        return path;
+    }
+    std::vector<Frame> m_stack;
+    std::string m_duplicate;
+};
+
+}  // namespace
+
+json ParseMachineJson(std::string_view text, const std::string &source) {
+    json j;
+    DuplicateFinder duplicates;
+    try {
+        j = json::parse(text.begin(), text.end(), std::ref(duplicates));
+    } catch (const json::exception &e) {
+        std::string what = e.what();
+        // Drop the library's "[json.exception...] " prefix.
+        size_t close = what.find("] ");
+        if (what.rfind("[json.exception", 0) == 0 && close != std::string::npos) what = what.substr(close + 2);
+        FailMachine(source, "", "not valid JSON: " + what);
+    }
+    if (!duplicates.Duplicate().empty()) FailMachine(source, duplicates.Duplicate(), "duplicate key");
+    return j;
+}
+
+namespace {
+
+void AppendWide(std::vector<uint8_t> *out, const WString &text) {
+    // Little-endian UTF-16 and its terminator, as the registry stores it.
+    const size_t at = out->size();
+    out->resize(at + sizeof(WCHAR) * (text.size() + 1));
+    uint8_t *bytes = out->data() + at;
+    for (WCHAR c : text) {
+        *bytes++ = static_cast<uint8_t>(static_cast<uint16_t>(c) & 0xFF);
+        *bytes++ = static_cast<uint8_t>(static_cast<uint16_t>(c) >> 8);
+    }
+}
+
+// Checks single values, naming their path when they are wrong.
+class Reader {
+public:
+    explicit Reader(const std::string &source) : m_source(source) {}
+
+    [[noreturn]] void Fail(const std::string &path, const std::string &problem) const {
+        FailMachine(m_source, path, problem);
+    }
+    void Map(const json &j, const std::string &path) const {
+        if (!j.is_object()) Fail(path, "expected an object");
+    }
+    void Array(const json &j, const std::string &path) const {
+        if (!j.is_array()) Fail(path, "expected an array");
+    }
+    std::string String(const json &j, const std::string &path) const {
+        if (!j.is_string()) Fail(path, "expected a string");
+        return j.get<std::string>();
+    }
+    WString Wide(const json &j, const std::string &path) const { return wstr::FromUtf8(String(j, path)); }
+    bool Bool(const json &j, const std::string &path) const {
+        if (!j.is_boolean()) Fail(path, "expected true or false");
+        return j.get<bool>();
+    }
+    uint32_t U32(const json &j, const std::string &path, uint32_t max = 0xFFFFFFFFu) const {
+        if (!j.is_number_unsigned()) {
+            if (j.is_number_integer()) Fail(path, "expected a number from 0 to 4294967295, not a negative one");
+            Fail(path, "expected a whole number from 0 to 4294967295");
+        }
+        uint64_t v = j.get<uint64_t>();
+        if (v > 0xFFFFFFFFull) Fail(path, "number above 4294967295");
+        if (v > max) Fail(path, "number above " + std::to_string(max));
+        return static_cast<uint32_t>(v);
+    }
+    int64_t I64(const json &j, const std::string &path) const {
+        if (!j.is_number_integer()) Fail(path, "expected a whole number");
+        if (j.is_number_unsigned() && j.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX))
+            Fail(path, "number too large");
+        return j.get<int64_t>();
+    }
+    // An error or status code: a number or a hex string such as "0xC0000034".
+    uint32_t Code(const json &j, const std::string &path) const {
+        if (j.is_string()) {
+            uint32_t v = 0;
+            if (!ParseHexNumber(j.get<std::string>(), &v))
+                Fail(path, "expected a code as a number or hex text such as \"0xC0000034\"");
+            return v;
+        }
+        return U32(j, path);
+    }
+    GUID Guid(const json &j, const std::string &path, std::string *text = nullptr) const {
+        std::string s = String(j, path);
+        GUID g{};
+        if (!ParseGuidText(s, &g)) Fail(path, "bad GUID \"" + s + "\" (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
+        if (text) *text = s;
+        return g;
+    }
+    std::vector<uint8_t> Hex(const json &j, const std::string &path) const {
+        std::vector<uint8_t> bytes;
+        if (!ParseHexBytes(String(j, path), &bytes)) Fail(path, "bad hex bytes");
+        return bytes;
+    }
+    // {"error": N} in place of an answer.
+    bool ErrorForm(const json &j, const std::string &path, std::optional<uint32_t> *error) const {
+        if (j.is_object() && j.size() == 1 && j.contains("error")) {
+            *error = Code(j["error"], Member(path, "error"));
+            return true;
+        }
+        return false;
+    }
+
+private:
+    const std::string &m_source;
+};
+
+// One entry of the file: its object, its path and its description.  Keys
+// outside the description are errors; a key left out reads as its default.
+class Node {
+public:
+    Node(const Reader &r, const json &j, std::string path, const Entry &entry, const char *unknown = "unknown key")
+        : r(r), m_j(j), m_path(std::move(path)), m_entry(entry) {
+        if (!j.is_object()) r.Fail(m_path, "expected an object");
+        for (auto it = j.begin(); it != j.end(); ++it)
+            if (entry.Find(it.key().c_str(), it.key().size()) == nullptr) r.Fail(Member(m_path, it.key()), unknown);
+    }
+
+    // The value, its default when left out, or null when it has none (a
+    // null value of a key without a default is the same as leaving it out).
+    const json &Get(const char *key) const {
+        const Field &f = FieldOf(key);
+        auto it = m_j.find(key);
+        if (it == m_j.end() || (it->is_null() && f.def == nullptr)) {
+            if (f.required) r.Fail(Path(key), "missing");
+            return DefaultOf(f);
+        }
+        return *it;
+    }
+    bool Has(const char *key) const { return !Get(key).is_null(); }
+    std::string Path(const char *key) const { return Member(m_path, key); }
+    const std::string &Path() const { return m_path; }
+    const json &Json() const { return m_j; }
+
+    std::string Text(const char *key) const { return r.String(Get(key), Path(key)); }
+    WString Wide(const char *key) const { return r.Wide(Get(key), Path(key)); }
+    bool Bool(const char *key) const { return r.Bool(Get(key), Path(key)); }
+    uint32_t Number(const char *key) const { return r.U32(Get(key), Path(key), FieldOf(key).max); }
+    uint32_t Code(const char *key) const { return r.Code(Get(key), Path(key)); }
+    int64_t I64(const char *key) const { return r.I64(Get(key), Path(key)); }
+    std::optional<std::string> OptionalText(const char *key) const {
+        return Has(key) ? std::optional<std::string>(Text(key)) : std::nullopt;
+    }
+    std::optional<uint32_t> OptionalNumber(const char *key) const {
+        return Has(key) ? std::optional<uint32_t>(Number(key)) : std::nullopt;
+    }
+    std::optional<uint32_t> OptionalCode(const char *key) const {
+        return Has(key) ? std::optional<uint32_t>(Code(key)) : std::nullopt;
+    }
+
+    const Reader &r;
+
+private:
+    const Field &FieldOf(const char *key) const {
+        const Field *f = m_entry.Find(key);
+        if (f == nullptr) throw std::logic_error(std::string("machine format: no key ") + key + " in " + m_entry.name);
+        return *f;
+    }
+    const json &m_j;
+    std::string m_path;
+    const Entry &m_entry;
+};
+
+WString IdEnumerator(const WString &id) { return id.substr(0, id.find(WCHAR('\\'))); }
+
+// Open errors: one code for both open paths.  A Win32 error is given to
+// CreateFileW and its NTSTATUS to NtCreateFile, and the other way round.
+struct CodePair {
+    uint32_t win32;
+    uint32_t status;
+};
+const CodePair kOpenCodes[] = {
+    {ERROR_FILE_NOT_FOUND, 0xC0000034u}, {ERROR_PATH_NOT_FOUND, 0xC000003Au}, {ERROR_ACCESS_DENIED, 0xC0000022u},
+    {ERROR_NOT_READY, 0xC00000A3u},      {32, 0xC0000043u},                   {ERROR_INVALID_FUNCTION, 0xC0000010u},
+    {ERROR_GEN_FAILURE, 0xC0000001u},    {ERROR_INVALID_PARAMETER, 0xC000000Du},
+};
+
+OpenError OpenErrorFrom(uint32_t code) {
+    OpenError e;
+    if (code >= 0x80000000u) {
+        e.status = code;
+        e.win32 = ERROR_GEN_FAILURE;
+        for (const CodePair &p : kOpenCodes)
+            if (p.status == code) e.win32 = p.win32;
+    } else {
+        e.win32 = code;
+        e.status = 0xC0000001u;
+        for (const CodePair &p : kOpenCodes)
+            if (p.win32 == code) e.status = p.status;
+    }
+    return e;
+}
+
+std::string Lower(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+struct Parser {
+    Reader r;
+    Machine &m;
+    // References by name, resolved once everything is read.
+    std::vector<std::string> deviceParents;                             // by device
+    std::vector<std::vector<std::optional<std::string>>> ifaceObjects;  // by device, interface
+    std::vector<std::optional<std::string>> objectForwards;
+    // Folded keys seen so far, first entry wins, so the uniqueness checks and
+    // the links cost one look-up each rather than a scan of the file.
+    std::unordered_map<WString, size_t> deviceIds;                          // id: device
+    std::unordered_map<WString, std::pair<size_t, size_t>> interfacePaths;  // path: device, interface
+    std::unordered_map<WString, std::pair<size_t, bool>> objectNames;       // name or alias: object, is the name
+    std::unordered_map<uint32_t, size_t> devinsts;                          // given devinst: device
+
+    // ---- Devices ----
+
+    void ReadStrings(const json &list, const std::string &path, std::vector<uint8_t> *data) {
+        r.Array(list, path);
+        for (size_t i = 0; i < list.size(); ++i) AppendWide(data, r.Wide(list[i], Element(path, i)));
+        AppendWide(data, WString());
+    }
+
+    Property ReadProperty(const json &j, const std::string &path) {
+        Property p;
+        if (j.is_string()) {
+            AppendWide(&p.data, wstr::FromUtf8(j.get<std::string>()));
+        } else if (j.is_array()) {
+            p.type = REG_MULTI_SZ;
+            ReadStrings(j, path, &p.data);
+        } else if (j.is_object()) {
+            for (auto it = j.begin(); it != j.end(); ++it)
+                if (it.key() != "type" && it.key() != "value" && it.key() != "bytes") r.Fail(Member(path, it.key()), "unknown key");
+            if (!j.contains("type")) r.Fail(Member(path, "type"), "missing");
+            p.type = r.U32(j["type"], Member(path, "type"));
+            if (j.contains("bytes") == j.contains("value")) r.Fail(path, "give exactly one of \"value\" and \"bytes\"");
+            const std::string vp = Member(path, "value");
+            if (j.contains("bytes")) {
+                p.data = r.Hex(j["bytes"], Member(path, "bytes"));
+            } else if (j["value"].is_string()) {
+                AppendWide(&p.data, wstr::FromUtf8(j["value"].get<std::string>()));
+            } else if (j["value"].is_array()) {
+                ReadStrings(j["value"], vp, &p.data);
+            } else {
+                uint32_t n = r.U32(j["value"], vp);
+                for (int i = 0; i < 4; ++i) p.data.push_back(static_cast<uint8_t>(n >> (8 * i)));
+            }
+        } else {
+            r.Fail(path, "expected a string, an array of strings or {\"type\": N, \"value\": ...}");
+        }
+        return p;
+    }
+
+    uint32_t ReadStatus(const json &s, const std::string &path) {
+        if (!s.is_array()) return r.U32(s, path);
+        uint32_t status = 0;
+        for (size_t i = 0; i < s.size(); ++i) {
+            std::string name = r.String(s[i], Element(path, i));
+            bool found = false;
+            for (const format::Flag &f : format::kStatusFlags)
+                if (name == f.name) {
+                    status |= f.value;
+                    found = true;
+                }
+            if (!found) r.Fail(Element(path, i), "unknown status flag \"" + name + "\"");
+        }
+        return status;
+    }
+
+    void ReadProperties(const Node &n, Device &d) {
+        Node props(r, n.Get("properties"), n.Path("properties"), format::kProperties, "unknown property");
+        for (auto it = props.Json().begin(); it != props.Json().end(); ++it) {
+            if (it->is_null()) continue;
+            const Field *f = format::kProperties.Find(it.key().c_str());
+            d.properties[f->code] = ReadProperty(it.value(), props.Path(f->key));
+        }
+        // Defaults the registry itself derives.
+        if (!d.properties.Has(SPDRP_CLASSGUID) && d.hasClass) AppendWide(&d.properties[SPDRP_CLASSGUID].data, wstr::FromUtf8(d.classText));
+        if (!d.properties.Has(SPDRP_ENUMERATOR_NAME)) AppendWide(&d.properties[SPDRP_ENUMERATOR_NAME].data, IdEnumerator(d.id));
+    }
+
+    void ReadInterface(const Node &n, Device &d, std::vector<std::optional<std::string>> *objects) {
+        Interface itf;
+        itf.cls = r.Guid(n.Get("class"), n.Path("class"), &itf.classText);
+        itf.path = n.Wide("path");
+        if (itf.path.empty()) r.Fail(n.Path("path"), "empty");
+        auto [seen, added] = interfacePaths.emplace(FoldedKey(itf.path), std::make_pair(m.devices.size(), d.interfaces.size()));
+        if (!added && seen->second.first < m.devices.size())
+            r.Fail(n.Path("path"), "duplicate of devices[" + std::to_string(seen->second.first) + "].interfaces[" +
+                                       std::to_string(seen->second.second) + "].path");
+        if (!added) r.Fail(n.Path("path"), "duplicate path");
+        itf.present = n.Bool("present");
+        objects->push_back(n.OptionalText("object"));
+        d.interfaces.push_back(std::move(itf));
+    }
+
+    void ReadDevice(const Node &n) {
+        Device d;
+        d.idText = n.Text("id");
+        if (d.idText.empty()) r.Fail(n.Path("id"), "empty");
+        d.id = wstr::FromUtf8(d.idText);
+        if (auto [it, added] = deviceIds.emplace(FoldedKey(d.id), m.devices.size()); !added)
+            r.Fail(n.Path("id"), "duplicate of devices[" + std::to_string(it->second) + "].id");
+        d.devinst = static_cast<DEVINST>(m.devices.size() + 1);
+        if (n.Has("devinst")) {
+            d.devinst = n.Number("devinst");
+            if (d.devinst == 0) r.Fail(n.Path("devinst"), "DEVINST values start at 1");
+        }
+        if (auto [it, added] = devinsts.emplace(d.devinst, m.devices.size()); !added)
+            r.Fail(n.Path("devinst"), "DEVINST " + std::to_string(d.devinst) + " is already devices[" + std::to_string(it->second) + "]'s");
+        if (n.Has("class")) {
+            d.hasClass = true;
+            d.cls = r.Guid(n.Get("class"), n.Path("class"), &d.classText);
+        }
+        d.present = n.Bool("present");
+        d.status = ReadStatus(n.Get("status"), n.Path("status"));
+        d.problem = n.Number("problem");
+        d.statusError = n.OptionalCode("status_error");
+        ReadProperties(n, d);
+        std::vector<std::optional<std::string>> objects;
+        const std::string ip = n.Path("interfaces");
+        r.Array(n.Get("interfaces"), ip);
+        for (size_t i = 0; i < n.Get("interfaces").size(); ++i)
+            ReadInterface(Node(r, n.Get("interfaces")[i], Element(ip, i), format::kInterface), d, &objects);
+        ifaceObjects.push_back(std::move(objects));
+        deviceParents.push_back(n.OptionalText("parent").value_or(std::string()));
+        m.devices.push_back(std::move(d));
+    }
+
+    // ---- Objects ----
+
+    template <typename T, typename F>
+    void ReadAnswer(const Node &n, const char *key, Answer<T> *answer, F read) {
+        if (!n.Has(key)) return;
+        answer->given = true;
+        if (r.ErrorForm(n.Get(key), n.Path(key), &answer->error)) return;
+        answer->value = read(n.Get(key), n.Path(key));
+    }
+
+    std::vector<uint8_t> ReadDescriptor(const Node &n) {
+        // Little-endian as on the wire; each field's size follows from its range.
+        std::vector<uint8_t> bytes;
+        for (const Field &f : format::kDescriptor.fields) {
+            uint32_t v = n.Number(f.key);
+            bytes.push_back(static_cast<uint8_t>(v));
+            if (f.max > 0xFF) bytes.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        return bytes;
+    }
+
+    void ReadStringDescriptors(const Node &n, HubPort *port) {
+        const json &strings = n.Get("strings");
+        const std::string sp = n.Path("strings");
+        r.Map(strings, sp);
+        for (auto it = strings.begin(); it != strings.end(); ++it) {
+            const std::string &k = it.key();
+            bool digits = !k.empty() && k.size() <= 3;
+            for (char c : k) digits = digits && c >= '0' && c <= '9';
+            if (!digits || std::stoul(k) == 0 || std::stoul(k) > 255)
+                r.Fail(Member(sp, k), "string index must be a number from 1 to 255");
+            WString text = r.Wide(it.value(), Member(sp, k));
+            if (text.size() > 126) r.Fail(Member(sp, k), "longer than a string descriptor holds (126 characters)");
+            port->strings[static_cast<uint32_t>(std::stoul(k))] = text;
+        }
+    }
+
+    HubPort ReadPort(const Node &n) {
+        HubPort port;
+        port.port = n.Number("port");
+        if (port.port == 0) r.Fail(n.Path("port"), "ports are numbered from 1");
+        port.connected = n.Bool("connected");
+        port.deviceIsHub = n.Bool("device_is_hub");
+        port.speed = static_cast<uint8_t>(n.Number("speed"));
+        port.address = static_cast<uint16_t>(n.Number("address"));
+        port.configuration = static_cast<uint8_t>(n.Number("configuration"));
+        port.openPipes = n.Number("open_pipes");
+        port.descriptor = ReadDescriptor(Node(r, n.Get("descriptor"), n.Path("descriptor"), format::kDescriptor));
+        if (n.Has("driver_key") && !r.ErrorForm(n.Get("driver_key"), n.Path("driver_key"), &port.driverKeyError))
+            port.driverKey = n.Wide("driver_key");
+        const json &languages = n.Get("languages");
+        r.Array(languages, n.Path("languages"));
+        for (size_t i = 0; i < languages.size(); ++i)
+            port.languages.push_back(static_cast<uint16_t>(r.U32(languages[i], Element(n.Path("languages"), i), 0xFFFF)));
+        ReadStringDescriptors(n, &port);
+        return port;
+    }
+
+    Hub ReadHub(const Node &n) {
+        Hub hub;
+        hub.exQuery = n.Bool("ex_query");
+        hub.busPowered = n.Bool("bus_powered");
+        hub.portCount = n.OptionalNumber("port_count");
+        const json &ports = n.Get("ports");
+        const std::string pp = n.Path("ports");
+        r.Array(ports, pp);
+        for (size_t i = 0; i < ports.size(); ++i) {
+            HubPort port = ReadPort(Node(r, ports[i], Element(pp, i), format::kPort));
+            for (const HubPort &other : hub.ports)
+                if (other.port == port.port) r.Fail(Member(Element(pp, i), "port"), "duplicate port number");
+            hub.ports.push_back(std::move(port));
+        }
+        return hub;
+    }
+
+    RawAnswer ReadRawAnswer(const Node &n) {
+        RawAnswer a;
+        if (n.Has("input")) a.input = r.Hex(n.Get("input"), n.Path("input"));
+        if (n.Has("bytes")) {
+            a.hasBytes = true;
+            a.bytes = r.Hex(n.Get("bytes"), n.Path("bytes"));
+        }
+        a.returned = n.OptionalNumber("returned");
+        a.error = n.OptionalCode("error");
+        if (!a.hasBytes && !a.error) r.Fail(n.Path(), "give \"bytes\", \"error\" or both");
+        return a;
+    }
+
+    void ReadIoctl(const Node &n, Object &o) {
+        const json &ioctl = n.Get("ioctl");
+        const std::string ip = n.Path("ioctl");
+        r.Map(ioctl, ip);
+        for (auto it = ioctl.begin(); it != ioctl.end(); ++it) {
+            const std::string kp = Member(ip, it.key());
+            uint32_t code = 0;
+            if (!ParseHexNumber(it.key(), &code)) r.Fail(kp, "control code must be hex text such as \"0x2D1400\"");
+            std::vector<RawAnswer> &answers = o.ioctl[code];
+            if (!it->is_array()) {
+                answers.push_back(ReadRawAnswer(Node(r, *it, kp, format::kRawAnswer)));
+                continue;
+            }
+            for (size_t i = 0; i < it->size(); ++i) answers.push_back(ReadRawAnswer(Node(r, (*it)[i], Element(kp, i), format::kRawAnswer)));
+        }
+    }
+
+    std::optional<OpenError> ReadOpenError(const Node &n, const char *key) {
+        if (!n.Has(key)) return std::nullopt;
+        const json &e = n.Get(key);
+        if (!e.is_object()) return OpenErrorFrom(r.Code(e, n.Path(key)));
+        // Separate codes for the two open paths.
+        const std::string ep = n.Path(key);
+        for (auto it = e.begin(); it != e.end(); ++it)
+            if (it.key() != "error" && it.key() != "status") r.Fail(Member(ep, it.key()), "unknown key");
+        if (!e.contains("error") || !e.contains("status")) r.Fail(ep, "give both \"error\" and \"status\"");
+        return OpenError{r.Code(e["error"], Member(ep, "error")), r.Code(e["status"], Member(ep, "status"))};
+    }
+
+    void ReadNames(const Node &n, Object &o) {
+        o.nameText = n.Text("name");
+        if (o.nameText.empty()) r.Fail(n.Path("name"), "empty");
+        o.name = wstr::FromUtf8(o.nameText);
+        auto clash = [&](const WString &name, const std::string &where) {
+            auto it = objectNames.find(FoldedKey(name));
+            if (it == objectNames.end()) return;
+            const std::string i = std::to_string(it->second.first);
+            if (it->second.second) r.Fail(where, "duplicate of objects[" + i + "].name");
+            r.Fail(where, "already an alias of objects[" + i + "]");
+        };
+        clash(o.name, n.Path("name"));
+        const json &aliases = n.Get("aliases");
+        r.Array(aliases, n.Path("aliases"));
+        for (size_t i = 0; i < aliases.size(); ++i) {
+            const std::string ap = Element(n.Path("aliases"), i);
+            WString a = r.Wide(aliases[i], ap);
+            clash(a, ap);
+            if (wstr::EqualNoCase(WStringView(a), WStringView(o.name))) r.Fail(ap, "same as the object's name");
+            o.aliases.push_back(a);
+        }
+    }
+
+    void ReadStorageAnswers(const Node &n, Object &o) {
+        ReadAnswer(n, "device_number", &o.deviceNumber, [&](const json &v, const std::string &p) {
+            Node d(r, v, p, format::kDeviceNumber);
+            return DeviceNumber{d.Number("type"), d.Number("number"), d.Number("partition"), d.OptionalNumber("returned")};
+        });
+        ReadAnswer(n, "storage_descriptor", &o.storageDescriptor, [&](const json &v, const std::string &p) {
+            Node d(r, v, p, format::kStorageDescriptor);
+            StorageDescriptor s;
+            s.vendor = d.OptionalText("vendor");
+            s.product = d.OptionalText("product");
+            s.revision = d.OptionalText("revision");
+            s.serial = d.OptionalText("serial");
+            s.busType = d.Number("bus_type");
+            s.removable = d.Bool("removable");
+            s.deviceType = static_cast<uint8_t>(d.Number("device_type"));
+            s.deviceTypeModifier = static_cast<uint8_t>(d.Number("device_type_modifier"));
+            s.commandQueueing = d.Bool("command_queueing");
+            return s;
+        });
+        ReadAnswer(n, "media_types", &o.mediaTypes, [&](const json &v, const std::string &p) {
+            r.Array(v, p);
+            std::vector<MediaType> list;
+            for (size_t i = 0; i < v.size(); ++i) {
+                Node e(r, v[i], Element(p, i), format::kMediaType);
+                list.push_back(MediaType{e.Number("media_type"), e.I64("cylinders"), e.Number("tracks_per_cylinder"),
+                                         e.Number("sectors_per_track"), e.Number("bytes_per_sector"), e.Number("sides"),
+                                         e.Number("characteristics")});
+            }
+            return list;
+        });
+        ReadAnswer(n, "mountdev_name", &o.mountdevName, [&](const json &v, const std::string &p) {
+            WString name = r.Wide(v, p);
+            if (name.size() > 32000) r.Fail(p, "too long");
+            return name;
+        });
+    }
+
+    void ReadObject(const Node &n) {
+        Object o;
+        ReadNames(n, o);
+        o.openError = ReadOpenError(n, "open_error");
+        o.writeError = ReadOpenError(n, "write_error");
+        if (n.Bool("read_only") && !o.writeError) o.writeError = OpenError{ERROR_ACCESS_DENIED, 0xC0000022u};
+        objectForwards.push_back(n.OptionalText("forward"));
+        ReadStorageAnswers(n, o);
+        ReadAnswer(n, "sd_protocol", &o.sdProtocol, [&](const json &v, const std::string &p) { return r.Guid(v, p); });
+        ReadAnswer(n, "sd_cid", &o.sdCid, [&](const json &v, const std::string &p) {
+            std::vector<uint8_t> cid = r.Hex(v, p);
+            if (cid.size() != 16) r.Fail(p, "a CID is 32 hex digits (16 bytes)");
+            return cid;
+        });
+        ReadAnswer(n, "hub", &o.hub, [&](const json &v, const std::string &p) { return ReadHub(Node(r, v, p, format::kHub)); });
+        ReadIoctl(n, o);
+        objectNames.emplace(FoldedKey(o.name), std::make_pair(m.objects.size(), true));
+        for (const WString &a : o.aliases) objectNames.emplace(FoldedKey(a), std::make_pair(m.objects.size(), false));
+        m.objects.push_back(std::move(o));
+    }
+
+    // ---- The top level ----
+
+    // A map keyed by names the file chooses, unique ignoring case.
+    template <typename T, typename F>
+    void ReadNamed(const Node &n, const char *key, const char *duplicate, std::vector<std::pair<WString, T>> *out, F read) {
+        const json &map = n.Get(key);
+        r.Map(map, n.Path(key));
+        out->clear();
+        for (auto it = map.begin(); it != map.end(); ++it) {
+            const std::string p = Member(n.Path(key), it.key());
+            WString name = wstr::FromUtf8(it.key());
+            for (const auto &e : *out)
+                if (wstr::EqualNoCase(WStringView(e.first), WStringView(name))) r.Fail(p, duplicate);
+            out->emplace_back(std::move(name), read(it.value(), p));
+        }
+    }
+
+    Volume ReadVolume(const json &v, const std::string &path) {
+        Volume vol;
+        if (r.ErrorForm(v, path, &vol.error)) return vol;
+        Node n(r, v, path, format::kVolume);
+        vol.label = n.Wide("label");
+        const std::string s = n.Text("serial");
+        if (s.size() != 8 || !ParseHexNumber("0x" + s, &vol.serial))
+            r.Fail(n.Path("serial"), "expected 8 hex digits such as \"1A2B3C4D\"");
+        vol.fileSystem = n.Wide("file_system");
+        vol.maxComponentLength = n.Number("max_component_length");
+        vol.fileSystemFlags = n.Number("flags");
+        return vol;
+    }
+
+    void ReadLibraries(const Node &n) {
+        const json &libraries = n.Get("libraries");
+        r.Map(libraries, "libraries");
+        for (auto it = libraries.begin(); it != libraries.end(); ++it) {
+            const std::string lp = Member("libraries", it.key());
+            const std::string name = Lower(it.key());
+            bool known = false;
+            for (const char *l : format::kLibraryNames) known = known || name == l;
+            if (!known) r.Fail(lp, "unknown library");
+            if (m.libraries.count(name)) r.Fail(lp, "duplicate library");
+            LibraryModel &lib = m.libraries[name];
+            const json &v = it.value();
+            if (v.is_string()) {
+                if (v.get<std::string>() != "missing") r.Fail(lp, "expected \"missing\" or {\"missing_exports\": [...]}");
+                lib.missing = true;
+                continue;
+            }
+            if (!v.is_object()) r.Fail(lp, "expected an object");
+            for (auto k = v.begin(); k != v.end(); ++k)
+                if (k.key() != "missing_exports") r.Fail(Member(lp, k.key()), "unknown key");
+            if (!v.contains("missing_exports")) continue;
+            const std::string ep = Member(lp, "missing_exports");
+            r.Array(v["missing_exports"], ep);
+            for (size_t i = 0; i < v["missing_exports"].size(); ++i) {
+                std::string e = r.String(v["missing_exports"][i], Element(ep, i));
+                if (name != "ole32.dll" && LookupExport(name, e.c_str()) == nullptr)
+                    r.Fail(Element(ep, i), "\"" + e + "\" is not an export of " + name);
+                lib.missingExports.insert(e);
+            }
+        }
+    }
+
+    void ReadClassErrors(const Node &n) {
+        const json &map = n.Get("class_errors");
+        r.Map(map, "class_errors");
+        for (auto it = map.begin(); it != map.end(); ++it) {
+            const std::string cp = Member("class_errors", it.key());
+            GUID g{};
+            if (!ParseGuidText(it.key(), &g)) r.Fail(cp, "bad GUID");
+            for (const auto &e : m.classErrors)
+                if (e.first == g) r.Fail(cp, "duplicate GUID");
+            m.classErrors.emplace_back(g, r.Code(it.value(), cp));
+        }
+    }
+
+    void ReadHandleValues(const Node &n) {
+        const json &list = n.Get("handle_values");
+        r.Array(list, "handle_values");
+        std::set<uint32_t> seen;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string p = Element("handle_values", i);
+            uint32_t v = r.Code(list[i], p);
+            if (v == 0 || v % 4 != 0 || v == 0xFFFFFFFFu) r.Fail(p, "a handle value is a nonzero multiple of 4");
+            if (!seen.insert(v).second) r.Fail(p, "duplicate handle value");
+            m.handleValues.push_back(v);
+        }
+    }
+
+    void ReadTop(const json &j) {
+        Node n(r, j, "", format::kMachine);
+        if (n.Has("$schema")) n.Text("$schema");
+        if (n.Has("description")) n.Text("description");
+        if (n.Has("clock")) m.clock = n.I64("clock");
+        if (n.Get("windows_directory").is_null())
+            m.windowsDirectory.reset();
+        else
+            m.windowsDirectory = n.Wide("windows_directory");
+        m.windowsDirectoryError = n.Code("windows_directory_error");
+        ReadNamed(n, "environment", "duplicate variable", &m.environment,
+                  [&](const json &v, const std::string &p) { return r.Wide(v, p); });
+        ReadLibraries(n);
+        ReadNamed(n, "dos_devices", "duplicate drive", &m.dosDevices,
+                  [&](const json &v, const std::string &p) { return r.Wide(v, p); });
+        ReadNamed(n, "volumes", "duplicate drive", &m.volumes,
+                  [&](const json &v, const std::string &p) { return ReadVolume(v, p); });
+        ReadClassErrors(n);
+        ReadHandleValues(n);
+        const json &objects = n.Get("objects");
+        r.Array(objects, "objects");
+        for (size_t i = 0; i < objects.size(); ++i) ReadObject(Node(r, objects[i], Element("objects", i), format::kObject));
+        const json &devices = n.Get("devices");
+        r.Array(devices, "devices");
+        for (size_t i = 0; i < devices.size(); ++i) ReadDevice(Node(r, devices[i], Element("devices", i), format::kDevice));
+        Link();
+        ReadInterfaceOrder(n);
+    }
+
+    // ---- References ----
+
+    void LinkDevice(size_t i) {
+        const std::string &parent = deviceParents[i];
+        if (!parent.empty()) {
+            const std::string p = Member(Element("devices", i), "parent");
+            int index = FindDeviceIn(wstr::FromUtf8(parent));
+            if (index < 0) r.Fail(p, "no device has the id \"" + parent + "\"");
+            if (static_cast<size_t>(index) == i) r.Fail(p, "a device cannot be its own parent");
+            m.devices[i].parent = index;
+        }
+        for (size_t k = 0; k < ifaceObjects[i].size(); ++k) {
+            if (!ifaceObjects[i][k]) continue;
+            int index = FindObjectIn(wstr::FromUtf8(*ifaceObjects[i][k]));
+            if (index < 0)
+                r.Fail(Member(Element(Member(Element("devices", i), "interfaces"), k), "object"),
+                       "no object is named \"" + *ifaceObjects[i][k] + "\"");
+            m.devices[i].interfaces[k].object = index;
+        }
+    }
+
+    // A chain that runs longer than the list without coming back only leads
+    // into a loop; a member of that loop is named instead.
+    template <typename Next>
+    void CheckChain(size_t i, size_t count, Next next, const std::string &path, const char *problem) {
+        int at = next(i);
+        for (size_t steps = 0; at >= 0 && steps <= count; ++steps) {
+            if (static_cast<size_t>(at) == i) r.Fail(path, problem);
+            at = next(static_cast<size_t>(at));
+        }
+    }
+
+    void Link() {
+        for (size_t i = 0; i < m.devices.size(); ++i) LinkDevice(i);
+        for (size_t i = 0; i < m.devices.size(); ++i)
+            CheckChain(i, m.devices.size(), [&](size_t d) { return m.devices[d].parent; },
+                       Member(Element("devices", i), "parent"), "the parent chain loops back to this device");
+        for (size_t i = 0; i < m.objects.size(); ++i) {
+            if (!objectForwards[i]) continue;
+            int index = FindObjectIn(wstr::FromUtf8(*objectForwards[i]));
+            if (index < 0) r.Fail(Member(Element("objects", i), "forward"), "no object is named \"" + *objectForwards[i] + "\"");
+            m.objects[i].forward = index;
+        }
+        for (size_t i = 0; i < m.objects.size(); ++i)
+            CheckChain(i, m.objects.size(), [&](size_t o) { return m.objects[o].forward; },
+                       Member(Element("objects", i), "forward"), "the forward chain loops back to this object");
+    }
+
+    void ReadInterfaceOrder(const Node &n) {
+        const json &map = n.Get("interface_order");
+        r.Map(map, "interface_order");
+        for (auto it = map.begin(); it != map.end(); ++it) {
+            const std::string cp = Member("interface_order", it.key());
+            GUID g{};
+            if (!ParseGuidText(it.key(), &g)) r.Fail(cp, "bad GUID");
+            for (const auto &e : m.interfaceOrder)
+                if (e.first == g) r.Fail(cp, "duplicate GUID");
+            r.Array(it.value(), cp);
+            std::vector<std::pair<int, size_t>> order;
+            std::set<std::pair<int, size_t>> seen;
+            for (size_t i = 0; i < it->size(); ++i) {
+                const std::string p = Element(cp, i);
+                auto found = interfacePaths.find(FoldedKey(r.Wide((*it)[i], p)));
+                if (found == interfacePaths.end()) r.Fail(p, "no interface has this path");
+                const auto at = std::make_pair(static_cast<int>(found->second.first), found->second.second);
+                if (!(m.devices[found->second.first].interfaces[at.second].cls == g)) r.Fail(p, "the interface is of another class");
+                if (!seen.insert(at).second) r.Fail(p, "listed twice");
+                order.push_back(at);
+            }
+            m.interfaceOrder.emplace_back(g, std::move(order));
+        }
+    }
+
+    int FindDeviceIn(const WString &id) const {
+        auto it = deviceIds.find(FoldedKey(id));
+        return it == deviceIds.end() ? -1 : static_cast<int>(it->second);
+    }
+    int FindObjectIn(const WString &name) const {  // by name, not alias
+        auto it = objectNames.find(FoldedKey(name));
+        return it == objectNames.end() || !it->second.second ? -1 : static_cast<int>(it->second.first);
+    }
+};
+
+}  // namespace
+
+void CheckMachine(std::string_view json, const std::string &source) { ParseMachine(json, source); }
+
+std::unique_ptr<Machine> ParseMachine(std::string_view text, const std::string &source) {
+    json j = ParseMachineJson(text, source);
+    auto machine = std::make_unique<Machine>();
+    Parser parser{Reader(source), *machine, {}, {}, {}, {}, {}, {}, {}};
+    try {
+        parser.ReadTop(j);
+    } catch (const json::exception &e) {
+        FailMachine(source, "", std::string("unreadable machine: ") + e.what());
+    }
+    return machine;
+}
+
+}  // namespace sim
