@@ -51,20 +51,13 @@ WString CompatibleIdClass(const WCHAR *list) {
 
 bool IsScanSpace(WCHAR c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-int HexValue(WCHAR c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // One %Nx conversion: optional white space, then 1 to `width` hex digits.
 bool ScanHex(const WCHAR *&p, int width, uint32_t *value) {
     while (IsScanSpace(*p)) ++p;
     uint32_t v = 0;
     int digits = 0;
     for (; digits < width; ++digits, ++p) {
-        int h = HexValue(*p);
+        int h = wstr::HexDigitValue(*p);
         if (h < 0) break;
         v = (v << 4) | static_cast<uint32_t>(h);
     }

@@ -14,8 +14,6 @@ BOOL FreeLibrary(HMODULE module) { return ::FreeLibrary(module); }
 void InitializeCriticalSection(LPCRITICAL_SECTION section) { ::InitializeCriticalSection(section); }
 HMODULE GetModuleHandleW(LPCWSTR name) { return ::GetModuleHandleW(name); }
 DWORD GetLastError() { return ::GetLastError(); }
-
-std::time_t Time() { return std::time(nullptr); }
 void SetLastError(DWORD error) { ::SetLastError(error); }
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, PSP_DEVINFO_DATA device, PWSTR id, DWORD idSize,
@@ -35,6 +33,8 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int chars) {
     return ::MultiByteToWideChar(codePage, flags, text, bytes, wide, chars);
 }
+
+std::time_t Time() { return std::time(nullptr); }
 
 int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
     return ::_wgetenv_s(required, buffer, count, name);

@@ -35,6 +35,16 @@ inline size_t LenBounded(const WCHAR *s, size_t limit) {
     return n;
 }
 
+// The value of one hexadecimal digit, either case, of a narrow or wide
+// text; -1 for any other character.
+template <typename Char>
+constexpr int HexDigitValue(Char c) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
 inline WCHAR FoldAscii(WCHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c + ('a' - 'A')) : c; }
 
 // Whole-string comparison ignoring the case of the ASCII letters A to Z, as

@@ -7,6 +7,7 @@
 
 #include "sim/MachineFile.h"
 #include "sim/MachineJson.h"
+#include "platform/wstr.h"
 #include "sim/RunState.h"
 
 namespace sim {
@@ -21,18 +22,11 @@ void FailMachine(const std::string &source, const std::string &path, const std::
     throw MachineError(source + ": " + (path.empty() ? std::string() : path + ": ") + problem);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool ParseHexNumber(std::string_view text, uint32_t *value) {
     if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X') || text.size() > 10) return false;
     uint32_t v = 0;
     for (size_t i = 2; i < text.size(); ++i) {
-        int d = HexDigit(text[i]);
+        int d = wstr::HexDigitValue(text[i]);
         if (d < 0) return false;
         v = (v << 4) | static_cast<uint32_t>(d);
     }
@@ -45,7 +39,7 @@ bool ParseHexBytes(std::string_view text, std::vector<uint8_t> *bytes) {
     int high = -1;
     for (char c : text) {
         if (c == ' ') continue;
-        int d = HexDigit(c);
+        int d = wstr::HexDigitValue(c);
         if (d < 0) return false;
         if (high < 0) {
             high = d;
