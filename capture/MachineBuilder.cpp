@@ -443,10 +443,7 @@ bool Builder::NoteObject(const Event &e) {
         if (ok) {
             const uint64_t handle = native ? Arg(e, 4) : e.result;
             handles_[handle] = object;
-            // Windows reuses a closed handle's value; a machine file gives
-            // each value once, so a reused one is left to the numbering.
-            if (std::find(handleValues_.begin(), handleValues_.end(), handle) == handleValues_.end())
-                handleValues_.push_back(handle);
+            handleValues_.push_back(handle);  // reused values too: the replay gives them again
         }
     } else if (op == "CloseHandle" || op == "NtClose") {
         handles_.erase(Arg(e, 0));
