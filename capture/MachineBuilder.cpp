@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <stdexcept>
 
 #include "platform/win32.h"
 #include "platform/wstr.h"
@@ -137,6 +138,7 @@ public:
 
 private:
     Device &DeviceAt(DEVINST devinst);
+    void NoteId(DEVINST devinst, const Bytes &id);
     int Find(int object) const;
     int ObjectNamed(const std::string &name);
     int ObjectForPath(const std::string &path);
@@ -196,6 +198,18 @@ Device &Builder::DeviceAt(DEVINST devinst) {
         deviceOrder_.push_back(devinst);
     }
     return it->second;
+}
+
+// Windows gives each device node one DEVINST for the life of the boot; a
+// system that hands one value to two devices (Wine does, per device
+// information set) cannot be written as a machine, so the capture says so.
+void Builder::NoteId(DEVINST devinst, const Bytes &id) {
+    Device &d = DeviceAt(devinst);
+    const std::string text = Utf8(id);
+    if (!d.id.empty() && Folded(d.id) != Folded(text))
+        throw std::runtime_error("DEVINST " + Hex(devinst) + " named two devices, " + d.id + " and " + text +
+                                 "; the system reuses device node values");
+    if (d.id.empty()) d.id = text;
 }
 
 int Builder::Find(int object) const {
@@ -360,12 +374,12 @@ bool Builder::NoteDevice(const Event &e, int *setSerial) {
             interfaceSetDevices_[set.cls][set.serial].push_back(data.DevInst);
         }
     } else if (op == "SetupDiGetDeviceInstanceIdW") {
-        if (e.result != 0) DeviceAt(static_cast<DEVINST>(Arg(e, 1))).id = Utf8(Out(e, 0));
+        if (e.result != 0) NoteId(static_cast<DEVINST>(Arg(e, 1)), Out(e, 0));
     } else if ((op == "CM_Get_Device_IDW" || op == "CM_Get_Parent" || op == "CM_Get_DevNode_Status") &&
                (Arg(e, 0) == 0 || e.result == CR_INVALID_DEVNODE)) {
         return true;  // no device node: nothing to learn about one
     } else if (op == "CM_Get_Device_IDW") {
-        if (e.result == CR_SUCCESS) DeviceAt(static_cast<DEVINST>(Arg(e, 0))).id = Utf8(Out(e, 0));
+        if (e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
     } else if (op == "CM_Get_Parent") {
         Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
         if (e.result == CR_SUCCESS) {
