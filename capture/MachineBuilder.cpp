@@ -382,7 +382,8 @@ bool Builder::NoteDevice(const Event &e, int *setSerial) {
         if (e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
     } else if (op == "CM_Get_Parent") {
         Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
-        if (e.result == CR_SUCCESS) {
+        // A parent left unwritten reads as 0, which names no device node.
+        if (e.result == CR_SUCCESS && Arg(e, 2) != 0) {
             d.parent = static_cast<DEVINST>(Arg(e, 2));
             DeviceAt(*d.parent);
         }

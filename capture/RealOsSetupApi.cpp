@@ -9,10 +9,10 @@
 #include "sim/Ops.h"
 #include "sim/RunState.h"
 
-// On Windows the seam passes on to the real system (RealOsWin32.cpp); the
+// Over the real system the seam passes on to RealOsWin32.cpp; the
 // simulator's operations are kept apart there under a name nothing calls,
 // for the helpers of its own that the machine-file writer uses.
-#ifdef _WIN32
+#ifdef TARSEL_CAPTURE_REAL_SYSTEM
 #define os os_simulated
 #else
 #define os os_real

@@ -7,8 +7,14 @@ compare the two logs byte for byte, apart from the heap address that
 the same file.  Last, a capture where the machine file cannot be written:
 the log is written as ever, and the console says so in one line.
 
-usage: roundtrip.py CAPTURE PROGRAM SOURCE_DIR [MACHINE ...]
+With --runner, both programs run through it (tools/wine-run.sh for the
+Windows builds); where it exits 77, the machine cannot run their code and the
+whole check is skipped with 77.
+
+usage: roundtrip.py [--runner RUNNER] CAPTURE PROGRAM SOURCE_DIR [MACHINE ...]
 """
+import argparse
+import concurrent.futures
 import glob
 import os
 import re
@@ -19,6 +25,12 @@ import tempfile
 HEAP_ADDRESS = re.compile(rb"^(LEAVE GetMediaTypes )[0-9A-F]+", re.MULTILINE)
 MACHINE_FILE = "enumerate-tarsel-machine.json"
 LOG_FILE = "enumerate-tarsel.txt"
+SKIP = 77
+RUNNER = []
+
+
+class CannotRun(Exception):
+    """The runner says this machine cannot execute the programs' code."""
 
 
 def machines(source):
@@ -30,11 +42,13 @@ def machines(source):
 
 def run(program, machine, directory):
     env = dict(os.environ, TARSEL_MACHINE=os.path.abspath(machine))
-    done = subprocess.run([program], cwd=directory, env=env, capture_output=True, timeout=600)
+    done = subprocess.run(RUNNER + [program], cwd=directory, env=env, capture_output=True, timeout=600)
+    if RUNNER and done.returncode == SKIP:
+        raise CannotRun(done.stdout.decode(errors="replace"))
     if done.returncode != 0:
         raise AssertionError(f"{program} on {machine}: exit {done.returncode}: {done.stderr.decode()}")
     with open(os.path.join(directory, LOG_FILE), "rb") as log:
-        return done.stdout.decode(), log.read()
+        return done.stdout.decode().replace("\r\n", "\n"), log.read()
 
 
 def check(capture, program, machine):
@@ -91,15 +105,34 @@ def unwritable(capture, program, machine):
 
 
 def main():
-    capture, program, source = (os.path.abspath(a) for a in sys.argv[1:4])
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runner")
+    parser.add_argument("capture")
+    parser.add_argument("program")
+    parser.add_argument("source")
+    parser.add_argument("machines", nargs="*")
+    args = parser.parse_args()
+    if args.runner:
+        RUNNER[:] = ["sh", os.path.abspath(args.runner)]
+    capture, program, source = (os.path.abspath(a) for a in (args.capture, args.program, args.source))
     scratch = tempfile.TemporaryDirectory()
-    todo = [os.path.abspath(m) for m in sys.argv[4:]] or machines(source) + generated(source, scratch.name)
+    todo = [os.path.abspath(m) for m in args.machines] or machines(source) + generated(source, scratch.name)
+    try:
+        return check_all(capture, program, source, scratch, todo)
+    except CannotRun as refusal:
+        print(f"skipped: {refusal}".rstrip())
+        return SKIP
+
+
+def check_all(capture, program, source, scratch, todo):
     failed = 0
     problem = unwritable(capture, program, todo[0])
     print(f"{'FAIL' if problem else 'ok  '} machine file not writable{': ' + problem if problem else ''}")
     failed += problem is not None
-    for machine in todo:
-        problem = check(capture, program, machine)
+    # Wine's runs mostly wait on its start-up, so several go at once.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        problems = list(pool.map(lambda machine: check(capture, program, machine), todo))
+    for machine, problem in zip(todo, problems):
         name = os.path.basename(machine) if machine.startswith(scratch.name) else os.path.relpath(machine, source)
         print(f"{'FAIL' if problem else 'ok  '} {name}{': ' + problem if problem else ''}")
         failed += problem is not None
