@@ -9,6 +9,16 @@
 
 #include "platform/win32.h"
 
+// The name the simulator's own os:: operations take (RealOsSim.cpp,
+// RealOsSetupApi.cpp).  Over the real system the seam passes on to
+// RealOsWin32.cpp, and the simulator's are kept apart under a name nothing
+// calls, for the helpers of its own that the machine-file writer uses.
+#ifdef TARSEL_CAPTURE_REAL_SYSTEM
+#define TARSEL_SIM_OS os_simulated
+#else
+#define TARSEL_SIM_OS os_real
+#endif
+
 namespace os_real {
 #include "platform/os_operations.h"
 }  // namespace os_real

@@ -1,4 +1,4 @@
-// The simulator's os:: operations under the name os_real (see RealOs.h).
+// The simulator's os:: operations under the name RealOs.h gives them.
 // Everything the source includes comes first, so that the rename touches the
 // source's own text only.
 #include <algorithm>
@@ -17,13 +17,6 @@
 #include "sim/MachineFile.h"
 #include "sim/RunState.h"
 
-// Over the real system the seam passes on to RealOsWin32.cpp; the
-// simulator's operations are kept apart there under a name nothing calls,
-// for the helpers of its own that the machine-file writer uses.
-#ifdef TARSEL_CAPTURE_REAL_SYSTEM
-#define os os_simulated
-#else
-#define os os_real
-#endif
+#define os TARSEL_SIM_OS
 #include "sim/os_sim.cpp"  // NOLINT(bugprone-suspicious-include)
 #undef os
