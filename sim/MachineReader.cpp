@@ -713,12 +713,11 @@ struct Parser {
     void ReadHandleValues(const Node &n) {
         const json &list = n.Get("handle_values");
         r.Array(list, "handle_values");
-        std::set<uint32_t> seen;
+        // A value may come again: Windows reuses a closed handle's value.
         for (size_t i = 0; i < list.size(); ++i) {
             const std::string p = Element("handle_values", i);
             uint32_t v = r.Code(list[i], p);
             if (v == 0 || v % 4 != 0 || v == 0xFFFFFFFFu) r.Fail(p, "a handle value is a nonzero multiple of 4");
-            if (!seen.insert(v).second) r.Fail(p, "duplicate handle value");
             m.handleValues.push_back(v);
         }
     }

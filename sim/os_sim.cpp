@@ -255,14 +255,15 @@ std::string GuidText(const GUID &g) {
 HANDLE OpenObjectHandle(int object) {
     State &s = S();
     const std::vector<uint32_t> &given = M().handleValues;
-    uintptr_t value = s.nextHandle;
-    if (s.handlesIssued < given.size()) {
-        value = given[s.handlesIssued];
-    } else {
-        // On by 4 from the last value given, past the values the list used.
-        while (std::find(given.begin(), given.end(), value) != given.end()) value += 4;
-    }
+    const bool listed = s.handlesIssued < given.size();
+    uintptr_t value = listed ? given[s.handlesIssued] : s.nextHandle;
     ++s.handlesIssued;
+    if (!listed || s.handles.count(value) != 0) {
+        // On by 4 from the last value, past the values the list used and the
+        // handles still open (a listed value comes again only once closed).
+        value = s.nextHandle;
+        while (std::find(given.begin(), given.end(), value) != given.end() || s.handles.count(value) != 0) value += 4;
+    }
     s.nextHandle = value + 4;
     s.handles[value] = object;
     return reinterpret_cast<HANDLE>(value);

@@ -487,4 +487,24 @@ TEST_F(SimKernelTest, ReplayKeysGiveHandlesWriteErrorsAndAnswersByInput) {
     for (HANDLE h : handles) api::CloseHandle(h);
 }
 
+// Windows reuses a closed handle's value, so a recorded list repeats values;
+// one still open when its turn comes is passed over, never handed out twice.
+TEST_F(SimKernelTest, HandleValuesComeAgainOnlyOnceClosed) {
+    sim::LoadMachine(R"({"handle_values": ["0x200", "0x200", "0x200", "0x100"],
+      "objects": [{"name": "\\Device\\Hub"}]})");
+    api::ResetForTesting();
+    const HANDLE first = Open(WS("\\Device\\Hub"));
+    EXPECT_EQ(Value(first), 0x200u);
+    api::CloseHandle(first);
+    const HANDLE again = Open(WS("\\Device\\Hub"));
+    EXPECT_EQ(Value(again), 0x200u);
+    const HANDLE open = Open(WS("\\Device\\Hub"));  // 0x200 is still open
+    EXPECT_EQ(Value(open), 0x204u);
+    const HANDLE low = Open(WS("\\Device\\Hub"));
+    EXPECT_EQ(Value(low), 0x100u);
+    const HANDLE numbered = Open(WS("\\Device\\Hub"));  // on by 4 from the last value
+    EXPECT_EQ(Value(numbered), 0x104u);
+    for (HANDLE h : {again, open, low, numbered}) api::CloseHandle(h);
+}
+
 }  // namespace

@@ -1,0 +1,703 @@
+// From the record to a machine: devices by their DEVINST, the objects the
+// opens reached, and every device request as a raw answer keyed by control
+// code and input.
+#include "capture/MachineBuilder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <stdexcept>
+
+#include "platform/win32.h"
+#include "platform/wstr.h"
+#include "sim/MachineFormat.h"
+
+namespace capture {
+
+namespace {
+
+using nlohmann::ordered_json;
+
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string HexBytes(const Bytes &bytes) {
+    std::string text;
+    char pair[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X", b);
+        text += pair;
+    }
+    return text;
+}
+
+std::string Utf8(const Bytes &wide) {
+    WString text(wide.size() / sizeof(WCHAR), 0);
+    if (!text.empty()) std::memcpy(text.data(), wide.data(), text.size() * sizeof(WCHAR));
+    return wstr::ToUtf8(text);
+}
+
+template <typename T>
+T Read(const Bytes &bytes, size_t offset = 0) {
+    T value{};
+    if (bytes.size() >= offset + sizeof value) std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+std::string GuidText(const GUID &g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+                  g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+// An event's parts by position; a part the event lacks reads as empty.
+uint64_t Arg(const Event &e, size_t i) { return i < e.args.size() ? e.args[i] : 0; }
+const Bytes &Part(const std::vector<Bytes> &parts, size_t i) {
+    static const Bytes kNone;
+    return i < parts.size() ? parts[i] : kNone;
+}
+const Bytes &In(const Event &e, size_t i) { return Part(e.in, i); }
+const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
+
+bool IsNull(const GUID &g) { return GuidText(g) == GuidText(GUID{}); }
+
+std::string Folded(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool StartsNoCase(const std::string &text, const char *prefix) {
+    const size_t n = std::strlen(prefix);
+    return text.size() >= n && Folded(text.substr(0, n)) == Folded(prefix);
+}
+
+#ifndef GENERIC_ALL
+#define GENERIC_ALL 0x10000000u
+#endif
+
+bool AsksWrite(uint64_t access) {
+    return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                      FILE_WRITE_ATTRIBUTES)) != 0;
+}
+
+struct Interface {
+    std::string cls, path;
+    bool present = true;
+    int object = -1;
+};
+
+struct Device {
+    DEVINST devinst = 0;
+    std::string id;
+    std::optional<DEVINST> parent;
+    std::optional<GUID> cls;
+    bool listedPresent = false;
+    std::string enumerator;  // of the first set with one that listed it
+    std::optional<uint32_t> status, problem, statusError;
+    std::map<uint32_t, std::pair<uint32_t, Bytes>> properties;  // code: type, bytes
+    std::vector<Interface> interfaces;
+};
+
+// One device request as answered; the one with the largest output buffer
+// stands for the others of the same input.
+struct Request {
+    Bytes input, output;
+    uint32_t outSize = 0, reported = 0;
+    bool ok = false;
+    uint32_t error = 0;
+    bool mixed = false;  // calls of this input differed in success
+};
+
+struct Open {
+    bool write = false, ok = false;
+    uint32_t error = 0;
+};
+
+struct Object {
+    std::string name;  // the kernel name, once known
+    std::vector<std::string> paths;  // what opened it, other than interface paths
+    std::vector<Open> opens;
+    std::map<uint32_t, std::vector<Request>> requests;  // by control code
+    int mergedInto = -1;
+};
+
+class Builder {
+public:
+    explicit Builder(const std::vector<Event> &events) : events_(events) {}
+    ordered_json Build();
+
+private:
+    Device &DeviceAt(DEVINST devinst);
+    void NoteId(DEVINST devinst, const Bytes &id);
+    int Find(int object) const;
+    int ObjectNamed(const std::string &name);
+    int ObjectForPath(const std::string &path);
+    int ObjectForNative(const std::string &name);
+    void Merge(int from, int into);
+    void NoteOpen(int object, uint64_t access, bool ok, uint32_t error);
+    void NoteRequest(const Event &e);
+    void Walk();
+    // One event each: whether it was of their kind.
+    bool NoteSystem(const Event &e);
+    bool NoteDevice(const Event &e, int *setSerial);
+    bool NoteObject(const Event &e);
+    ordered_json Devices() const;
+    ordered_json Objects() const;
+    ordered_json ObjectJson(const Object &o) const;
+    ordered_json InterfaceOrder() const;
+
+    const std::vector<Event> &events_;
+    std::map<DEVINST, Device> devices_;
+    std::vector<DEVINST> deviceOrder_;
+    std::vector<Object> objects_;
+    std::map<std::string, std::pair<DEVINST, size_t>> interfaceByPath_;  // folded path
+    std::map<uint64_t, int> handles_;  // open handle -> object
+    std::map<std::string, std::string> dosDevices_;
+    ordered_json volumes_ = ordered_json::object();
+    ordered_json top_ = ordered_json::object();
+    std::map<std::string, ordered_json> libraries_;
+    std::map<uint64_t, std::string> modules_;
+    std::vector<uint64_t> handleValues_;
+    std::map<std::string, uint32_t> classErrors_;
+    // Per interface class, the paths in the order the first set of that class listed them.
+    std::map<std::string, std::vector<std::string>> listed_;
+    std::map<std::string, std::map<int, std::vector<std::string>>> detailListings_;  // class, set serial: paths
+    bool sawFullPresentAll_ = false;
+    struct Set {
+        uint64_t flags = 0;
+        std::string enumerator;
+        int serial = 0;  // handles may be reused once a set is destroyed
+        std::string cls;
+    };
+    // Interface sets by class, then by serial: the devices each listed, in order.
+    std::map<std::string, std::map<int, std::vector<DEVINST>>> interfaceSetDevices_;
+    void AddListedInterfaces();
+    std::map<uint64_t, Set> sets_;
+    std::map<std::pair<uint64_t, Bytes>, DEVINST> interfaceData_;  // (set, element) -> the device asked about, or 0
+    std::map<int, std::vector<DEVINST>> setListings_;  // device sets by serial: what they listed, in order
+    std::map<int, Set> setsBySerial_;
+    std::string IdOf(const Device &d) const;
+    bool Selects(const Set &set, const Device &d) const;
+    void OrderDevices();
+};
+
+Device &Builder::DeviceAt(DEVINST devinst) {
+    auto [it, added] = devices_.try_emplace(devinst);
+    if (added) {
+        it->second.devinst = devinst;
+        deviceOrder_.push_back(devinst);
+    }
+    return it->second;
+}
+
+// Windows gives each device node one DEVINST for the life of the boot; a
+// system that hands one value to two devices (Wine does, per device
+// information set) cannot be written as a machine, so the capture says so.
+void Builder::NoteId(DEVINST devinst, const Bytes &id) {
+    Device &d = DeviceAt(devinst);
+    const std::string text = Utf8(id);
+    if (!d.id.empty() && Folded(d.id) != Folded(text))
+        throw std::runtime_error("DEVINST " + Hex(devinst) + " named two devices, " + d.id + " and " + text +
+                                 "; the system reuses device node values");
+    if (d.id.empty()) d.id = text;
+}
+
+int Builder::Find(int object) const {
+    while (objects_[static_cast<size_t>(object)].mergedInto >= 0)
+        object = objects_[static_cast<size_t>(object)].mergedInto;
+    return object;
+}
+
+int Builder::ObjectNamed(const std::string &name) {
+    for (size_t i = 0; i < objects_.size(); ++i)
+        if (objects_[i].mergedInto < 0 && Folded(objects_[i].name) == Folded(name)) return static_cast<int>(i);
+    objects_.push_back(Object{name, {}, {}, {}, -1});
+    return static_cast<int>(objects_.size() - 1);
+}
+
+void Builder::Merge(int from, int into) {
+    from = Find(from);
+    into = Find(into);
+    if (from == into) return;
+    Object &f = objects_[static_cast<size_t>(from)];
+    Object &t = objects_[static_cast<size_t>(into)];
+    t.paths.insert(t.paths.end(), f.paths.begin(), f.paths.end());
+    t.opens.insert(t.opens.end(), f.opens.begin(), f.opens.end());
+    for (auto &[code, list] : f.requests) t.requests[code].insert(t.requests[code].end(), list.begin(), list.end());
+    f.mergedInto = into;
+}
+
+// What a user-mode path reaches: its interface's object, a drive's or a
+// GLOBALROOT kernel name, or an object opened by that very path.
+int Builder::ObjectForPath(const std::string &path) {
+    auto i = interfaceByPath_.find(Folded(path));
+    if (i != interfaceByPath_.end()) {
+        Interface &itf = devices_[i->second.first].interfaces[i->second.second];
+        if (itf.object < 0) itf.object = ObjectNamed(path);
+        return Find(itf.object);
+    }
+    for (const char *root : {"\\\\.\\GLOBALROOT", "\\\\?\\GLOBALROOT"})
+        if (StartsNoCase(path, root)) return ObjectNamed(path.substr(std::strlen(root)));
+    if ((StartsNoCase(path, "\\\\.\\") || StartsNoCase(path, "\\\\?\\")) && path.size() == 6 && path[5] == ':') {
+        auto d = dosDevices_.find(Folded(path.substr(4)));
+        if (d != dosDevices_.end()) return ObjectNamed(d->second);
+    }
+    for (size_t k = 0; k < objects_.size(); ++k)
+        for (const std::string &p : objects_[k].paths)
+            if (Folded(p) == Folded(path)) return Find(static_cast<int>(k));
+    const int o = ObjectNamed(path);
+    objects_[static_cast<size_t>(o)].paths.push_back(path);
+    return o;
+}
+
+int Builder::ObjectForNative(const std::string &name) {
+    if (StartsNoCase(name, "\\??\\")) {
+        const std::string rest = name.substr(4);
+        if (rest.size() == 2 && rest[1] == ':') return ObjectForPath("\\\\.\\" + rest);
+        if (interfaceByPath_.count(Folded("\\\\?\\" + rest)) != 0) return ObjectForPath("\\\\?\\" + rest);
+    }
+    return ObjectNamed(name);
+}
+
+void Builder::NoteOpen(int object, uint64_t access, bool ok, uint32_t error) {
+    objects_[static_cast<size_t>(Find(object))].opens.push_back({AsksWrite(access), ok, error});
+}
+
+void Builder::NoteRequest(const Event &e) {
+    auto h = handles_.find(Arg(e, 0));
+    if (h == handles_.end()) return;
+    Request r{In(e, 0), Out(e, 0), static_cast<uint32_t>(Arg(e, 3)), static_cast<uint32_t>(Arg(e, 4)), e.result != 0,
+              e.result != 0 ? 0 : e.lastError, false};
+    auto &list = objects_[static_cast<size_t>(Find(h->second))].requests[static_cast<uint32_t>(Arg(e, 1))];
+    for (Request &known : list)
+        if (known.input == r.input) {
+            const bool mixed = known.mixed || known.ok != r.ok;
+            if (r.outSize > known.outSize) known = r;
+            known.mixed = mixed;
+            return;
+        }
+    list.push_back(std::move(r));
+}
+
+bool Builder::NoteSystem(const Event &e) {
+    const std::string &op = e.op;
+    if (op == "LoadLibraryW") {
+        const std::string name = Folded(Utf8(In(e, 0)));
+        if (e.result == 0) libraries_[name] = "missing";
+        else modules_[e.result] = name;
+    } else if (op == "GetProcAddress") {
+        auto m = modules_.find(Arg(e, 0));
+        if (e.result == 0 && m != modules_.end()) {
+            ordered_json &lib = libraries_[m->second];
+            if (!lib.is_object()) lib = {{"missing_exports", ordered_json::array()}};
+            lib["missing_exports"].push_back(std::string(In(e, 0).begin(), In(e, 0).end()));
+        }
+    } else if (op == "Time") {
+        top_["clock"] = static_cast<int64_t>(e.result);
+    } else if (op == "GetWindowsDirectoryW") {
+        if (e.result == 0) {
+            top_["windows_directory"] = nullptr;
+            top_["windows_directory_error"] = e.lastError;
+        } else if (!Out(e, 0).empty()) {
+            top_["windows_directory"] = Utf8(Out(e, 0));
+        }
+    } else if (op == "WGetEnv") {
+        // An unset variable reads as empty with no size: the machine has no such variable.
+        if (e.result == 0 && !top_.contains("environment")) top_["environment"] = ordered_json::object();
+        if (e.result == 0 && Arg(e, 1) != 0) top_["environment"][Utf8(In(e, 0))] = Utf8(Out(e, 0));
+    } else if (op == "QueryDosDeviceW") {
+        if (e.result != 0) {
+            Bytes target = Out(e, 0);
+            for (size_t k = 0; k + 1 < target.size(); k += 2)
+                if (target[k] == 0 && target[k + 1] == 0) {
+                    target.resize(k);
+                    break;
+                }
+            dosDevices_[Folded(Utf8(In(e, 0)))] = Utf8(target);
+            top_["dos_devices"][Utf8(In(e, 0))] = Utf8(target);
+        }
+    } else if (op == "GetVolumeInformationW") {
+        std::string drive = Utf8(In(e, 0));
+        if (!drive.empty() && drive.back() == '\\') drive.pop_back();
+        if (e.result == 0) {
+            if (e.lastError != ERROR_PATH_NOT_FOUND) volumes_[drive] = {{"error", e.lastError}};
+        } else {
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "%08X", static_cast<unsigned>(Arg(e, 2)));
+            volumes_[drive] = {{"label", Utf8(Out(e, 0))}, {"serial", serial}, {"file_system", Utf8(Out(e, 1))},
+                               {"max_component_length", Arg(e, 3)}, {"flags", Arg(e, 4)}};
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool Builder::NoteDevice(const Event &e, int *setSerial) {
+    const std::string &op = e.op;
+    if (op == "SetupDiGetClassDevsW") {
+        const bool hasClass = Arg(e, 1) != 0;
+        const std::string cls = hasClass ? GuidText(Read<GUID>(In(e, 0))) : std::string();
+        if (e.result == reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)) {
+            if (hasClass) classErrors_[cls] = e.lastError;
+        } else {
+            sets_[e.result] = {Arg(e, 0), Utf8(In(e, 1)), ++*setSerial, cls};
+            setsBySerial_[*setSerial] = sets_[e.result];
+        }
+    } else if (op == "SetupDiEnumDeviceInfo") {
+        const Set &set = sets_[Arg(e, 0)];
+        const uint64_t flags = set.flags;
+        if (e.result == 0) {
+            if (e.lastError == ERROR_NO_MORE_ITEMS && (flags & DIGCF_PRESENT) != 0 &&
+                (flags & DIGCF_ALLCLASSES) != 0 && set.enumerator.empty())
+                sawFullPresentAll_ = true;
+            return true;
+        }
+        const auto data = Read<SP_DEVINFO_DATA>(Out(e, 0));
+        Device &d = DeviceAt(data.DevInst);
+        if (!IsNull(data.ClassGuid)) d.cls = data.ClassGuid;
+        if ((flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
+        if ((flags & DIGCF_DEVICEINTERFACE) == 0) {
+            setListings_[set.serial].push_back(data.DevInst);
+            if (d.enumerator.empty()) d.enumerator = set.enumerator;
+        } else if (!set.cls.empty()) {
+            interfaceSetDevices_[set.cls][set.serial].push_back(data.DevInst);
+        }
+    } else if (op == "SetupDiGetDeviceInstanceIdW") {
+        if (e.result != 0) NoteId(static_cast<DEVINST>(Arg(e, 1)), Out(e, 0));
+    } else if ((op == "CM_Get_Device_IDW" || op == "CM_Get_Parent" || op == "CM_Get_DevNode_Status") &&
+               (Arg(e, 0) == 0 || e.result == CR_INVALID_DEVNODE)) {
+        return true;  // no device node: nothing to learn about one
+    } else if (op == "CM_Get_Device_IDW") {
+        if (e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
+    } else if (op == "CM_Get_Parent") {
+        Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
+        // A parent left unwritten reads as 0, which names no device node.
+        if (e.result == CR_SUCCESS && Arg(e, 2) != 0) {
+            d.parent = static_cast<DEVINST>(Arg(e, 2));
+            DeviceAt(*d.parent);
+        }
+    } else if (op == "CM_Get_DevNode_Status") {
+        Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
+        if (e.result == CR_SUCCESS) {
+            d.status = static_cast<uint32_t>(Arg(e, 2));
+            d.problem = static_cast<uint32_t>(Arg(e, 3));
+        } else {
+            d.statusError = static_cast<uint32_t>(e.result);
+        }
+    } else if (op == "SetupDiGetDeviceRegistryPropertyW") {
+        if (Arg(e, 1) == 0) return true;  // an element the set did not hand out
+        Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 1)));
+        const auto code = static_cast<uint32_t>(Arg(e, 2));
+        auto &known = d.properties[code];
+        if (e.result != 0 || e.lastError == ERROR_INSUFFICIENT_BUFFER) {
+            // A size answer alone still says how long the value is.
+            Bytes data = e.result != 0 ? Out(e, 0) : Bytes(static_cast<size_t>(Arg(e, 5)), 0);
+            const bool cut = e.result != 0 && Arg(e, 5) == 0 && !known.second.empty();
+            if (cut && data.size() > known.second.size()) data.resize(known.second.size());
+            if (e.result != 0 || known.second.empty()) known = {static_cast<uint32_t>(Arg(e, 4)), data};
+        } else if (known.second.empty() && known.first == 0) {
+            d.properties.erase(code);
+        }
+    } else if (op == "SetupDiEnumDeviceInterfaces") {
+        if (e.result == 0) return true;
+        interfaceData_[{Arg(e, 0), Out(e, 0)}] = static_cast<DEVINST>(Arg(e, 1));
+    } else if (op == "SetupDiGetDeviceInterfaceDetailW") {
+        if (e.result == 0 || Out(e, 0).empty()) return true;
+        const auto data = Read<SP_DEVICE_INTERFACE_DATA>(In(e, 0));
+        const auto device = Read<SP_DEVINFO_DATA>(Out(e, 1));
+        const std::string path = Utf8(Out(e, 0));
+        const std::string cls = GuidText(data.InterfaceClassGuid);
+        const Set &set = sets_[Arg(e, 0)];
+        detailListings_[cls][set.serial].push_back(path);
+        auto known = interfaceByPath_.find(Folded(path));
+        if (known != interfaceByPath_.end()) {
+            if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
+            return true;
+        }
+        // The device comes with the path, or from the walk of one device's interfaces.
+        auto asked = interfaceData_.find({Arg(e, 0), In(e, 0)});
+        const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst
+                                : asked != interfaceData_.end() ? asked->second
+                                                                : 0;
+        if (devinst == 0) return true;
+        Device &d = DeviceAt(devinst);
+        if (!Out(e, 1).empty() && !IsNull(device.ClassGuid)) d.cls = device.ClassGuid;
+        if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
+        d.interfaces.push_back({cls, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
+        interfaceByPath_[Folded(path)] = {devinst, d.interfaces.size() - 1};
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool Builder::NoteObject(const Event &e) {
+    const std::string &op = e.op;
+    if (op == "CreateFileW" || op == "NtCreateFile") {
+        const bool native = op == "NtCreateFile";
+        const std::string name = Utf8(In(e, 0));
+        const bool ok = native ? static_cast<NTSTATUS>(e.result) == STATUS_SUCCESS
+                               : e.result != reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE);
+        const uint32_t error = native ? static_cast<uint32_t>(e.result) : e.lastError;
+        const bool notFound = !ok && (native ? error == static_cast<uint32_t>(STATUS_OBJECT_NAME_NOT_FOUND)
+                                             : error == ERROR_FILE_NOT_FOUND);
+        if (notFound) return true;  // nothing answers that name
+        const int object = native ? ObjectForNative(name) : ObjectForPath(name);
+        NoteOpen(object, Arg(e, 0), ok, error);
+        if (ok) {
+            const uint64_t handle = native ? Arg(e, 4) : e.result;
+            handles_[handle] = object;
+            handleValues_.push_back(handle);  // reused values too: the replay gives them again
+        }
+    } else if (op == "CloseHandle" || op == "NtClose") {
+        handles_.erase(Arg(e, 0));
+    } else if (op == "DeviceIoControl") {
+        NoteRequest(e);
+    } else if (op == "NtQueryObject") {
+        auto h = handles_.find(Arg(e, 0));
+        if (h == handles_.end() || Out(e, 0).empty()) return true;
+        const std::string name = Utf8(Out(e, 0));
+        const int object = Find(h->second);
+        int named = -1;
+        for (size_t k = 0; k < objects_.size(); ++k)
+            if (objects_[k].mergedInto < 0 && static_cast<int>(k) != object && Folded(objects_[k].name) == Folded(name))
+                named = static_cast<int>(k);
+        if (named >= 0) {
+            Merge(object, named);
+        } else {
+            objects_[static_cast<size_t>(object)].name = name;
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void Builder::Walk() {
+    int setSerial = 0;
+    for (const Event &e : events_)
+        if (!NoteSystem(e) && !NoteDevice(e, &setSerial)) NoteObject(e);
+}
+
+ordered_json Builder::Devices() const {
+    std::map<DEVINST, std::string> ids;
+    for (const auto &[devinst, d] : devices_) ids[devinst] = IdOf(d);
+    ordered_json list = ordered_json::array();
+    for (DEVINST devinst : deviceOrder_) {
+        const Device &d = devices_.at(devinst);
+        ordered_json j = {{"id", ids[devinst]}, {"devinst", devinst}};
+        if (d.parent) j["parent"] = ids[*d.parent];
+        if (d.cls) j["class"] = GuidText(*d.cls);
+        // Only a present set can tell presence; a device no present set
+        // listed must stay out of them on replay too.
+        if (!d.listedPresent) j["present"] = false;
+        if (d.status) j["status"] = *d.status;
+        if (d.problem) j["problem"] = *d.problem;
+        if (d.statusError) j["status_error"] = *d.statusError;
+        ordered_json properties = ordered_json::object();
+        for (const auto &[code, p] : d.properties)
+            for (const sim::format::Field &f : sim::format::kProperties.fields)
+                if (f.kind == sim::format::Kind::Property && f.code == code)
+                    properties[f.key] = {{"type", p.first}, {"bytes", HexBytes(p.second)}};
+        if (!properties.empty()) j["properties"] = properties;
+        ordered_json interfaces = ordered_json::array();
+        for (const Interface &i : d.interfaces) {
+            ordered_json ij = {{"class", i.cls}, {"path", i.path}};
+            if (i.object >= 0) ij["object"] = objects_[static_cast<size_t>(Find(i.object))].name;
+            if (!i.present) ij["present"] = false;
+            interfaces.push_back(ij);
+        }
+        if (!interfaces.empty()) j["interfaces"] = interfaces;
+        list.push_back(j);
+    }
+    return list;
+}
+
+ordered_json Builder::ObjectJson(const Object &o) const {
+    ordered_json j = {{"name", o.name}};
+    ordered_json aliases = ordered_json::array();
+    for (const std::string &p : o.paths)
+        if (Folded(p) != Folded(o.name)) aliases.push_back(p);
+    if (!aliases.empty()) j["aliases"] = aliases;
+    const bool readOk = std::any_of(o.opens.begin(), o.opens.end(), [](const Open &x) { return x.ok && !x.write; });
+    for (const Open &x : o.opens) {
+        if (x.ok) continue;
+        j[x.write && readOk ? "write_error" : "open_error"] = x.error;
+        break;
+    }
+    ordered_json ioctl = ordered_json::object();
+    for (const auto &[code, list] : o.requests) {
+        const Request *name = nullptr;
+        for (const Request &r : list)
+            if (code == IOCTL_MOUNTDEV_QUERY_DEVICE_NAME && r.mixed && r.ok) name = &r;
+        if (name != nullptr) {
+            // Its size answer and its whole answer differ in success: the
+            // structured answer gives both.
+            const auto length = Read<USHORT>(name->output);
+            j["mountdev_name"] = Utf8(Bytes(name->output.begin() + 2,
+                                            name->output.begin() + 2 + std::min<size_t>(length, name->output.size() - 2)));
+            continue;
+        }
+        std::vector<const Request *> sorted;
+        for (const Request &r : list) sorted.push_back(&r);
+        // A longer input first: a shorter one is the start of it.
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const Request *a, const Request *b) { return a->input.size() > b->input.size(); });
+        ordered_json answers = ordered_json::array();
+        for (const Request *r : sorted) {
+            ordered_json a = ordered_json::object();
+            if (!r->input.empty()) a["input"] = HexBytes(r->input);
+            if (!r->output.empty()) a["bytes"] = HexBytes(r->output);
+            if (r->reported != r->output.size()) a["returned"] = r->reported;
+            if (!r->ok) a["error"] = r->error;
+            answers.push_back(a);
+        }
+        ioctl[Hex(code)] = answers;
+    }
+    if (!ioctl.empty()) j["ioctl"] = ioctl;
+    return j;
+}
+
+ordered_json Builder::Objects() const {
+    ordered_json list = ordered_json::array();
+    for (const Object &o : objects_)
+        if (o.mergedInto < 0) list.push_back(ObjectJson(o));
+    return list;
+}
+
+// Every class a set listed: interfaces it did not reach must follow the
+// ones it did, whatever their devices' place in the file.
+ordered_json Builder::InterfaceOrder() const {
+    ordered_json order = ordered_json::object();
+    for (const auto &[cls, listed] : listed_) order[cls] = listed;
+    return order;
+}
+
+// The identifier the file gives: one never asked for is made up, under the
+// enumerator that listed the device, so that the same sets list it.
+std::string Builder::IdOf(const Device &d) const {
+    if (!d.id.empty()) return d.id;
+    if (d.enumerator.empty()) return "CAPTURED\\DEVINST\\" + Hex(d.devinst);
+    return d.enumerator + "\\CAPTURED\\" + Hex(d.devinst);
+}
+
+// Whether a device set's query takes the device, as far as the record tells.
+bool Builder::Selects(const Set &set, const Device &d) const {
+    if ((set.flags & DIGCF_PRESENT) != 0 && !d.listedPresent) return false;
+    if ((set.flags & DIGCF_ALLCLASSES) == 0 && !(d.cls && GuidText(*d.cls) == set.cls)) return false;
+    return set.enumerator.empty() || StartsNoCase(IdOf(d), (set.enumerator + "\\").c_str());
+}
+
+// A set lists its devices in file order: the file order is one that every
+// device set's listing follows, otherwise the order the run met them in.
+// (Interface sets have interface_order for theirs.)
+void Builder::OrderDevices() {
+    std::map<DEVINST, size_t> seen;
+    for (size_t i = 0; i < deviceOrder_.size(); ++i) seen[deviceOrder_[i]] = i;
+    std::map<DEVINST, std::set<DEVINST>> after;  // device -> devices listed after it
+    std::map<DEVINST, size_t> before;            // device -> how many must come first
+    auto edge = [&](DEVINST first, DEVINST next) {
+        if (first != next && after[first].insert(next).second) ++before[next];
+    };
+    for (const auto &[serial, listed] : setListings_) {
+        for (size_t i = 1; i < listed.size(); ++i) edge(listed[i - 1], listed[i]);
+        // A walk that stopped early: the members it did not reach come later.
+        const std::set<DEVINST> reached(listed.begin(), listed.end());
+        for (const auto &[devinst, d] : devices_)
+            if (reached.count(devinst) == 0 && Selects(setsBySerial_.at(serial), d)) edge(listed.back(), devinst);
+    }
+    std::set<std::pair<size_t, DEVINST>> ready;
+    for (DEVINST d : deviceOrder_)
+        if (before[d] == 0) ready.insert({seen[d], d});
+    std::vector<DEVINST> order;
+    std::set<DEVINST> placed;
+    while (order.size() < deviceOrder_.size()) {
+        if (ready.empty()) {
+            // Listings that contradict each other: the earliest met goes next.
+            for (DEVINST d : deviceOrder_)
+                if (placed.count(d) == 0) {
+                    ready.insert({seen[d], d});
+                    break;
+                }
+        }
+        const DEVINST d = ready.begin()->second;
+        ready.erase(ready.begin());
+        if (!placed.insert(d).second) continue;
+        order.push_back(d);
+        for (DEVINST next : after[d])
+            if (--before[next] == 0 && placed.count(next) == 0) ready.insert({seen[next], next});
+    }
+    deviceOrder_ = std::move(order);
+}
+
+// Walks may stop early: the longest listing gives the order, the others add
+// what it did not reach.
+template <typename T>
+std::vector<T> Longest(const std::map<int, std::vector<T>> &listings) {
+    std::vector<T> longest;
+    for (const auto &[serial, listed] : listings)
+        if (listed.size() > longest.size()) longest = listed;
+    for (const auto &[serial, listed] : listings)
+        for (const T &item : listed)
+            if (std::find(longest.begin(), longest.end(), item) == longest.end()) longest.push_back(item);
+    return longest;
+}
+
+// A device an interface set listed has an interface of that class, even
+// when the run never asked for its path: one is made up, unique by its DEVINST.
+void Builder::AddListedInterfaces() {
+    for (const auto &[cls, sets] : detailListings_) listed_[cls] = Longest(sets);
+    for (const auto &[cls, sets] : interfaceSetDevices_) {
+        const bool ordered = listed_.count(cls) != 0;
+        for (DEVINST devinst : Longest(sets)) {
+            Device &d = devices_[devinst];
+            auto has = std::find_if(d.interfaces.begin(), d.interfaces.end(),
+                                    [&](const Interface &i) { return i.cls == cls; });
+            std::string path;
+            if (has == d.interfaces.end()) {
+                path = "\\\\?\\captured#" + Hex(devinst) + "#" + Folded(cls);
+                d.interfaces.push_back({cls, path, d.listedPresent, -1});
+            } else {
+                path = has->path;
+            }
+            if (!ordered) listed_[cls].push_back(path);
+        }
+    }
+}
+
+ordered_json Builder::Build() {
+    Walk();
+    AddListedInterfaces();
+    OrderDevices();
+    ordered_json j = top_;
+    ordered_json libraries = ordered_json::object();
+    for (const auto &[name, lib] : libraries_) libraries[name] = lib;
+    if (!libraries.empty()) j["libraries"] = libraries;
+    if (!volumes_.empty()) j["volumes"] = volumes_;
+    for (const auto &[cls, error] : classErrors_) j["class_errors"][cls] = error;
+    ordered_json order = InterfaceOrder();
+    if (!order.empty()) j["interface_order"] = order;
+    ordered_json handles = ordered_json::array();
+    for (uint64_t h : handleValues_) handles.push_back(h);
+    if (!handles.empty()) j["handle_values"] = handles;
+    j["devices"] = Devices();
+    j["objects"] = Objects();
+    return j;
+}
+
+}  // namespace
+
+std::string BuildMachine(const std::vector<Event> &events) { return Builder(events).Build().dump(); }
+
+}  // namespace capture

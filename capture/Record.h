@@ -1,0 +1,34 @@
+// The record of one run: every operation the logic made through the
+// late-bound table or the directly imported seam, passed on to the platform
+// unchanged, with what the platform answered.  The logic neither sees nor
+// knows this header; only the capture program reads the record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace capture {
+
+using Bytes = std::vector<uint8_t>;
+
+// One operation as the platform answered it.  Which argument or block is
+// which depends on the operation; RecordingSeam.cpp fills them in parameter
+// order, and the machine builder reads them in the same order.
+struct Event {
+    std::string op;            // the operation's name, e.g. "DeviceIoControl"
+    uint64_t result = 0;       // the return value (handles and pointers as their value)
+    uint32_t lastError = 0;    // the thread's last error right after the call
+    std::vector<uint64_t> args;  // scalar inputs and scalar outputs, as each operation lists them
+    std::vector<Bytes> in;     // input blocks: strings (16-bit units), request input, GUIDs
+    std::vector<Bytes> out;    // output blocks as written, cut to the count reported and the buffer
+};
+
+// The operations recorded so far, in the order they returned.
+const std::vector<Event> &Events();
+
+// Forgets what was recorded (the record starts with the process: the
+// late-bound table binds kernel32.dll during static initialisation).
+void ClearEvents();
+
+}  // namespace capture
