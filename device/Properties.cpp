@@ -200,12 +200,7 @@ BYTE *GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD exp
 
     CQueryBlock buffer;
     DWORD type = 0;
-    TwoCall step = SetupDiQueryTwice<BYTE>(buffer, kMaxReportedSize, PropertyBlockBytes,
-                                           [&](BYTE *block, DWORD size, DWORD *required) {
-                                               return api::SetupDiGetDeviceRegistryPropertyW(set, device, property,
-                                                                                             block != nullptr ? &type : nullptr,
-                                                                                             block, size, required);
-                                           });
+    TwoCall step = SetupDiQueryProperty(buffer, set, device, property, &type, kMaxReportedSize, PropertyBlockBytes);
     if (step == TwoCall::Answered && type != expectedType) step = TwoCall::Failed;
     if (step == TwoCall::Answered) {
         Trace("LEAVE GetDeviceRegistryProperty");

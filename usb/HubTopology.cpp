@@ -241,9 +241,8 @@ bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
     const auto *text = reinterpret_cast<const WCHAR *>(answer.As<BYTE>() + kNameOffset);
     const size_t n = wstr::LenBounded(text, capacity);
 
-    auto *copy = static_cast<WCHAR *>(std::calloc(n + 1, sizeof(WCHAR)));
+    WCHAR *copy = wstr::DupCalloc(text, n);
     if (copy == nullptr) return fail("memory allocation");
-    std::memcpy(copy, text, n * sizeof(WCHAR));
     *name = copy;
     *length = static_cast<DWORD>(n + 1);
     Trace("LEAVE GetDriverKeyName");
@@ -268,12 +267,8 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
             if (!api::SetupDiEnumDeviceInfo(set, index, &device)) break;
 
             DWORD type = 0;
-            const TwoCall read = SetupDiQueryTwice<BYTE>(
-                driver, kMaxPropertyBytes, DriverKeyBlockBytes, [&](BYTE *block, DWORD size, DWORD *required) {
-                    return api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER,
-                                                                  block != nullptr ? &type : nullptr, block, size,
-                                                                  required);
-                });
+            const TwoCall read =
+                SetupDiQueryProperty(driver, set, &device, SPDRP_DRIVER, &type, kMaxPropertyBytes, DriverKeyBlockBytes);
             // A broken set-up API or no memory ends the search; any other failure passes the device over.
             if (read == TwoCall::SizeFailed || read == TwoCall::NoMemory) break;
             if (read != TwoCall::Answered ||
