@@ -106,19 +106,12 @@ bool GetDeviceId(DEVINST node, WCHAR **deviceId) {
 
 bool GetDeviceId(const WCHAR *lpDevID, GUID interfaceClass, WString &interfacePath) {
     Trace("ENTER GetDeviceId");
-    if (lpDevID == nullptr) {
-        Trace("ERROR GetDeviceId lpDevID invalid");
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
+    if (lpDevID == nullptr) return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId lpDevID invalid");
     Trace("INFO GetDeviceId lpDevID ", lpDevID);
 
     CInterfaceWalk walk(&interfaceClass, DetailSize::Fixed, DetailFloor::AnySize, FetchRequired::Yes);
-    if (!walk.IsOpen()) {
-        Trace("ERROR GetDeviceId SetupDiGetClassDevs ", U(os::GetLastError()));
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
+    if (!walk.IsOpen())
+        return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId SetupDiGetClassDevs ", U(os::GetLastError()));
 
     WCHAR id[kDeviceIdChars];
     const WStringView wanted(lpDevID);
@@ -155,18 +148,11 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
     }
 
     CInterfaceWalk walk(&interfaceClass, DetailSize::SuccessOrFail122, DetailFloor::AnySize, FetchRequired::Yes);
-    if (!walk.IsOpen()) {
-        Trace("ERROR GetDevicePath not found");
-        Trace("LEAVE GetDevicePath");
-        return false;
-    }
+    if (!walk.IsOpen()) return TraceFailure("LEAVE GetDevicePath", "ERROR GetDevicePath not found");
 
     while (walk.Next()) {
-        if (walk.Step() == InterfaceStep::NoDetailBlock) {
-            Trace("ERROR GetDevicePath obtaining device detail");
-            Trace("LEAVE GetDevicePath");
-            return false;
-        }
+        if (walk.Step() == InterfaceStep::NoDetailBlock)
+            return TraceFailure("LEAVE GetDevicePath", "ERROR GetDevicePath obtaining device detail");
         if (walk.Step() != InterfaceStep::Fetched) continue;
 
         const WString pathText(walk.Path());
@@ -190,9 +176,7 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
         return true;
     }
 
-    Trace("ERROR GetDevicePath not found");
-    Trace("LEAVE GetDevicePath");
-    return false;
+    return TraceFailure("LEAVE GetDevicePath", "ERROR GetDevicePath not found");
 }
 
 BYTE *GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD expectedType, DWORD property) {

@@ -92,15 +92,10 @@ bool CDeviceInfo::GetUSBDevicePath(HANDLE device, const GUID *interfaceClass, WC
     deviceInfo.cbSize = sizeof(SP_DEVINFO_DATA);
     if (interfaceClass == nullptr ||
         !GetDevicePath(device, *interfaceClass, lpszDevicePath, &deviceInfo, number)) {
-        Trace("ERROR GetUSBDevicePath GetDevicePath");
-        Trace("LEAVE GetUSBDevicePath");
-        return false;
+        return TraceFailure("LEAVE GetUSBDevicePath", "ERROR GetUSBDevicePath GetDevicePath");
     }
-    if (!GetUSBDeviceHubPath(deviceInfo.DevInst, lpszInstancePath, lpszDeviceHubPath)) {
-        Trace("ERROR GetUSBDevicePath GetUSBDeviceHubPath");
-        Trace("LEAVE GetUSBDevicePath");
-        return false;
-    }
+    if (!GetUSBDeviceHubPath(deviceInfo.DevInst, lpszInstancePath, lpszDeviceHubPath))
+        return TraceFailure("LEAVE GetUSBDevicePath", "ERROR GetUSBDevicePath GetUSBDeviceHubPath");
     Trace("INFO GetUSBDevicePath lpszInstancePath ", *lpszInstancePath);
     Trace("INFO GetUSBDevicePath lpszDeviceHubPath ", *lpszDeviceHubPath);
     Trace("LEAVE GetUSBDevicePath");
@@ -110,9 +105,7 @@ bool CDeviceInfo::GetUSBDevicePath(HANDLE device, const GUID *interfaceClass, WC
 bool CDeviceInfo::GetUSBDeviceHubPath(DEVINST node, WCHAR **instanceId, WCHAR **hubPath) {
     Trace("ENTER GetUSBDeviceHubPath ", U(node));
     auto fail = [](const char *what) {
-        Trace("ERROR GetUSBDeviceHubPath ", what);
-        Trace("LEAVE GetUSBDeviceHubPath");
-        return false;
+        return TraceFailure("LEAVE GetUSBDeviceHubPath", "ERROR GetUSBDeviceHubPath ", what);
     };
 
     WCHAR *ownId = nullptr;
@@ -169,9 +162,7 @@ bool GetUsbHubNumberOfPorts(HANDLE hub, BYTE *ports) {
     DWORD returned = 0;
     if (!api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_INFORMATION, &info, sizeof(info), &info, sizeof(info),
                               &returned, nullptr)) {
-        Trace("ERROR GetUsbHubNumberOfPorts ", U(os::GetLastError()));
-        Trace("LEAVE GetUsbHubNumberOfPorts");
-        return false;
+        return TraceFailure("LEAVE GetUsbHubNumberOfPorts", "ERROR GetUsbHubNumberOfPorts ", U(os::GetLastError()));
     }
     *ports = info.u.HubInformation.HubDescriptor.bNumberOfPorts;
     Trace("INFO GetUsbHubNumberOfPorts ", S(*ports));
@@ -207,11 +198,8 @@ bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
     Trace("ENTER GetDriverKeyName");
     auto fail = [](const char *what, bool withLastError = false) {
         if (withLastError)
-            Trace("ERROR GetDriverKeyName ", what, U(os::GetLastError()));
-        else
-            Trace("ERROR GetDriverKeyName ", what);
-        Trace("LEAVE GetDriverKeyName");
-        return false;
+            return TraceFailure("LEAVE GetDriverKeyName", "ERROR GetDriverKeyName ", what, U(os::GetLastError()));
+        return TraceFailure("LEAVE GetDriverKeyName", "ERROR GetDriverKeyName ", what);
     };
     *name = nullptr;
     *length = 0;
