@@ -87,14 +87,9 @@ bool GetDeviceId(DEVINST node, WCHAR **deviceId) {
             cr = api::CM_Get_Device_IDW(node, buffer.As<WCHAR>(), length + 1, 0);
             return cr == CR_SUCCESS;
         });
-    if (step != TwoCall::Answered) {
-        if (step == TwoCall::SizeRefused || step == TwoCall::NoMemory)
-            Trace("ERROR GetDeviceId memory allocation");
-        else
-            Trace("ERROR GetDeviceId ", U(cr));
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
+    if (step == TwoCall::SizeRefused || step == TwoCall::NoMemory)
+        return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId memory allocation");
+    if (step != TwoCall::Answered) return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId ", U(cr));
     // Terminated whatever the system wrote.
     buffer.As<WCHAR>()[buffer.Bytes() / sizeof(WCHAR) - 1] = 0;
 

@@ -46,9 +46,8 @@ bool GetDiskDevInstFromDiskNumber(const STORAGE_DEVICE_NUMBER &number, DEVINST *
         interfaceClass = &guids::kDevInterfaceCdrom;
         break;
     default:
-        Trace("ERROR GetDiskDevInstFromDiskNumber invalid  sdn.DeviceType ", U(number.DeviceType));
-        Trace("LEAVE GetDiskDevInstFromDiskNumber ");
-        return false;
+        return TraceFailure("LEAVE GetDiskDevInstFromDiskNumber ",
+                            "ERROR GetDiskDevInstFromDiskNumber invalid  sdn.DeviceType ", U(number.DeviceType));
     }
     DEVINST found = 0;
     if (!GetDevInstFromDiskNumber(*interfaceClass, number, &found))
