@@ -101,6 +101,16 @@ void Trace(const Args &...args) {
     log.WriteLine(line);
 }
 
+// The early return of a step that failed: writes its error line, then the
+// function's LEAVE line, and gives false, as in
+//   if (!ok) return TraceFailure("LEAVE F", "ERROR F ", U(os::GetLastError()));
+template <typename... Args>
+bool TraceFailure(const char *leaveLine, const Args &...errorLine) {
+    Trace(errorLine...);
+    Trace(leaveLine);
+    return false;
+}
+
 using tlog::F;
 using tlog::P;
 using tlog::S;

@@ -172,11 +172,8 @@ bool IsSystemOrFixedDisk(DEVINST node, const CDeviceInfo *systemDevice) {
         if (handle != INVALID_HANDLE_VALUE) break;
         Trace("ERROR IsSystemOrFixedDisk INVALID_HANDLE_VALUE ", U(os::GetLastError()));
     }
-    if (handle == INVALID_HANDLE_VALUE) {
-        Trace("INFO IsSystemOrFixedDisk not fixed ");
-        Trace("LEAVE IsSystemOrFixedDisk");
-        return false;
-    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return TraceFailure("LEAVE IsSystemOrFixedDisk", "INFO IsSystemOrFixedDisk not fixed ");
     CAutoFreeHandle handleHolder(handle);
 
     CDeviceInfo disk;

@@ -1,5 +1,6 @@
 #include "collect/Enumerators.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -12,6 +13,7 @@
 #include "platform/os.h"
 #include "platform/setupdi.h"
 #include "platform/twocall.h"
+#include "platform/wstr.h"
 
 namespace {
 
@@ -195,12 +197,8 @@ WCHAR *GetMountDeviceName(const WCHAR *devicePath) {
         if (ok) {
             // NameLength is the device's word: copy no more than the answer holds.
             const auto *name = answer.As<TARSEL_MOUNTDEV_NAME>();
-            size_t nameBytes = name->NameLength;
-            size_t room = answer.Bytes() - kNameOffset;
-            if (nameBytes > room) nameBytes = room;
-            nameBytes -= nameBytes % sizeof(WCHAR);
-            result = static_cast<WCHAR *>(std::calloc(1, nameBytes + sizeof(WCHAR)));
-            if (result != nullptr) std::memcpy(result, name->Name, nameBytes);
+            const size_t nameBytes = std::min<size_t>(name->NameLength, answer.Bytes() - kNameOffset);
+            result = wstr::DupCalloc(name->Name, nameBytes / sizeof(WCHAR));
         }
     }
 
@@ -220,11 +218,8 @@ HANDLE GetDeviceHandle(const WCHAR *deviceName) {
         api::RtlInitUnicodeString(&name, deviceName);
         OBJECT_ATTRIBUTES attributes{};
         attributes.Length = sizeof(attributes);
-        attributes.RootDirectory = nullptr;
         attributes.ObjectName = &name;
         attributes.Attributes = OBJ_CASE_INSENSITIVE;
-        attributes.SecurityDescriptor = nullptr;
-        attributes.SecurityQualityOfService = nullptr;
         IO_STATUS_BLOCK ioStatus{};
         NTSTATUS status = api::NtCreateFile(&handle, kReadWriteAccess, &attributes, &ioStatus, nullptr,
                                             FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,

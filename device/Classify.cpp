@@ -129,18 +129,13 @@ bool IsInterfaceSupportedByDevice(const GUID &interfaceClass, DEVINST node) {
 
     WCHAR *deviceId = nullptr;
     CAutoFree<WCHAR> deviceIdHolder(&deviceId);
-    if (!GetDeviceId(node, &deviceId)) {
-        Trace("ERROR IsInterfaceSupportedByDevice GetDeviceId");
-        Trace("LEAVE IsInterfaceSupportedByDevice");
-        return false;
-    }
+    if (!GetDeviceId(node, &deviceId))
+        return TraceFailure("LEAVE IsInterfaceSupportedByDevice", "ERROR IsInterfaceSupportedByDevice GetDeviceId");
 
     HDEVINFO set = api::SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
-        Trace("ERROR IsInterfaceSupportedByDevice ", U(os::GetLastError()));
-        Trace("LEAVE IsInterfaceSupportedByDevice");
-        return false;
-    }
+    if (set == INVALID_HANDLE_VALUE)
+        return TraceFailure("LEAVE IsInterfaceSupportedByDevice",
+                            "ERROR IsInterfaceSupportedByDevice ", U(os::GetLastError()));
     CReleaseGuard setGuard(CReleaseGuard::DestroyDeviceInfoList, set);
 
     SP_DEVINFO_DATA member;
@@ -157,9 +152,7 @@ bool IsInterfaceSupportedByDevice(const GUID &interfaceClass, DEVINST node) {
         }
     }
 
-    Trace("ERROR IsInterfaceSupportedByDevice not found");
-    Trace("LEAVE IsInterfaceSupportedByDevice");
-    return false;
+    return TraceFailure("LEAVE IsInterfaceSupportedByDevice", "ERROR IsInterfaceSupportedByDevice not found");
 }
 
 bool CDeviceInfo::GetUSBDevicePropertyFromUSBHub(const SP_DEVINFO_DATA &device) {
@@ -186,11 +179,7 @@ bool CDeviceInfo::SetUniqueDeviceId(DEVINST node) {
 
     WCHAR *deviceId = nullptr;
     CAutoFree<WCHAR> holder(&deviceId);
-    if (!GetDeviceId(node, &deviceId)) {
-        Trace("ERROR SetUniqueDeviceId");
-        Trace("LEAVE SetUniqueDeviceId");
-        return false;
-    }
+    if (!GetDeviceId(node, &deviceId)) return TraceFailure("LEAVE SetUniqueDeviceId", "ERROR SetUniqueDeviceId");
 
     m_UniqueDeviceID.assign(deviceId);
     holder.Free();

@@ -29,9 +29,7 @@ bool CDeviceInfo::UseDriveInfo(HANDLE device) {
     m_Type.Set(UNKNOWN_DEVICE);
 
     auto fail = [](const char *errorLine) {
-        Trace(errorLine);
-        Trace("LEAVE UseDriveInfo HANDLE");
-        return false;
+        return TraceFailure("LEAVE UseDriveInfo HANDLE", errorLine);
     };
 
     if (device == nullptr) return fail("ERROR UseDriveInfo invalid parameter");

@@ -87,14 +87,9 @@ bool GetDeviceId(DEVINST node, WCHAR **deviceId) {
             cr = api::CM_Get_Device_IDW(node, buffer.As<WCHAR>(), length + 1, 0);
             return cr == CR_SUCCESS;
         });
-    if (step != TwoCall::Answered) {
-        if (step == TwoCall::SizeRefused || step == TwoCall::NoMemory)
-            Trace("ERROR GetDeviceId memory allocation");
-        else
-            Trace("ERROR GetDeviceId ", U(cr));
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
+    if (step == TwoCall::SizeRefused || step == TwoCall::NoMemory)
+        return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId memory allocation");
+    if (step != TwoCall::Answered) return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId ", U(cr));
     // Terminated whatever the system wrote.
     buffer.As<WCHAR>()[buffer.Bytes() / sizeof(WCHAR) - 1] = 0;
 
@@ -106,19 +101,12 @@ bool GetDeviceId(DEVINST node, WCHAR **deviceId) {
 
 bool GetDeviceId(const WCHAR *lpDevID, GUID interfaceClass, WString &interfacePath) {
     Trace("ENTER GetDeviceId");
-    if (lpDevID == nullptr) {
-        Trace("ERROR GetDeviceId lpDevID invalid");
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
+    if (lpDevID == nullptr) return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId lpDevID invalid");
     Trace("INFO GetDeviceId lpDevID ", lpDevID);
 
     CInterfaceWalk walk(&interfaceClass, DetailSize::Fixed, DetailFloor::AnySize, FetchRequired::Yes);
-    if (!walk.IsOpen()) {
-        Trace("ERROR GetDeviceId SetupDiGetClassDevs ", U(os::GetLastError()));
-        Trace("LEAVE GetDeviceId");
-        return false;
-    }
+    if (!walk.IsOpen())
+        return TraceFailure("LEAVE GetDeviceId", "ERROR GetDeviceId SetupDiGetClassDevs ", U(os::GetLastError()));
 
     WCHAR id[kDeviceIdChars];
     const WStringView wanted(lpDevID);
@@ -155,18 +143,11 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
     }
 
     CInterfaceWalk walk(&interfaceClass, DetailSize::SuccessOrFail122, DetailFloor::AnySize, FetchRequired::Yes);
-    if (!walk.IsOpen()) {
-        Trace("ERROR GetDevicePath not found");
-        Trace("LEAVE GetDevicePath");
-        return false;
-    }
+    if (!walk.IsOpen()) return TraceFailure("LEAVE GetDevicePath", "ERROR GetDevicePath not found");
 
     while (walk.Next()) {
-        if (walk.Step() == InterfaceStep::NoDetailBlock) {
-            Trace("ERROR GetDevicePath obtaining device detail");
-            Trace("LEAVE GetDevicePath");
-            return false;
-        }
+        if (walk.Step() == InterfaceStep::NoDetailBlock)
+            return TraceFailure("LEAVE GetDevicePath", "ERROR GetDevicePath obtaining device detail");
         if (walk.Step() != InterfaceStep::Fetched) continue;
 
         const WString pathText(walk.Path());
@@ -190,9 +171,7 @@ bool GetDevicePath(HANDLE device, const GUID &interfaceClass, WCHAR **path, SP_D
         return true;
     }
 
-    Trace("ERROR GetDevicePath not found");
-    Trace("LEAVE GetDevicePath");
-    return false;
+    return TraceFailure("LEAVE GetDevicePath", "ERROR GetDevicePath not found");
 }
 
 BYTE *GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD expectedType, DWORD property) {
@@ -200,12 +179,7 @@ BYTE *GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA *device, DWORD exp
 
     CQueryBlock buffer;
     DWORD type = 0;
-    TwoCall step = SetupDiQueryTwice<BYTE>(buffer, kMaxReportedSize, PropertyBlockBytes,
-                                           [&](BYTE *block, DWORD size, DWORD *required) {
-                                               return api::SetupDiGetDeviceRegistryPropertyW(set, device, property,
-                                                                                             block != nullptr ? &type : nullptr,
-                                                                                             block, size, required);
-                                           });
+    TwoCall step = SetupDiQueryProperty(buffer, set, device, property, &type, kMaxReportedSize, PropertyBlockBytes);
     if (step == TwoCall::Answered && type != expectedType) step = TwoCall::Failed;
     if (step == TwoCall::Answered) {
         Trace("LEAVE GetDeviceRegistryProperty");

@@ -88,7 +88,6 @@ public:
     // read from their late-bound slots.
     static void Free(void *block) { std::free(block); }
     static void DestroyDeviceInfoList(void *set) { api::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(set)); }
-    static void CloseHandle(void *handle) { api::CloseHandle(static_cast<HANDLE>(handle)); }
     static void NtClose(void *handle) { api::NtClose(static_cast<HANDLE>(handle)); }
 
     bool m_bDismissed = false;

@@ -25,6 +25,14 @@ SP_DEVICE_INTERFACE_DETAIL_DATA_W *AllocInterfaceDetail(DWORD required, DWORD *u
     return detail;
 }
 
+TwoCall SetupDiQueryProperty(CQueryBlock &block, HDEVINFO set, SP_DEVINFO_DATA *device, DWORD property, DWORD *type,
+                             DWORD most, size_t (*blockBytes)(DWORD)) {
+    return SetupDiQueryTwice<BYTE>(block, most, blockBytes, [&](BYTE *into, DWORD size, DWORD *required) {
+        return api::SetupDiGetDeviceRegistryPropertyW(set, device, property, into != nullptr ? type : nullptr, into,
+                                                      size, required);
+    });
+}
+
 CInterfaceWalk::CInterfaceWalk(const GUID *interfaceClass, DetailSize size, DetailFloor floor,
                                FetchRequired fetchRequired)
     : m_class(interfaceClass), m_size(size), m_floor(floor), m_fetchRequired(fetchRequired),
@@ -78,7 +86,7 @@ InterfaceStep CInterfaceWalk::Ask() {
         m_error = 0;
         if (elementOnly) return InterfaceStep::Fetched;
         if (m_floor == DetailFloor::AtLeastHeader && required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
-            return InterfaceStep::SizeBelowHeader;
+            return InterfaceStep::NoDetailBlock;
         detail = m_detail = AllocInterfaceDetail(required, &size);
         if (detail == nullptr) return InterfaceStep::NoDetailBlock;
     }

@@ -37,6 +37,11 @@ TwoCall SetupDiQueryTwice(CQueryBlock &block, DWORD most, size_t (*blockBytes)(D
                       [&](DWORD required) { return ask(block.As<T>(), required, nullptr) != FALSE; });
 }
 
+// A device's registry property into `block`; its type is asked for with the
+// block only.
+TwoCall SetupDiQueryProperty(CQueryBlock &block, HDEVINFO set, SP_DEVINFO_DATA *device, DWORD property, DWORD *type,
+                             DWORD most, size_t (*blockBytes)(DWORD));
+
 // How a walk asks for each interface's detail.  The size query asks with no
 // block; its size fetches the detail into a block of that size.
 enum class DetailSize {
@@ -59,8 +64,7 @@ enum class InterfaceStep {
     Fetched,          // the element is filled, and the path read (but for ElementOnly)
     SizeSucceeded,    // the size query succeeded where it must fail
     SizeFailed,       // the size query failed with Error()
-    SizeBelowHeader,  // the size reported cannot hold the detail structure
-    NoDetailBlock,    // the detail block was not allocated: size not believed or no memory
+    NoDetailBlock,    // no detail block: the size is not believed (by DetailFloor too) or no memory
     FetchFailed,      // the detail fetch failed with Error()
 };
 

@@ -5,8 +5,7 @@
 
 namespace wstr {
 
-WCHAR *DupCalloc(const WCHAR *s) {
-    size_t n = Len(s);
+WCHAR *DupCalloc(const WCHAR *s, size_t n) {
     auto *copy = static_cast<WCHAR *>(std::calloc(n + 1, sizeof(WCHAR)));
     if (copy != nullptr && n != 0) std::memcpy(copy, s, n * sizeof(WCHAR));
     return copy;

@@ -99,8 +99,10 @@ inline bool PrefixNoCase(const WCHAR *s, const WCHAR *prefix, size_t n) {
     return true;
 }
 
-// Heap copy with calloc, released by the receiver with free(); null on failure.
-WCHAR *DupCalloc(const WCHAR *s);
+// Heap copy of the first n characters and a NUL, with calloc, released by
+// the receiver with free(); null on failure.
+WCHAR *DupCalloc(const WCHAR *s, size_t n);
+inline WCHAR *DupCalloc(const WCHAR *s) { return DupCalloc(s, Len(s)); }
 
 // ASCII text to a wide string (for literals built at run time).
 WString FromAscii(std::string_view s);

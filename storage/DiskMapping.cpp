@@ -26,11 +26,8 @@ bool GetDevInstFromHandle(HANDLE device, DEVINST *node) {
         return false;
     }
     DEVINST found = 0;
-    if (!GetDiskDevInstFromDiskNumber(number, &found)) {
-        Trace("ERROR GetDevInstFromHandle GetDiskDevInstFromDiskNumber");
-        Trace("LEAVE GetDevInstFromHandle ");
-        return false;
-    }
+    if (!GetDiskDevInstFromDiskNumber(number, &found))
+        return TraceFailure("LEAVE GetDevInstFromHandle ", "ERROR GetDevInstFromHandle GetDiskDevInstFromDiskNumber");
     *node = found;
     Trace("INFO GetDevInstFromHandle DevInst ", U(found));
     Trace("LEAVE GetDevInstFromHandle ");
@@ -49,16 +46,13 @@ bool GetDiskDevInstFromDiskNumber(const STORAGE_DEVICE_NUMBER &number, DEVINST *
         interfaceClass = &guids::kDevInterfaceCdrom;
         break;
     default:
-        Trace("ERROR GetDiskDevInstFromDiskNumber invalid  sdn.DeviceType ", U(number.DeviceType));
-        Trace("LEAVE GetDiskDevInstFromDiskNumber ");
-        return false;
+        return TraceFailure("LEAVE GetDiskDevInstFromDiskNumber ",
+                            "ERROR GetDiskDevInstFromDiskNumber invalid  sdn.DeviceType ", U(number.DeviceType));
     }
     DEVINST found = 0;
-    if (!GetDevInstFromDiskNumber(*interfaceClass, number, &found)) {
-        Trace("ERROR GetDiskDevInstFromDiskNumber GetDevInstFromDiskNumber");
-        Trace("LEAVE GetDiskDevInstFromDiskNumber ");
-        return false;
-    }
+    if (!GetDevInstFromDiskNumber(*interfaceClass, number, &found))
+        return TraceFailure("LEAVE GetDiskDevInstFromDiskNumber ",
+                            "ERROR GetDiskDevInstFromDiskNumber GetDevInstFromDiskNumber");
     *node = found;
     Trace("INFO GetDiskDevInstFromDiskNumber DevInst ", U(found));
     Trace("LEAVE GetDiskDevInstFromDiskNumber ");
@@ -82,9 +76,7 @@ bool GetDevInstFromDiskNumber(const GUID &interfaceClass, const STORAGE_DEVICE_N
         Trace("LEAVE GetDevInstFromDiskNumber ");
         return true;
     }
-    Trace("ERROR GetDevInstFromDiskNumber not found ");
-    Trace("LEAVE GetDevInstFromDiskNumber ");
-    return false;
+    return TraceFailure("LEAVE GetDevInstFromDiskNumber ", "ERROR GetDevInstFromDiskNumber not found ");
 }
 
 HANDLE CreateFileForDevice(const WCHAR *path) {

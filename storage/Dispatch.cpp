@@ -36,11 +36,7 @@ bool Finish(bool filled, const char *errorLine) {
 
 bool CDeviceInfo::UseDiskDriveInfo(HANDLE device, const WCHAR *devicePath, const GUID *interfaceClass) {
     Trace("ENTER UseDiskDriveInfo ", P(device));
-    if (device == nullptr) {
-        Trace("ERROR UseDiskDriveInfo error hDevice");
-        Trace("LEAVE UseDiskDriveInfo");
-        return false;
-    }
+    if (device == nullptr) return TraceFailure("LEAVE UseDiskDriveInfo", "ERROR UseDiskDriveInfo error hDevice");
     Trace("INFO UseDiskDriveInfo ", P(device));
 
     GET_MEDIA_TYPES *media = nullptr;
@@ -86,7 +82,5 @@ bool CDeviceInfo::UseDiskDriveInfo(HANDLE device, const WCHAR *devicePath, const
         return Finish(UseHDDInfo(device), "ERROR UseDiskDriveInfo UseHDDInfo");
     }
 
-    Trace("ERROR UseDiskDriveInfo unknown device");
-    Trace("LEAVE UseDiskDriveInfo");
-    return false;
+    return TraceFailure("LEAVE UseDiskDriveInfo", "ERROR UseDiskDriveInfo unknown device");
 }

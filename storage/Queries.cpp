@@ -113,9 +113,7 @@ bool CDeviceInfo::UseStorageDeviceProperty(HANDLE device) {
     DWORD returned = 0;
     if (!api::DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), buffer, sizeof(buffer),
                               &returned, nullptr)) {
-        Trace("ERROR UseStorageDeviceProperty ", U(os::GetLastError()));
-        Trace("LEAVE UseStorageDeviceProperty");
-        return false;
+        return TraceFailure("LEAVE UseStorageDeviceProperty", "ERROR UseStorageDeviceProperty ", U(os::GetLastError()));
     }
     const auto *descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR *>(buffer);
     if (returned == 0 || descriptor->Size > kDescriptorBytes) {
@@ -226,11 +224,9 @@ bool CDeviceInfo::UseCDROMInfo(HANDLE device) {
 bool CDeviceInfo::UseRemovableDiskStorageInfo(HANDLE device) {
     Trace("ENTER UseRemovableDiskStorageInfo ", P(device));
     m_bRemovable = kTriYes;
-    if (!UseStorageDeviceProperty(device)) {
-        Trace("ERROR UseRemovableDiskStorageInfo UseStorageDeviceProperty");
-        Trace("LEAVE UseRemovableDiskStorageInfo");
-        return false;
-    }
+    if (!UseStorageDeviceProperty(device))
+        return TraceFailure("LEAVE UseRemovableDiskStorageInfo",
+                            "ERROR UseRemovableDiskStorageInfo UseStorageDeviceProperty");
     m_DeviceID.Set(GetDeviceNumber(device));
     m_Type.Set(REMOVABLE_STORAGE_DEVICE);
     Trace("INFO UseRemovableDiskStorageInfo m_bRemovable ", S(m_bRemovable));

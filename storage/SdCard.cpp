@@ -56,9 +56,8 @@ bool IsSDCard(HANDLE device) {
     DWORD returned = 0;
     if (!api::DeviceIoControl(device, IOCTL_SFFDISK_QUERY_DEVICE_PROTOCOL, nullptr, 0, &query, sizeof(query),
                               &returned, nullptr)) {
-        Trace("INFO IsSDCard IOCTL_SFFDISK_QUERY_DEVICE_PROTOCOL result ", U(os::GetLastError()));
-        Trace("LEAVE IsSDCard 0");
-        return false;
+        return TraceFailure("LEAVE IsSDCard 0", "INFO IsSDCard IOCTL_SFFDISK_QUERY_DEVICE_PROTOCOL result ",
+                            U(os::GetLastError()));
     }
     if (returned != 0 && guids::Equal(query.ProtocolGUID, guids::kSffProtocolSd)) {
         Trace("LEAVE IsSDCard 1");
@@ -85,9 +84,8 @@ bool CDeviceInfo::UseSDCardInfo(HANDLE device) {
     DWORD returned = 0;
     if (!api::DeviceIoControl(device, IOCTL_SFFDISK_DEVICE_COMMAND, block.Get(), sffdisk::kCommandBlockSize,
                               block.Get(), sffdisk::kCommandBlockSize, &returned, nullptr)) {
-        Trace("ERROR UseSDCardInfo IOCTL_SFFDISK_DEVICE_COMMAND ", U(os::GetLastError()));
-        Trace("LEAVE UseSDCardInfo 0");
-        return false;
+        return TraceFailure("LEAVE UseSDCardInfo 0", "ERROR UseSDCardInfo IOCTL_SFFDISK_DEVICE_COMMAND ",
+                            U(os::GetLastError()));
     }
     if (returned < sffdisk::kCommandBlockSize) {
         Trace("LEAVE UseSDCardInfo 0");

@@ -49,11 +49,9 @@ bool GetObjectNameByHandle(HANDLE device, WString &name) {
     alignas(OBJECT_NAME_INFORMATION) BYTE buffer[kObjectNameBytes] = {};
     ULONG returned = 0;
     const NTSTATUS status = api::NtQueryObject(device, ObjectNameInformation, buffer, sizeof(buffer), &returned);
-    if (status != STATUS_SUCCESS) {
-        Trace("ERROR GetObjectNameByHandle NtQueryObject ", U(static_cast<uint32_t>(status)));
-        Trace("LEAVE GetObjectNameByHandle ");
-        return false;
-    }
+    if (status != STATUS_SUCCESS)
+        return TraceFailure("LEAVE GetObjectNameByHandle ",
+                            "ERROR GetObjectNameByHandle NtQueryObject ", U(static_cast<uint32_t>(status)));
     name = NameFromAnswer(buffer, sizeof(buffer));
     Trace("INFO GetObjectNameByHandle ", name);
     Trace("LEAVE GetObjectNameByHandle ");
@@ -70,11 +68,9 @@ bool CDeviceInfo::GetVolumeInformationForMountPoint(const WCHAR *deviceName, WSt
             break;
         }
     }
-    if (letter == 0) {
-        Trace("ERROR GetVolumeInformationForMountPoint not found");
-        Trace("LEAVE GetVolumeInformationForMountPoint ");
-        return false;
-    }
+    if (letter == 0)
+        return TraceFailure("LEAVE GetVolumeInformationForMountPoint ",
+                            "ERROR GetVolumeInformationForMountPoint not found");
 
     const WCHAR root[4] = {letter, ':', '\\', 0};
     WCHAR label[kPathChars + 1] = {};
@@ -82,11 +78,9 @@ bool CDeviceInfo::GetVolumeInformationForMountPoint(const WCHAR *deviceName, WSt
     DWORD serial = 0;
     DWORD maxComponent = 0;
     DWORD flags = 0;
-    if (!os::GetVolumeInformationW(root, label, kPathChars, &serial, &maxComponent, &flags, fileSystem, kPathChars)) {
-        Trace("ERROR GetVolumeInformationForMountPoint GetVolumeInformation ", U(os::GetLastError()));
-        Trace("LEAVE GetVolumeInformationForMountPoint ");
-        return false;
-    }
+    if (!os::GetVolumeInformationW(root, label, kPathChars, &serial, &maxComponent, &flags, fileSystem, kPathChars))
+        return TraceFailure("LEAVE GetVolumeInformationForMountPoint ",
+                            "ERROR GetVolumeInformationForMountPoint GetVolumeInformation ", U(os::GetLastError()));
 
     m_dwVolumeSerial = serial;
     m_bHasDWVolumeSerial = true;
@@ -104,16 +98,12 @@ bool CDeviceInfo::GetVolumeInformationForMountPoint(const WCHAR *deviceName, WSt
 bool CDeviceInfo::GetVolumeInformationForHandle(HANDLE device, WString &vName, WString &vSerialNumber) {
     Trace("ENTER GetVolumeInformationForHandle ", P(device));
     WString objectName;
-    if (!GetObjectNameByHandle(device, objectName)) {
-        Trace("ERROR GetVolumeInformationForHandle GetObjectNameByHandle");
-        Trace("LEAVE GetVolumeInformationForHandle ");
-        return false;
-    }
-    if (!GetVolumeInformationForMountPoint(objectName.c_str(), vName, vSerialNumber)) {
-        Trace("ERROR GetVolumeInformationForHandle GetVolumeInformationForMountPoint");
-        Trace("LEAVE GetVolumeInformationForHandle ");
-        return false;
-    }
+    if (!GetObjectNameByHandle(device, objectName))
+        return TraceFailure("LEAVE GetVolumeInformationForHandle ",
+                            "ERROR GetVolumeInformationForHandle GetObjectNameByHandle");
+    if (!GetVolumeInformationForMountPoint(objectName.c_str(), vName, vSerialNumber))
+        return TraceFailure("LEAVE GetVolumeInformationForHandle ",
+                            "ERROR GetVolumeInformationForHandle GetVolumeInformationForMountPoint");
     Trace("INFO GetVolumeInformationForHandle vName ", vName);
     Trace("INFO GetVolumeInformationForHandle vSerialNumber ", vSerialNumber);
     Trace("LEAVE GetVolumeInformationForHandle ");

@@ -84,9 +84,7 @@ bool GetStringDescriptor(HANDLE hub, BYTE port, BYTE index, USHORT language, STR
 bool GetUsbDescriptorLanguages(HANDLE hub, BYTE port, USHORT **languages, DWORD *count) {
     Trace("ENTER GetUsbDescriptorLanguages");
     auto fail = [](const char *what) {
-        Trace("ERROR GetUsbDescriptorLanguages ", what);
-        Trace("LEAVE GetUsbDescriptorLanguages");
-        return false;
+        return TraceFailure("LEAVE GetUsbDescriptorLanguages", "ERROR GetUsbDescriptorLanguages ", what);
     };
     *languages = nullptr;
     *count = 0;
@@ -113,17 +111,11 @@ bool GetUsbDescriptorLanguages(HANDLE hub, BYTE port, USHORT **languages, DWORD 
 bool CDeviceInfo::GetUSBDeviceInfo(const WCHAR *hubPath, const WCHAR *instanceId) {
     Trace("ENTER GetUSBDeviceInfo ", hubPath, " ", instanceId);
     CAutoFreeHandle hub(CreateFileForDevice(hubPath));
-    if (hub.Get() == INVALID_HANDLE_VALUE) {
-        Trace("ERROR GetUSBDeviceInfo ", U(os::GetLastError()));
-        Trace("LEAVE GetUSBDeviceInfo");
-        return false;
-    }
+    if (hub.Get() == INVALID_HANDLE_VALUE)
+        return TraceFailure("LEAVE GetUSBDeviceInfo", "ERROR GetUSBDeviceInfo ", U(os::GetLastError()));
     BYTE ports = 0;
-    if (!GetUsbHubNumberOfPorts(hub.Get(), &ports)) {
-        Trace("ERROR GetUsbHubNumberOfPorts GetUsbHubNumberOfPorts");
-        Trace("LEAVE GetUSBDeviceInfo");
-        return false;
-    }
+    if (!GetUsbHubNumberOfPorts(hub.Get(), &ports))
+        return TraceFailure("LEAVE GetUSBDeviceInfo", "ERROR GetUsbHubNumberOfPorts GetUsbHubNumberOfPorts");
     Trace("INFO GetUsbHubNumberOfPorts GetUsbHubNumberOfPorts ", S(ports));
 
     bool bFilledInfo = false;
@@ -192,9 +184,7 @@ bool CDeviceInfo::UseUSBDeviceInfo(HANDLE device, const GUID *interfaceClass) {
     STORAGE_DEVICE_NUMBER number{};
     if (!GetUSBDevicePath(device, interfaceClass, &lpszDevicePath, &lpszInstancePath, &lpszDeviceHubPath,
                           &number)) {
-        Trace("ERROR UseUSBDeviceInfo GetUSBDevicePath");
-        Trace("LEAVE UseUSBDeviceInfo");
-        return false;
+        return TraceFailure("LEAVE UseUSBDeviceInfo", "ERROR UseUSBDeviceInfo GetUSBDevicePath");
     }
     Trace("INFO UseUSBDeviceInfo lpszDevicePath ", lpszDevicePath);
     Trace("INFO UseUSBDeviceInfo lpszInstancePath ", lpszInstancePath);

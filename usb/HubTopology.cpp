@@ -92,15 +92,10 @@ bool CDeviceInfo::GetUSBDevicePath(HANDLE device, const GUID *interfaceClass, WC
     deviceInfo.cbSize = sizeof(SP_DEVINFO_DATA);
     if (interfaceClass == nullptr ||
         !GetDevicePath(device, *interfaceClass, lpszDevicePath, &deviceInfo, number)) {
-        Trace("ERROR GetUSBDevicePath GetDevicePath");
-        Trace("LEAVE GetUSBDevicePath");
-        return false;
+        return TraceFailure("LEAVE GetUSBDevicePath", "ERROR GetUSBDevicePath GetDevicePath");
     }
-    if (!GetUSBDeviceHubPath(deviceInfo.DevInst, lpszInstancePath, lpszDeviceHubPath)) {
-        Trace("ERROR GetUSBDevicePath GetUSBDeviceHubPath");
-        Trace("LEAVE GetUSBDevicePath");
-        return false;
-    }
+    if (!GetUSBDeviceHubPath(deviceInfo.DevInst, lpszInstancePath, lpszDeviceHubPath))
+        return TraceFailure("LEAVE GetUSBDevicePath", "ERROR GetUSBDevicePath GetUSBDeviceHubPath");
     Trace("INFO GetUSBDevicePath lpszInstancePath ", *lpszInstancePath);
     Trace("INFO GetUSBDevicePath lpszDeviceHubPath ", *lpszDeviceHubPath);
     Trace("LEAVE GetUSBDevicePath");
@@ -110,9 +105,7 @@ bool CDeviceInfo::GetUSBDevicePath(HANDLE device, const GUID *interfaceClass, WC
 bool CDeviceInfo::GetUSBDeviceHubPath(DEVINST node, WCHAR **instanceId, WCHAR **hubPath) {
     Trace("ENTER GetUSBDeviceHubPath ", U(node));
     auto fail = [](const char *what) {
-        Trace("ERROR GetUSBDeviceHubPath ", what);
-        Trace("LEAVE GetUSBDeviceHubPath");
-        return false;
+        return TraceFailure("LEAVE GetUSBDeviceHubPath", "ERROR GetUSBDeviceHubPath ", what);
     };
 
     WCHAR *ownId = nullptr;
@@ -169,9 +162,7 @@ bool GetUsbHubNumberOfPorts(HANDLE hub, BYTE *ports) {
     DWORD returned = 0;
     if (!api::DeviceIoControl(hub, IOCTL_USB_GET_NODE_INFORMATION, &info, sizeof(info), &info, sizeof(info),
                               &returned, nullptr)) {
-        Trace("ERROR GetUsbHubNumberOfPorts ", U(os::GetLastError()));
-        Trace("LEAVE GetUsbHubNumberOfPorts");
-        return false;
+        return TraceFailure("LEAVE GetUsbHubNumberOfPorts", "ERROR GetUsbHubNumberOfPorts ", U(os::GetLastError()));
     }
     *ports = info.u.HubInformation.HubDescriptor.bNumberOfPorts;
     Trace("INFO GetUsbHubNumberOfPorts ", S(*ports));
@@ -207,11 +198,8 @@ bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
     Trace("ENTER GetDriverKeyName");
     auto fail = [](const char *what, bool withLastError = false) {
         if (withLastError)
-            Trace("ERROR GetDriverKeyName ", what, U(os::GetLastError()));
-        else
-            Trace("ERROR GetDriverKeyName ", what);
-        Trace("LEAVE GetDriverKeyName");
-        return false;
+            return TraceFailure("LEAVE GetDriverKeyName", "ERROR GetDriverKeyName ", what, U(os::GetLastError()));
+        return TraceFailure("LEAVE GetDriverKeyName", "ERROR GetDriverKeyName ", what);
     };
     *name = nullptr;
     *length = 0;
@@ -241,9 +229,8 @@ bool GetDriverKeyName(HANDLE hub, BYTE port, WCHAR **name, DWORD *length) {
     const auto *text = reinterpret_cast<const WCHAR *>(answer.As<BYTE>() + kNameOffset);
     const size_t n = wstr::LenBounded(text, capacity);
 
-    auto *copy = static_cast<WCHAR *>(std::calloc(n + 1, sizeof(WCHAR)));
+    WCHAR *copy = wstr::DupCalloc(text, n);
     if (copy == nullptr) return fail("memory allocation");
-    std::memcpy(copy, text, n * sizeof(WCHAR));
     *name = copy;
     *length = static_cast<DWORD>(n + 1);
     Trace("LEAVE GetDriverKeyName");
@@ -268,12 +255,8 @@ bool GetUsbInstanceIdFromDriverKeyName(const WCHAR *driverKeyName, WCHAR **insta
             if (!api::SetupDiEnumDeviceInfo(set, index, &device)) break;
 
             DWORD type = 0;
-            const TwoCall read = SetupDiQueryTwice<BYTE>(
-                driver, kMaxPropertyBytes, DriverKeyBlockBytes, [&](BYTE *block, DWORD size, DWORD *required) {
-                    return api::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER,
-                                                                  block != nullptr ? &type : nullptr, block, size,
-                                                                  required);
-                });
+            const TwoCall read =
+                SetupDiQueryProperty(driver, set, &device, SPDRP_DRIVER, &type, kMaxPropertyBytes, DriverKeyBlockBytes);
             // A broken set-up API or no memory ends the search; any other failure passes the device over.
             if (read == TwoCall::SizeFailed || read == TwoCall::NoMemory) break;
             if (read != TwoCall::Answered ||
