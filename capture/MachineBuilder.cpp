@@ -15,6 +15,7 @@
 #include "platform/win32.h"
 #include "platform/wstr.h"
 #include "sim/MachineFormat.h"
+#include "sim/Model.h"
 
 namespace capture {
 
@@ -51,13 +52,7 @@ T Read(const Bytes &bytes, size_t offset = 0) {
     return value;
 }
 
-std::string GuidText(const GUID &g) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                  g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
-}
+using sim::GuidText;
 
 // An event's parts by position; a part the event lacks reads as empty.
 uint64_t Arg(const Event &e, size_t i) { return i < e.args.size() ? e.args[i] : 0; }
