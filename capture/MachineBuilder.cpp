@@ -144,7 +144,7 @@ private:
     void Walk();
     // One event each: whether it was of their kind.
     bool NoteSystem(const Event &e);
-    bool NoteDevice(const Event &e, int *setSerial);
+    bool NoteDevice(const Event &e);
     bool NoteObject(const Event &e);
     ordered_json Devices() const;
     ordered_json Objects() const;
@@ -167,17 +167,17 @@ private:
     // Per interface class, the paths in the order the first set of that class listed them.
     std::map<std::string, std::vector<std::string>> listed_;
     std::map<std::string, std::map<int, std::vector<std::string>>> detailListings_;  // class, set serial: paths
-    bool sawFullPresentAll_ = false;
     struct Set {
         uint64_t flags = 0;
         std::string enumerator;
-        int serial = 0;  // handles may be reused once a set is destroyed
+        int serial = 0;  // from 1, in the order made: handles may be reused once a set is destroyed
         std::string cls;
     };
     // Interface sets by class, then by serial: the devices each listed, in order.
     std::map<std::string, std::map<int, std::vector<DEVINST>>> interfaceSetDevices_;
     void AddListedInterfaces();
-    std::map<uint64_t, Set> sets_;
+    std::map<uint64_t, int> setSerials_;  // set handle -> serial of the latest set it named
+    const Set &SetOf(uint64_t handle) const;
     std::map<std::pair<uint64_t, Bytes>, DEVINST> interfaceData_;  // (set, element) -> the device asked about, or 0
     std::map<int, std::vector<DEVINST>> setListings_;  // device sets by serial: what they listed, in order
     std::map<int, Set> setsBySerial_;
@@ -338,7 +338,13 @@ bool Builder::NoteSystem(const Event &e) {
     return true;
 }
 
-bool Builder::NoteDevice(const Event &e, int *setSerial) {
+const Builder::Set &Builder::SetOf(uint64_t handle) const {
+    static const Set kUnknown;
+    auto serial = setSerials_.find(handle);
+    return serial == setSerials_.end() ? kUnknown : setsBySerial_.at(serial->second);
+}
+
+bool Builder::NoteDevice(const Event &e) {
     const std::string &op = e.op;
     if (op == "SetupDiGetClassDevsW") {
         const bool hasClass = Arg(e, 1) != 0;
@@ -346,18 +352,14 @@ bool Builder::NoteDevice(const Event &e, int *setSerial) {
         if (e.result == reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)) {
             if (hasClass) classErrors_[cls] = e.lastError;
         } else {
-            sets_[e.result] = {Arg(e, 0), Utf8(In(e, 1)), ++*setSerial, cls};
-            setsBySerial_[*setSerial] = sets_[e.result];
+            const int serial = static_cast<int>(setsBySerial_.size()) + 1;
+            setsBySerial_[serial] = {Arg(e, 0), Utf8(In(e, 1)), serial, cls};
+            setSerials_[e.result] = serial;
         }
     } else if (op == "SetupDiEnumDeviceInfo") {
-        const Set &set = sets_[Arg(e, 0)];
+        const Set &set = SetOf(Arg(e, 0));
         const uint64_t flags = set.flags;
-        if (e.result == 0) {
-            if (e.lastError == ERROR_NO_MORE_ITEMS && (flags & DIGCF_PRESENT) != 0 &&
-                (flags & DIGCF_ALLCLASSES) != 0 && set.enumerator.empty())
-                sawFullPresentAll_ = true;
-            return true;
-        }
+        if (e.result == 0) return true;
         const auto data = Read<SP_DEVINFO_DATA>(Out(e, 0));
         Device &d = DeviceAt(data.DevInst);
         if (!IsNull(data.ClassGuid)) d.cls = data.ClassGuid;
@@ -413,7 +415,7 @@ bool Builder::NoteDevice(const Event &e, int *setSerial) {
         const auto device = Read<SP_DEVINFO_DATA>(Out(e, 1));
         const std::string path = Utf8(Out(e, 0));
         const std::string cls = GuidText(data.InterfaceClassGuid);
-        const Set &set = sets_[Arg(e, 0)];
+        const Set &set = SetOf(Arg(e, 0));
         detailListings_[cls][set.serial].push_back(path);
         auto known = interfaceByPath_.find(Folded(path));
         if (known != interfaceByPath_.end()) {
@@ -480,9 +482,8 @@ bool Builder::NoteObject(const Event &e) {
 }
 
 void Builder::Walk() {
-    int setSerial = 0;
     for (const Event &e : events_)
-        if (!NoteSystem(e) && !NoteDevice(e, &setSerial)) NoteObject(e);
+        if (!NoteSystem(e) && !NoteDevice(e)) NoteObject(e);
 }
 
 ordered_json Builder::Devices() const {
