@@ -5,9 +5,9 @@
 #include <set>
 #include <unordered_map>
 
+#include "platform/wstr.h"
 #include "sim/MachineFile.h"
 #include "sim/MachineJson.h"
-#include "platform/wstr.h"
 #include "sim/RunState.h"
 
 namespace sim {
