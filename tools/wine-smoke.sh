@@ -11,9 +11,10 @@ cd "$dir"
 
 run() {
     status=0
-    "$here/wine-run.sh" "$exe" >console.txt 2>/dev/null || status=$?
-    # 77: the machine cannot execute this program's code (see wine-loader.py).
-    [ "$status" -ne 77 ] || exit 77
+    "$here/wine-run.sh" "$exe" >console.txt 2>wine-errors.txt || status=$?
+    # 77: the machine cannot execute this program's code (see wine-loader.py);
+    # the runner's line says why.
+    [ "$status" -ne 77 ] || { cat wine-errors.txt >&2; exit 77; }
     [ "$status" -eq 0 ] || { echo "exit status $status"; exit 1; }
     out="$(tr -d '\r' <console.txt)"
     [ "$out" = "Enumeration successful" ] || { echo "console: $out"; exit 1; }

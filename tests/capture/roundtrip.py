@@ -44,7 +44,7 @@ def run(program, machine, directory):
     env = dict(os.environ, TARSEL_MACHINE=os.path.abspath(machine))
     done = subprocess.run(RUNNER + [program], cwd=directory, env=env, capture_output=True, timeout=600)
     if RUNNER and done.returncode == SKIP:
-        raise CannotRun(done.stdout.decode(errors="replace"))
+        raise CannotRun(done.stderr.decode(errors="replace"))
     if done.returncode != 0:
         raise AssertionError(f"{program} on {machine}: exit {done.returncode}: {done.stderr.decode()}")
     with open(os.path.join(directory, LOG_FILE), "rb") as log:

@@ -30,7 +30,7 @@ def main():
         env = dict(os.environ, WINEPREFIX=prefix)
         done = subprocess.run(["sh", wine_run, capture], cwd=wine_dir, env=env, capture_output=True, timeout=600)
         if done.returncode == 77:
-            print("skipped: this machine cannot run the program's code")
+            print(f"skipped: {done.stderr.decode(errors='replace').strip()}")
             return 77
         console = done.stdout.decode(errors="replace").replace("\r", "")
         if done.returncode != 0 or not console.endswith("Machine file enumerate-tarsel-machine.json\n"):
