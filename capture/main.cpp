@@ -11,6 +11,7 @@
 #include "app/Session.h"
 #include "capture/MachineBuilder.h"
 #include "capture/Record.h"
+#include "release/Version.h"
 #include "sim/MachineFile.h"
 
 namespace {
@@ -47,7 +48,10 @@ bool WriteWhole(const std::string &text, std::string *reason) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    if (release::PrintedVersion(argc, argv, "enumerate-tarsel-capture")) {
+        return 0;
+    }
     RunSession(stdout);
     std::string reason;
     try {

@@ -3,9 +3,13 @@
 #include <iostream>
 #include <new>
 
+#include "release/Version.h"
 #include "report/Report.h"
 
 int main(int argc, char **argv) {
+    if (release::PrintedVersion(argc, argv, "enumerate-tarsel-report")) {
+        return 0;
+    }
     try {
         return report::RunReport(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
     } catch (const std::bad_alloc &) {
