@@ -23,7 +23,7 @@ int main() {
     try {
         const std::string machine = sim::NormaliseMachine(capture::BuildMachine(capture::Events()), kMachineFile);
         // Replaced only by a complete file, never written through a link.
-        if (hostio::ReplaceFile(kMachineFile, machine, reason)) {
+        if (hostio::ReplaceWhole(kMachineFile, machine, reason)) {
             std::printf("Machine file %s\n", kMachineFile);
             return 0;
         }

@@ -20,7 +20,7 @@ bool ReadRegularFile(const std::string &path, std::string &bytes, std::string &r
 // exclusively and never through a link, flushed, then renamed over target.
 // A target that is a link is replaced, never written through.  On failure
 // nothing of this run is left behind; returns false and sets reason.
-bool ReplaceFile(const std::string &target, std::string_view text, std::string &reason);
+bool ReplaceWhole(const std::string &target, std::string_view text, std::string &reason);
 
 // For a main's last catch: the exception in flight as one printable line.
 std::string CurrentExceptionText();

@@ -26,7 +26,7 @@ constexpr int kNameAttempts = 16;
 using File = HANDLE;
 const File kNoFile = INVALID_HANDLE_VALUE;
 unsigned long ProcessId() { return GetCurrentProcessId(); }
-bool NameTaken() { return GetSystemErrorText() == ERROR_FILE_EXISTS || GetSystemErrorText() == ERROR_ALREADY_EXISTS; }
+bool NameTaken() { return GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS; }
 
 // CREATE_NEW fails on any existing entry, a link included: nothing is opened
 // that this run did not create.
@@ -119,7 +119,7 @@ File CreatePartial(const std::string &target, std::string &name, std::string &re
 
 }  // namespace
 
-bool ReplaceFile(const std::string &target, std::string_view text, std::string &reason) {
+bool ReplaceWhole(const std::string &target, std::string_view text, std::string &reason) {
     std::string partial;
     const File file = CreatePartial(target, partial, reason);
     if (file == kNoFile) return false;
