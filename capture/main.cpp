@@ -3,48 +3,18 @@
 // enumerate-tarsel.txt and writes what was answered as a machine file,
 // enumerate-tarsel-machine.json, that replays this run.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 
 #include "app/Session.h"
 #include "capture/MachineBuilder.h"
 #include "capture/Record.h"
+#include "hostio/HostIo.h"
 #include "release/Version.h"
 #include "sim/MachineFile.h"
 
 namespace {
 
 const char kMachineFile[] = "enumerate-tarsel-machine.json";
-
-// Written beside the file it replaces, then renamed over it, so that an
-// existing machine file is replaced only by a complete one.
-bool WriteWhole(const std::string &text, std::string *reason) {
-    const std::filesystem::path target(kMachineFile);
-    std::filesystem::path partial = target;
-    partial += ".partial";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(partial, ignored);
-            *reason = "cannot write " + partial.string();
-            return false;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(partial, target, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        *reason = error.message();
-        return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -56,14 +26,13 @@ int main(int argc, char **argv) {
     std::string reason;
     try {
         const std::string machine = sim::NormaliseMachine(capture::BuildMachine(capture::Events()), kMachineFile);
-        if (WriteWhole(machine, &reason)) {
+        // Replaced only by a complete file, never written through a link.
+        if (hostio::ReplaceWhole(kMachineFile, machine, reason)) {
             std::printf("Machine file %s\n", kMachineFile);
             return 0;
         }
-    } catch (const sim::MachineError &e) {
-        reason = e.what();
-    } catch (const std::exception &e) {
-        reason = e.what();
+    } catch (...) {
+        reason = hostio::CurrentExceptionText();
     }
     std::printf("Unable to write machine file %s: %s\n", kMachineFile, reason.c_str());
     return 0;

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+
+#include "hostio/HostIo.h"
 
 namespace report {
 namespace {
@@ -116,10 +116,8 @@ LogFile ParseLog(std::string_view bytes) {
 }
 
 bool ReadFileBytes(const std::string &path, std::string &bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    std::string reason;
+    return hostio::ReadRegularFile(path, bytes, reason);
 }
 
 std::string SessionTimeText(const SessionSpan &span) {

@@ -1,8 +1,8 @@
 // enumerate-tarsel-report: reads an enumerate-tarsel.txt log and reports,
 // per device, whether it is seen, of interest and hooked.
 #include <iostream>
-#include <new>
 
+#include "hostio/HostIo.h"
 #include "release/Version.h"
 #include "report/Report.h"
 
@@ -12,8 +12,8 @@ int main(int argc, char **argv) {
     }
     try {
         return report::RunReport(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
-    } catch (const std::bad_alloc &) {
-        std::cerr << "enumerate-tarsel-report: out of memory\n";
+    } catch (...) {
+        std::cerr << "enumerate-tarsel-report: " << hostio::CurrentExceptionText() << '\n';
         return 2;
     }
 }

@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <map>
-#include <sstream>
 
+#include "hostio/HostIo.h"
 #include "sim/MachineFile.h"
 #include "sim/RunState.h"
 
@@ -21,12 +20,9 @@ void BootIfNeeded() {
 void LoadMachine(std::string_view json, const std::string &source) { InstallMachine(ParseMachine(json, source)); }
 
 std::string ReadMachineText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw MachineError(path + ": cannot read the file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw MachineError(path + ": cannot read the file");
-    return text.str();
+    std::string text, reason;
+    if (!hostio::ReadRegularFile(path, text, reason)) throw MachineError(path + ": cannot read the file (" + reason + ")");
+    return text;
 }
 
 void LoadMachineFile(const std::string &path) { LoadMachine(ReadMachineText(path), path); }

@@ -9,7 +9,8 @@
 
 namespace sim {
 
-// The text of a machine file; throws MachineError "<path>: cannot read the file".
+// The text of a machine file, which must be a regular file; throws MachineError
+// "<path>: cannot read the file (<why>)".
 std::string ReadMachineText(const std::string &path);
 
 // The line the program and the machine tool print for a bad machine.

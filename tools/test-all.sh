@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds and runs every test: the Linux build, the sanitizer build, both
 # Windows builds (their test programs and a smoke run of the program under
-# Wine) and a short run of the fuzzer over the whole enumeration; then prints
+# Wine) and a short run of each fuzzer (the whole enumeration, the report
+# over a log, the machine reader and writer); then prints
 # what each preset passed, failed and skipped.  Exits non-zero if anything
 # failed to build or a test failed.
 set -eu

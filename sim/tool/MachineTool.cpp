@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "hostio/HostIo.h"
 #include "sim/MachineFile.h"
 
 namespace {
@@ -24,22 +25,29 @@ int Write(const std::string &text) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int Run(int argc, char **argv) {
     if (argc == 2 && std::strcmp(argv[1], "schema") == 0) return Write(sim::MachineSchema());
     if (argc != 3) return Usage();
     const std::string verb = argv[1], path = argv[2];
     if (verb != "check" && verb != "normalise") return Usage();
+    const std::string text = sim::ReadMachineText(path);
+    if (verb == "check") {
+        sim::CheckMachine(text, path);
+        return 0;
+    }
+    return Write(sim::NormaliseMachine(text, path));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
     try {
-        const std::string text = sim::ReadMachineText(path);
-        if (verb == "check") {
-            sim::CheckMachine(text, path);
-            return 0;
-        }
-        return Write(sim::NormaliseMachine(text, path));
+        return Run(argc, argv);
     } catch (const sim::MachineError &e) {
         std::fprintf(stderr, "%s\n", sim::BadMachineLine(e).c_str());
+        return 2;
+    } catch (...) {
+        std::fprintf(stderr, "tarsel-machine: %s\n", hostio::CurrentExceptionText().c_str());
         return 2;
     }
 }

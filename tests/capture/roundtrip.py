@@ -4,8 +4,12 @@ For each machine, and for generated machines of 100 and 1,000 devices:
 capture over it, replay the captured machine file with the program, and
 compare the two logs byte for byte, apart from the heap address that
 "LEAVE GetMediaTypes" prints; then capture over the captured file and expect
-the same file.  Last, a capture where the machine file cannot be written:
-the log is written as ever, and the console says so in one line.
+the same file.  First, what a hostile directory may hold (TRICKS): links at
+the partial and the final name, whose target must stay untouched, a
+directory at the final name, a read-only directory, a full disk, and two
+captures at once; the machine file is one run's whole file or, where it
+cannot be written, the console says so in one line, and the log is written
+as ever.
 
 With --runner, both programs run through it (tools/wine-run.sh for the
 Windows builds); where it exits 77, the machine cannot run their code and the
@@ -14,10 +18,13 @@ whole check is skipped with 77.
 usage: roundtrip.py [--runner RUNNER] CAPTURE PROGRAM SOURCE_DIR [MACHINE ...]
 """
 import argparse
-import concurrent.futures
+import concurrent.futures as concurrent_futures
 import glob
+import json
 import os
 import re
+import resource
+import signal
 import subprocess
 import sys
 import tempfile
@@ -83,25 +90,161 @@ def generated(source, directory):
     return made
 
 
-def unwritable(capture, program, machine):
-    """The machine file's place is taken by a directory: only the log is written."""
-    with tempfile.TemporaryDirectory() as directory, tempfile.TemporaryDirectory() as plain:
-        os.makedirs(os.path.join(directory, MACHINE_FILE, "taken"))
-        console, log = run(capture, machine, directory)
-        _, expected = run(program, machine, plain)
-        lines = console.splitlines()
-        if len(lines) != 2 or lines[0] != "Enumeration successful" or \
-                not lines[1].startswith(f"Unable to write machine file {MACHINE_FILE}: "):
-            return f"console: {console!r}"
-        if not os.path.isdir(os.path.join(directory, MACHINE_FILE, "taken")):
-            return "the directory in the machine file's place was changed"
-        if os.path.exists(os.path.join(directory, MACHINE_FILE + ".partial")):
-            return "the partial machine file was left behind"
-        # The two runs differ only in the clock of their headers and the heap address.
-        strip = lambda text: re.sub(rb"^Log Session: .*$", b"", HEAP_ADDRESS.sub(rb"\1", text), flags=re.M)
-        if strip(log) != strip(expected):
+VICTIM = b"a file the capture may not touch\n"
+NOBODY = 65534
+
+
+def strip_run(text):
+    """A log without what differs between two runs: the clock of its headers and the heap address."""
+    return re.sub(rb"^Log Session: .*$", b"", HEAP_ADDRESS.sub(rb"\1", text), flags=re.M)
+
+
+def unclocked(machine):
+    """A captured machine without the clock, which a machine that sets none takes from the real one."""
+    return re.sub(rb'^  "clock": [0-9]+,$', b"", machine, count=1, flags=re.M)
+
+
+def link_at(name):
+    def arrange(directory, victim):
+        os.symlink(victim, os.path.join(directory, name))
+    return arrange
+
+
+def directory_at_machine_file(directory, _victim):
+    os.makedirs(os.path.join(directory, MACHINE_FILE, "taken"))
+
+
+def as_nobody():
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
+
+
+def read_only(directory, _victim):
+    """A directory the capture may not create files in, the log in it writable.  Root ignores
+    permissions, so there the capture runs as nobody."""
+    with open(os.path.join(directory, LOG_FILE), "wb"):
+        pass
+    os.chmod(os.path.join(directory, LOG_FILE), 0o666)
+    os.chmod(directory, 0o555)
+    os.chmod(os.path.dirname(directory), 0o755)
+    return {"preexec_fn": as_nobody} if os.geteuid() == 0 else {}
+
+
+def full_disk(directory, _victim, log_size):
+    """Room for the log and little more: a small tmpfs where this machine lets the test mount
+    one, otherwise a file-size limit that fails the machine file's writes the same way."""
+    room = (log_size // 4096 + 2) * 4096
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={room}", "tmpfs", directory],
+                             capture_output=True).returncode == 0
+    if mounted:
+        return {"cleanup": lambda: subprocess.run(["umount", directory], check=False)}
+
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (log_size + 4096, log_size + 4096))
+    return {"preexec_fn": limit}
+
+
+# What may stand where the capture writes, and whether the machine file is written all the same.
+TRICKS = [
+    ("a link at the old partial name", link_at(MACHINE_FILE + ".partial"), True),
+    ("a link at the machine file's name", link_at(MACHINE_FILE), True),
+    ("a directory at the machine file's name", directory_at_machine_file, False),
+    ("a read-only directory", read_only, False),
+    ("a full disk", full_disk, False),
+]
+
+
+def run_in(capture, machine, directory, how):
+    env = dict(os.environ, TARSEL_MACHINE=os.path.abspath(machine))
+    if "preexec_fn" in how and RUNNER:
+        # Wine keeps its prefix per user.
+        prefix = os.path.join(os.path.dirname(directory), "prefix")
+        os.makedirs(prefix, exist_ok=True)
+        os.chown(prefix, NOBODY, NOBODY)
+        env.update(WINEPREFIX=prefix, HOME=os.path.dirname(directory))
+    done = subprocess.run(RUNNER + [capture], cwd=directory, env=env, capture_output=True, timeout=600,
+                          preexec_fn=how.get("preexec_fn"))
+    if RUNNER and done.returncode == SKIP:
+        raise CannotRun(done.stdout.decode(errors="replace"))
+    return done.returncode, done.stdout.decode(errors="replace").replace("\r\n", "\n")
+
+
+def trick(capture, machine, reference, expected_log, name, arrange, written):
+    """One trick: the capture leaves a whole file of its own, or says in one line it could not;
+    the file a link points to is never touched, no partial file stays, the log is written."""
+    with tempfile.TemporaryDirectory() as scratch:
+        directory, victim = os.path.join(scratch, "run"), os.path.join(scratch, "victim")
+        os.mkdir(directory)
+        with open(victim, "wb") as f:
+            f.write(VICTIM)
+        how = (arrange(directory, victim, len(expected_log)) if arrange is full_disk else arrange(directory, victim)) or {}
+        try:
+            status, console = run_in(capture, machine, directory, how)
+            return judge(directory, victim, reference, expected_log, written, status, console)
+        finally:
+            if "cleanup" in how:
+                how["cleanup"]()
+            os.chmod(directory, 0o755)
+
+
+def judge(directory, victim, reference, expected_log, written, status, console):
+    final = os.path.join(directory, MACHINE_FILE)
+    lines = console.splitlines()
+    wanted = f"Machine file {MACHINE_FILE}" if written else f"Unable to write machine file {MACHINE_FILE}: "
+    if status != 0 or len(lines) != 2 or lines[0] != "Enumeration successful" or not lines[1].startswith(wanted):
+        return f"exit {status}, console {console!r}"
+    with open(victim, "rb") as f:
+        if f.read() != VICTIM:
+            return "the file a link pointed to was written"
+    if written and (os.path.islink(final) or unclocked(open(final, "rb").read()) != reference):
+        return "the machine file is not this run's whole file"
+    if glob.glob(os.path.join(glob.escape(directory), "*.partial*")) and not os.path.islink(
+            os.path.join(directory, MACHINE_FILE + ".partial")):
+        return "a partial machine file was left behind"
+    with open(os.path.join(directory, LOG_FILE), "rb") as f:
+        if strip_run(f.read()) != strip_run(expected_log):
             return "the log differs from the program's"
     return None
+
+
+def concurrent(capture, machines, references, rounds=8):
+    """Captures of two machines at once in one directory: each writes a whole file of its own,
+    the last rename wins, no partial file stays."""
+    with tempfile.TemporaryDirectory() as directory:
+        for _ in range(rounds):
+            with concurrent_futures.ThreadPoolExecutor(max_workers=2) as pool:
+                runs = list(pool.map(lambda m: run_in(capture, m, directory, {}), machines))
+            if any(status != 0 or not console.endswith(f"Machine file {MACHINE_FILE}\n") for status, console in runs):
+                return f"consoles: {runs!r}"
+            with open(os.path.join(directory, MACHINE_FILE), "rb") as f:
+                if unclocked(f.read()) not in references:
+                    return "the machine file is neither run's whole file"
+            if glob.glob(os.path.join(glob.escape(directory), "*.partial")):
+                return "a partial machine file was left behind"
+    return None
+
+
+def file_system_tricks(capture, program, todo, scratch):
+    """The rows of TRICKS on the first machine, then two captures at once, of that machine and of
+    the same less its last device, so that the two take as long; (name, problem) each."""
+    with open(todo[0]) as f:
+        other = json.load(f)
+    other["devices"] = other["devices"][:-1]
+    machines = [todo[0], os.path.join(scratch.name, "one-device-less.json")]
+    with open(machines[1], "w") as f:
+        json.dump(other, f)
+    references, logs = [], []
+    for machine in machines:
+        with tempfile.TemporaryDirectory() as plain, tempfile.TemporaryDirectory() as alone:
+            logs.append(run(program, machine, plain)[1])
+            run(capture, machine, alone)
+            with open(os.path.join(alone, MACHINE_FILE), "rb") as f:
+                references.append(unclocked(f.read()))
+    results = [(name, trick(capture, machines[0], references[0], logs[0], name, arrange, written))
+               for name, arrange, written in TRICKS]
+    results.append(("two captures at once", concurrent(capture, machines, references)))
+    return results
 
 
 def main():
@@ -126,17 +269,18 @@ def main():
 
 def check_all(capture, program, source, scratch, todo):
     failed = 0
-    problem = unwritable(capture, program, todo[0])
-    print(f"{'FAIL' if problem else 'ok  '} machine file not writable{': ' + problem if problem else ''}")
-    failed += problem is not None
+    tricks = file_system_tricks(capture, program, todo, scratch)
+    for name, problem in tricks:
+        print(f"{'FAIL' if problem else 'ok  '} {name}{': ' + problem if problem else ''}")
+        failed += problem is not None
     # Wine's runs mostly wait on its start-up, so several go at once.
-    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+    with concurrent_futures.ThreadPoolExecutor(max_workers=4) as pool:
         problems = list(pool.map(lambda machine: check(capture, program, machine), todo))
     for machine, problem in zip(todo, problems):
         name = os.path.basename(machine) if machine.startswith(scratch.name) else os.path.relpath(machine, source)
         print(f"{'FAIL' if problem else 'ok  '} {name}{': ' + problem if problem else ''}")
         failed += problem is not None
-    print(f"{failed} failed of {len(todo) + 1} checks")
+    print(f"{failed} failed of {len(todo) + len(tricks)} checks")
     return 1 if failed else 0
 
 

@@ -197,7 +197,7 @@ TEST(ReportTest, MissingFileUnknownSessionBadArguments) {
     const std::string log = kGolden + "expected/no_devices.txt";
     const struct {
         std::vector<std::string> args;
-        const char *message;
+        std::string message;
     } cases[] = {
         {{"/nonexistent/enumerate-tarsel.txt"}, "cannot read /nonexistent/enumerate-tarsel.txt\n"},
         {{"--session", "2", log}, "no session 2 in "},
@@ -206,6 +206,9 @@ TEST(ReportTest, MissingFileUnknownSessionBadArguments) {
         {{"--format", "xml", log}, "unknown format \"xml\""},
         {{"--machine", "/nonexistent.json", log}, "cannot read machine file"},
         {{"--machine", log, log}, "is not a JSON object"},
+        // A folder is not a file; reading one threw out of the report.
+        {{kGolden}, "cannot read " + kGolden + "\n"},
+        {{"--machine", kGolden, log}, "cannot read machine file"},
         {{"--list", "--session", "1", log}, "exclude each other"},
         {{}, "no log named"},
     };

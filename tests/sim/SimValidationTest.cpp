@@ -152,7 +152,8 @@ TEST(SimValidation, ProgramRefusesABadMachineWithExit2AndNoLog) {
     std::ifstream err2(dir + "/err.txt");
     std::stringstream text2;
     text2 << err2.rdbuf();
-    EXPECT_EQ(text2.str(), "enumerate-tarsel: bad machine file missing.json: cannot read the file\n");
+    EXPECT_EQ(text2.str(), "enumerate-tarsel: bad machine file missing.json: cannot read the file "
+                           "(cannot open it: No such file or directory)\n");
 
     std::system(("rm -rf '" + dir + "'").c_str());
 }

@@ -1,0 +1,28 @@
+// The tools' dealings with files they do not own: files from customers and
+// editors that they read, and the capture's machine file, written in a
+// directory another run may share.  Shared by the report, the simulator's
+// machine loading and the capture; nothing here knows what the files hold.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace hostio {
+
+// Reads the whole of a regular file into bytes.  Anything else (a directory,
+// a FIFO, a device such as /dev/zero) is refused before a byte is read: a
+// FIFO would wait for a writer and a device may never end.  On refusal
+// returns false and sets reason to a short phrase ("is a directory", ...).
+bool ReadRegularFile(const std::string &path, std::string &bytes, std::string &reason);
+
+// Writes text to target, a name in the current directory, as a whole: into a
+// new file of a name no other run uses (process id and a random part), created
+// exclusively and never through a link, flushed, then renamed over target.
+// A target that is a link is replaced, never written through.  On failure
+// nothing of this run is left behind; returns false and sets reason.
+bool ReplaceWhole(const std::string &target, std::string_view text, std::string &reason);
+
+// For a main's last catch: the exception in flight as one printable line.
+std::string CurrentExceptionText();
+
+}  // namespace hostio
