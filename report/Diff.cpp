@@ -27,6 +27,19 @@ bool Matches(const Device &device, const std::string &filter) {
     return device.key.find(DeviceKey(filter)) != std::string::npos;
 }
 
+namespace {
+
+// Where a device stands, in one text: its findings with their reasons, or
+// its standing where it has none.
+std::string StandingText(const Device &device) {
+    if (device.findings.empty()) return device.standing.Full();
+    std::string text;
+    for (const Finding &finding : device.findings) text += (text.empty() ? "" : "; ") + finding.Full();
+    return text;
+}
+
+}  // namespace
+
 bool SessionDiff::Empty() const {
     return gone.empty() && added.empty() && facts.empty() &&
            std::all_of(lists.begin(), lists.end(), [](const auto &changes) { return changes.empty(); });
@@ -51,7 +64,8 @@ SessionDiff DiffSessions(const Session &from, const Session &to, const std::stri
 
     for (const auto &[a, b] : pairs) {
         const Device &any = b ? *b : *a;
-        if (!filter.empty() && !Matches(any, filter)) continue;
+        // A DEVINST names a node in one session only: unnamed nodes do not compare.
+        if (any.unnamed || (!filter.empty() && !Matches(any, filter))) continue;
         for (int list = 0; list < kListCount; ++list) {
             const int was = a ? a->lists[list] : 0, is = b ? b->lists[list] : 0;
             if (was != is) diff.lists[list].push_back({any.id, was, is});
@@ -62,6 +76,8 @@ SessionDiff DiffSessions(const Session &from, const Session &to, const std::stri
         const auto old = FactTexts(a->facts), now = FactTexts(b->facts);
         for (std::size_t i = 0; i < old.size(); ++i)
             if (old[i].second != now[i].second) diff.facts.push_back({any.id, old[i].first, old[i].second, now[i].second});
+        if (const std::string was = StandingText(*a), is = StandingText(*b); was != is)
+            diff.facts.push_back({any.id, "standing", was, is});
     }
     return diff;
 }

@@ -106,6 +106,26 @@ std::string ErrorNumbersText(const ErrorGroup &group) {
     return text;
 }
 
+std::string LinesText(const Finding &finding) {
+    std::string text;
+    for (const Finding::Span &span : finding.lines) {
+        text += text.empty() ? "" : ", ";
+        text += std::to_string(span.first);
+        if (span.last != span.first) text += "-" + std::to_string(span.last);
+    }
+    const bool several = finding.lines.size() > 1 || (finding.lines.size() == 1 && finding.lines[0].first != finding.lines[0].last);
+    return text.empty() ? text : (several ? "lines " : "line ") + text;
+}
+
+std::string Explanation(const Finding &finding) {
+    const std::string lines = LinesText(finding);
+    return finding.because + (lines.empty() ? "" : " (" + lines + ")");
+}
+
+std::string DeviceName(const Device &device) {
+    return device.unnamed ? device.id + " (the log names it by its DEVINST only; --machine names it)" : device.id;
+}
+
 std::string DevinstName(const ReportView &view, const Session &session, std::size_t lineIndex) {
     const auto it = std::lower_bound(session.devinstLines.begin(), session.devinstLines.end(),
                                      std::make_pair(lineIndex, std::uint32_t{0}));

@@ -33,6 +33,11 @@ std::string FactsSummary(const Device &device);
 std::string MachineSummary(const Device &device);
 std::string CountText(const Session &session, const Device &device, int list);
 std::string ErrorNumbersText(const ErrorGroup &group);
+// "line 5", "lines 5-9, 12"; and the sentence with them: "because (lines ...)".
+std::string LinesText(const Finding &finding);
+std::string Explanation(const Finding &finding);
+// How a device is shown: its identifier, or "device node N" with how to name it.
+std::string DeviceName(const Device &device);
 // For a line that carries a DEVINST: the device it names, else empty.
 std::string DevinstName(const ReportView &view, const Session &session, std::size_t lineIndex);
 std::vector<const Device *> ShownDevices(const ReportView &view, const Session &session);

@@ -72,13 +72,16 @@ void Devices(std::ostream &out, const ReportView &view, const Session &session) 
     for (const Device *device : shown) {
         out << "<tr>";
         Cell(out, std::to_string(++number), "n");
-        Cell(out, device->id, "id");
+        Cell(out, DeviceName(*device), "id");
         Cell(out, device->facts.type ? TypeName(*device->facts.type) : "");
         for (int list = 0; list < kListCount; ++list) Cell(out, CountText(session, *device, list), "n");
         Cell(out, FactsSummary(*device));
         out << "<td class=\"finding\">";
         for (std::size_t i = 0; i < device->findings.size(); ++i)
-            out << (i ? "<br/>" : "") << Escape(device->findings[i]);
+            out << (i ? "<br/>" : "") << Escape(device->findings[i].Full()) << "<br/><span class=\"why\">"
+                << Escape(Explanation(device->findings[i])) << "</span>";
+        if (device->findings.empty())
+            out << "<span class=\"why\">" << Escape(device->standing.Full() + "; " + Explanation(device->standing)) << "</span>";
         out << "</td>";
         if (view.machine) {
             const MachineDevice *known = device->machine;

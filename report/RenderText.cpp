@@ -55,9 +55,13 @@ void DeviceRow(std::ostream &out, std::size_t number, const Session &session, co
     while (first.back() == ' ') first.pop_back();
     out << first << '\n';
     for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(kFactsColumn, ' ') << facts[i] << '\n';
-    Indented(out, device.id, kIndent);
+    Indented(out, DeviceName(device), kIndent);
     if (device.machine) Indented(out, MachineSummary(device), kIndent, "machine: ");
-    for (const std::string &finding : device.findings) Indented(out, finding, kIndent, "! ");
+    for (const Finding &finding : device.findings) {
+        Indented(out, finding.Full(), kIndent, "! ");
+        Indented(out, Explanation(finding), kIndent + 2);
+    }
+    if (device.findings.empty()) Indented(out, device.standing.Full() + "; " + Explanation(device.standing), kIndent, "= ");
 }
 
 void Trace(std::ostream &out, const ReportView &view, const Session &session, const Device &device) {
