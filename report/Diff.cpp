@@ -24,7 +24,17 @@ std::vector<std::pair<std::string, std::string>> FactTexts(const Facts &facts) {
 }
 
 bool Matches(const Device &device, const std::string &filter) {
-    return device.key.find(DeviceKey(filter)) != std::string::npos;
+    const std::string wanted = DeviceKey(filter);
+    auto holds = [&wanted](const std::string &text) { return DeviceKey(text).find(wanted) != std::string::npos; };
+    const Facts &facts = device.facts;
+    if (holds(device.key) || holds(facts.manufacturer + " " + facts.model) || holds(facts.serial)) return true;
+    if (device.devinst && wanted == std::to_string(*device.devinst)) return true;
+    const MachineDevice *known = device.machine;
+    if (!known) return false;
+    if (holds(known->description) || holds(known->friendlyName)) return true;
+    return std::any_of(known->driveLetters.begin(), known->driveLetters.end(), [&wanted](const std::string &letter) {
+        return DeviceKey(letter) == wanted || DeviceKey(letter) == wanted + ":";
+    });
 }
 
 namespace {

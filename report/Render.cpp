@@ -81,6 +81,7 @@ std::string MachineSummary(const Device &device) {
     Join(text, "class " + (known.className.empty() ? known.classGuid : known.className));
     Join(text, known.friendlyName.empty() ? known.description : known.friendlyName);
     Join(text, known.parent.empty() ? "no parent" : "parent " + known.parent);
+    for (const std::string &letter : known.driveLetters) Join(text, "drive " + letter);
     return text;
 }
 

@@ -85,7 +85,7 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
 void Errors(std::ostream &out, const Session &session) {
     std::size_t total = 0;
     for (const ErrorGroup &group : session.errors) total += group.count;
-    out << "\nERROR lines: " << total << " (" << session.errors.size() << " kinds)\n";
+    out << "\nERROR lines: " << total << " (" << session.errors.size() << (session.errors.size() == 1 ? " kind)\n" : " kinds)\n");
     for (const ErrorGroup &group : session.errors) {
         std::ostringstream count;
         count << std::setw(5) << group.count << "  ";
@@ -109,7 +109,9 @@ void TextSession(std::ostream &out, const ReportView &view, const Session &sessi
     Notes(out, view.log->notes, session.notes);
     const std::vector<const Device *> shown = ShownDevices(view, session);
     out << "\nDevices: " << shown.size();
-    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier holds \"" << view.filter << "\")";
+    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier or name holds \"" << view.filter << "\")";
+    if (!view.filter.empty() && !view.machine && session.unnamedNodes > 0)
+        out << "\n  " << session.unnamedNodes << " device node(s) the log names by DEVINST only: --machine names them";
     out << "\n  #  type               all leg hkd  facts\n";
     std::size_t number = 0;
     for (const Device *device : shown) {

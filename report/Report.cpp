@@ -74,6 +74,21 @@ std::string ParseOptions(const std::vector<std::string> &args, Options &options)
     return std::string();
 }
 
+// A machine file of another machine: refused when nothing of the log is in
+// it (returns the one line), noted in the session when part is not.
+std::string CheckMachine(Session &session, const std::string &path) {
+    const Session::MachineCheck &check = session.machineCheck;
+    if (check.ids == 0 || (check.idsMissing == 0 && check.devinstsOther == 0)) return std::string();
+    if (check.idsMissing == check.ids && check.devinstsOther == check.devinsts)
+        return "machine file " + path + " holds none of the " + std::to_string(check.ids) +
+               " devices session " + std::to_string(session.number) + " names: it is another machine's";
+    session.notes.push_back("machine file " + path + ": " + std::to_string(check.idsMissing) + " of the " +
+                            std::to_string(check.ids) + " identifiers the log names are not in it, and " +
+                            std::to_string(check.devinstsOther) + " of its " + std::to_string(check.devinsts) +
+                            " DEVINSTs name another device there: it may be another machine's file");
+    return std::string();
+}
+
 }  // namespace
 
 int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
@@ -119,13 +134,20 @@ int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostr
             err << program << "no session " << n << " in " << options.log << " (it holds " << count << ")\n";
             return 2;
         }
-    if (options.diff) {
-        const Session from = ReadSession(log, options.diff->first, view.machine);
-        const Session to = ReadSession(log, options.diff->second, view.machine);
-        WriteDiffReport(out, options.format, view, DiffSessions(from, to, options.device));
-        return 0;
-    }
-    WriteSessionReport(out, options.format, view, ReadSession(log, options.session.value_or(count), view.machine));
+    std::vector<Session> sessions;
+    if (options.diff)
+        sessions = {ReadSession(log, options.diff->first, view.machine), ReadSession(log, options.diff->second, view.machine)};
+    else
+        sessions.push_back(ReadSession(log, options.session.value_or(count), view.machine));
+    for (Session &session : sessions)
+        if (const std::string refused = CheckMachine(session, options.machine); !refused.empty()) {
+            err << program << refused << '\n';
+            return 2;
+        }
+    if (options.diff)
+        WriteDiffReport(out, options.format, view, DiffSessions(sessions[0], sessions[1], options.device));
+    else
+        WriteSessionReport(out, options.format, view, sessions[0]);
     return 0;
 }
 

@@ -567,7 +567,7 @@ private:
 
 std::string TypeName(std::int64_t type) {
     static const std::map<std::int64_t, const char *> names = {
-        {0, "fixed disk"},         {256, "FireWire disk"},      {257, "removable disk"}, {258, "SD card"},
+        {0, "fixed disk"},         {1, "unclassified"},         {256, "FireWire disk"},      {257, "removable disk"}, {258, "SD card"},
         {259, "optical drive"},    {512, "imaging"},            {513, "USB printer"},    {514, "Bluetooth"},
         {515, "smart card reader"}, {516, "other USB device"},  {517, "modem"},          {518, "port"},
         {519, "portable device"},  {520, "media device"},       {521, "floppy drive"},

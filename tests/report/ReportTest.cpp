@@ -141,6 +141,32 @@ TEST(ReportTest, DefaultLogFactsAndErrors) {
         "first_line": 657, "numbers": [{"number": "13", "count": 4}]})"));
 }
 
+// --device finds a device by its names as well as its identifier.
+TEST(ReportTest, DeviceFilterMatchesNames) {
+    const std::string machine = std::string(TARSEL_SOURCE_DIR) + "/machines/default.json";
+    const struct {
+        const char *filter;
+        bool withMachine;
+        const char *id;
+    } cases[] = {
+        {"canoscan", false, "USB\\VID_04A9&PID_1913\\6&1A2B3C4D&0&3"},           // model, from a dump
+        {"Prolific", false, "USB\\VID_067B&PID_2303\\6&1A2B3C4D&0&4"},           // manufacturer
+        {"phbbm12345", false, "USB\\VID_03F0&PID_1E2A\\PHBBM12345"},             // serial (and identifier)
+        {"37", false, "SCSI\\CDROM&VEN_ELBY&PROD_CLONEDRIVE&REV_1.4\\1&2AFD7D61&0&000000"},  // DEVINST
+        {"COM4", true, "USB\\VID_067B&PID_2303\\6&1A2B3C4D&0&4"},                // friendly name
+        {"d:", true, "USBSTOR\\DISK&VEN_SANDISK&PROD_ULTRA&REV_1.00\\4C530001230918117143&0"},  // drive letter
+        {"microphone", true, "USB\\VID_04F2&PID_B6D9&MI_02\\6&1C3E2A4B&0&0002"},  // friendly name
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.filter);
+        std::vector<std::string> args = {"--device", c.filter, kGolden + "expected/default.txt"};
+        if (c.withMachine) args.insert(args.begin(), {"--machine", machine});
+        const nlohmann::json devices = Json(args)["session"]["devices"];
+        ASSERT_EQ(devices.size(), 1u) << devices;
+        EXPECT_EQ(devices[0]["id"], c.id);
+    }
+}
+
 TEST(ReportTest, DeviceFilterAndMachineNames) {
     const std::string log = kGolden + "expected/default.txt";
     const Outcome run = Report({"--device", "vid_0781", "--machine", std::string(TARSEL_SOURCE_DIR) + "/machines/default.json", log});
@@ -222,6 +248,8 @@ TEST(ReportTest, MissingFileUnknownSessionBadArguments) {
         {{"--machine", "/nonexistent.json", log}, "cannot read machine file"},
         {{"--machine", log, log}, "is not a JSON object"},
         {{"--list", "--session", "1", log}, "exclude each other"},
+        {{"--machine", std::string(TARSEL_SOURCE_DIR) + "/machines/windows-on-d.json", kGolden + "expected/default.txt"},
+         "holds none of the 24 devices session 1 names"},
         {{}, "no log named"},
     };
     for (const auto &c : cases) {
