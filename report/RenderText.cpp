@@ -8,7 +8,7 @@ namespace report {
 namespace {
 
 constexpr std::size_t kWidth = 100;
-constexpr std::size_t kFactsColumn = 37;  // after "  #  type   all leg hkd  "
+constexpr std::size_t kFactsColumn = 37;  // after "  #  type   all leg hkd  ", for up to 999 rows
 constexpr std::size_t kIndent = 5;
 
 // Breaks text into pieces of at most width columns, at blanks where it can.
@@ -44,17 +44,20 @@ void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const s
         for (const std::string &note : *notes) Indented(out, note, 2, "- ");
 }
 
-void DeviceRow(std::ostream &out, std::size_t number, const Session &session, const Device &device) {
+// The row number takes the width of the largest; the facts column moves with it.
+void DeviceRow(std::ostream &out, std::size_t number, std::size_t numberWidth, const Session &session,
+               const Device &device) {
+    const std::size_t factsColumn = kFactsColumn - 3 + numberWidth;
     std::ostringstream head;
-    head << std::setw(3) << number << "  " << std::left << std::setw(18)
+    head << std::setw(static_cast<int>(numberWidth)) << number << "  " << std::left << std::setw(18)
          << (device.facts.type ? TypeName(*device.facts.type) : "-") << std::right;
     for (int list = 0; list < kListCount; ++list) head << ' ' << std::setw(3) << CountText(session, device, list);
     head << "  ";
-    std::vector<std::string> facts = Wrap(FactsSummary(device), kWidth - kFactsColumn);
+    std::vector<std::string> facts = Wrap(FactsSummary(device), kWidth - factsColumn);
     std::string first = head.str() + facts[0];
     while (first.back() == ' ') first.pop_back();
     out << first << '\n';
-    for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(kFactsColumn, ' ') << facts[i] << '\n';
+    for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(factsColumn, ' ') << facts[i] << '\n';
     Indented(out, DeviceName(device), kIndent);
     if (device.machine) Indented(out, MachineSummary(device), kIndent, "machine: ");
     for (const Finding &finding : device.findings) {
@@ -78,7 +81,9 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
         if (!named.empty() && named != device.id) text += "   [= " + named + "]";
         std::ostringstream number;
         number << std::setw(7) << line.number << "  ";
-        out << number.str() << text << '\n';
+        const std::vector<std::string> pieces = Wrap(text, kWidth - 11);
+        out << number.str() << pieces[0] << '\n';
+        for (std::size_t p = 1; p < pieces.size(); ++p) out << std::string(11, ' ') << pieces[p] << '\n';
     }
 }
 
@@ -89,7 +94,7 @@ void Errors(std::ostream &out, const Session &session) {
     for (const ErrorGroup &group : session.errors) {
         std::ostringstream count;
         count << std::setw(5) << group.count << "  ";
-        out << count.str() << group.text << "   (first at line " << group.firstLine << ")\n";
+        Indented(out, count.str().substr(2) + group.text + "   (first at line " + std::to_string(group.firstLine) + ")", 2);
         if (!group.numbers.empty()) Indented(out, ErrorNumbersText(group), 7, "numbers: ");
     }
 }
@@ -104,18 +109,19 @@ void TextList(std::ostream &out, const ReportView &view, const std::vector<Sessi
 }
 
 void TextSession(std::ostream &out, const ReportView &view, const Session &session) {
-    out << view.logName << ": " << SessionTitle(session, view.log->sessions.size()) << '\n'
-        << "Lists: " << ListSizesText(session) << '\n';
+    Indented(out, view.logName + ": " + SessionTitle(session, view.log->sessions.size()), 0);
+    Indented(out, "Lists: " + ListSizesText(session), 0);
     Notes(out, view.log->notes, session.notes);
     const std::vector<const Device *> shown = ShownDevices(view, session);
     out << "\nDevices: " << shown.size();
     if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier or name holds \"" << view.filter << "\")";
     if (!view.filter.empty() && !view.machine && session.unnamedNodes > 0)
         out << "\n  " << session.unnamedNodes << " device node(s) the log names by DEVINST only: --machine names them";
-    out << "\n  #  type               all leg hkd  facts\n";
+    const std::size_t numberWidth = std::max<std::size_t>(3, std::to_string(shown.size()).size());
+    out << '\n' << std::string(numberWidth - 1, ' ') << "#  type               all leg hkd  facts\n";
     std::size_t number = 0;
     for (const Device *device : shown) {
-        DeviceRow(out, ++number, session, *device);
+        DeviceRow(out, ++number, numberWidth, session, *device);
         if (!view.filter.empty()) Trace(out, view, session, *device);
     }
     Errors(out, session);
@@ -125,8 +131,9 @@ std::string Counted(int times) { return times == 1 ? "once" : times == 2 ? "twic
 
 void TextDiff(std::ostream &out, const ReportView &view, const SessionDiff &diff) {
     const std::size_t count = view.log->sessions.size();
-    out << view.logName << ": from " << SessionTitle(*diff.from, count) << '\n'
-        << std::string(view.logName.size(), ' ') << "  to   " << SessionTitle(*diff.to, count) << '\n';
+    out << view.logName << ":\n";
+    Indented(out, "from " + SessionTitle(*diff.from, count), 2);
+    Indented(out, "to   " + SessionTitle(*diff.to, count), 2);
     Notes(out, view.log->notes, {});
     for (const Session *session : {diff.from, diff.to})
         for (const std::string &note : session->notes)

@@ -174,6 +174,8 @@ private:
             if (m_episode && !m_episode->firstError) m_episode->firstError = i;
         }
         PassLine(i, line);
+        if (StartsWith(line, "ENTER GetUSBDeviceHubPath ")) m_hubWalk = std::string();
+        if (line == "LEAVE GetUSBDeviceHubPath") m_hubWalk.reset();
         if (line == "ENTER GetAllDeviceIDs") {
             m_pass = Pass::All;
             m_session.allPass = LineRange{i, i};
@@ -248,6 +250,10 @@ private:
         if (id.empty() || StartsWith(id, "\\")) return;  // an interface path, not an identifier
         Device &device = Name(std::string(id), i);
         m_idMentions.emplace_back(i, device.key);
+        // The hub walk reads a device, then each parent up to its hub.
+        if (m_hubWalk && !m_hubWalk->empty() && *m_hubWalk != device.key)
+            m_session.usbParents.emplace_back(*m_hubWalk, device.key);
+        if (m_hubWalk) m_hubWalk = device.key;
         if (m_pendingDevinst) {
             m_devinstIds.emplace(*m_pendingDevinst, device.key);
             m_pendingDevinst.reset();
@@ -556,6 +562,7 @@ private:
     std::optional<Dump> m_dump;
     std::optional<Episode> m_episode;
     std::optional<std::uint32_t> m_pendingDevinst;
+    std::optional<std::string> m_hubWalk;  // within a hub walk: the last device it read
     std::vector<Dump> m_dumps;
     std::vector<Episode> m_episodes;
     std::unordered_map<std::string, std::size_t> m_byKey;

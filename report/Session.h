@@ -104,6 +104,8 @@ struct Session {
     std::optional<LineRange> allPass, hookedPass;  // the passes' spans
     std::optional<std::size_t> hookedFailure;       // "ERROR GetHookedDeviceIDs ..."
     std::vector<std::size_t> hookedUnread;          // interfaces whose identifier it could not read
+    // Child and parent, by DeviceKey, as the USB hub walks read them.
+    std::vector<std::pair<std::string, std::string>> usbParents;
     std::size_t unnamedNodes = 0;  // device nodes the log names by DEVINST only
     // With a machine file: the log's identifiers and DEVINSTs it does not hold.
     struct MachineCheck {
