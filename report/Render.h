@@ -13,7 +13,7 @@
 
 namespace report {
 
-enum class Format { Text, Json, Html };
+enum class Format { Text, Json, Html, Csv, Jsonl };
 
 struct ReportView {
     std::string logName;
@@ -25,6 +25,9 @@ struct ReportView {
 void WriteSessionList(std::ostream &out, Format format, const ReportView &view, const std::vector<Session> &sessions);
 void WriteSessionReport(std::ostream &out, Format format, const ReportView &view, const Session &session);
 void WriteDiffReport(std::ostream &out, Format format, const ReportView &view, const SessionDiff &diff);
+// Csv and Jsonl: a head (CSV's column names), then the rows of each session.
+void WriteTableHead(std::ostream &out, Format format);
+void WriteTableRows(std::ostream &out, Format format, const ReportView &view, const Session &session);
 
 // Helpers the three forms share.
 std::string SessionTitle(const Session &session, std::size_t sessionCount);

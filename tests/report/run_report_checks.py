@@ -1,6 +1,8 @@
 """Runs of enumerate-tarsel-report on logs the program writes: the default
 machine's log, and that machine with one USB stick removed; every HTML page
 the runs give is parsed as XML to prove it well formed."""
+import csv
+import io
 import json
 import os
 import subprocess
@@ -118,6 +120,17 @@ with tempfile.TemporaryDirectory() as directory:
     check([c for c in reason if c["fact"] == "standing"] == [
         {"id": PRINTER, "fact": "standing", "from": "hooked, not of interest: left out by its class filter",
          "to": "hooked, not of interest: device not started"}], f"--diff standing: {reason}")
+
+    # Many logs in one CSV table: the same rows as each log's JSON report.
+    golden = [os.path.join(SOURCE, "tests", "golden", "expected", name + ".txt")
+              for name in ("default", "hooked_fixed_disk", "started_with_problem")]
+    table = list(csv.DictReader(io.StringIO(report("--format", "csv", *golden), newline="")))
+    expected = [(path, d["id"], "; ".join(d["findings"]), d["standing"]["because"])
+                for path in golden for d in report("--format", "json", path)["session"]["devices"]]
+    check([(r["log"], r["id"], r["findings"], r["because"]) for r in table] == expected,
+          f"--format csv: {len(table)} rows, {len(expected)} in the JSON reports")
+    lines = report("--format", "jsonl", *golden).splitlines()
+    check([json.loads(line)["id"] for line in lines] == [e[1] for e in expected], "--format jsonl rows")
 
     for args in (["--list"], [], ["--device", "usb"], ["--machine", os.path.join(SOURCE, "machines", "default.json")],
                  ["--diff", "2", "3"]):
