@@ -108,14 +108,17 @@ std::string ErrorNumbersText(const ErrorGroup &group) {
 }
 
 std::string LinesText(const Finding &finding) {
-    std::string text;
-    for (const Finding::Span &span : finding.lines) {
-        text += text.empty() ? "" : ", ";
-        text += std::to_string(span.first);
-        if (span.last != span.first) text += "-" + std::to_string(span.last);
+    if (finding.lines.empty()) return std::string();
+    const bool several = finding.lines.size() > 1 || finding.lines[0].first != finding.lines[0].last;
+    std::string text = several ? "lines " : "line ";
+    for (std::size_t i = 0; i < finding.lines.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += std::to_string(finding.lines[i].first);
+        if (finding.lines[i].last == finding.lines[i].first) continue;
+        text += '-';
+        text += std::to_string(finding.lines[i].last);
     }
-    const bool several = finding.lines.size() > 1 || (finding.lines.size() == 1 && finding.lines[0].first != finding.lines[0].last);
-    return text.empty() ? text : (several ? "lines " : "line ") + text;
+    return text;
 }
 
 std::string Explanation(const Finding &finding) {
@@ -141,6 +144,21 @@ std::vector<const Device *> ShownDevices(const ReportView &view, const Session &
     for (const Device &device : session.devices)
         if (view.filter.empty() || Matches(device, view.filter)) shown.push_back(&device);
     return shown;
+}
+
+// Devices grouped by finding and reason, in the order the groups first occur.
+std::vector<FindingGroup> GroupFindings(const std::vector<const Device *> &shown) {
+    std::vector<FindingGroup> groups;
+    for (const Device *device : shown)
+        for (const Finding &finding : device->findings) {
+            auto it = std::find_if(groups.begin(), groups.end(), [&](const FindingGroup &group) {
+                return group.finding == finding.text && group.reason == finding.reason;
+            });
+            if (it == groups.end()) it = groups.insert(groups.end(), FindingGroup{finding.text, finding.reason, {}});
+            it->devices.push_back(device);
+        }
+    std::stable_sort(groups.begin(), groups.end(), [](const FindingGroup &a, const FindingGroup &b) { return a.finding < b.finding; });
+    return groups;
 }
 
 std::vector<std::size_t> TraceLines(const Device &device) {

@@ -44,6 +44,13 @@ std::string DeviceName(const Device &device);
 // For a line that carries a DEVINST: the device it names, else empty.
 std::string DevinstName(const ReportView &view, const Session &session, std::size_t lineIndex);
 std::vector<const Device *> ShownDevices(const ReportView &view, const Session &session);
+// Devices by finding and reason, findings in order of name, reasons in the
+// order they first occur; a device with two findings is in two groups.
+struct FindingGroup {
+    std::string finding, reason;
+    std::vector<const Device *> devices;
+};
+std::vector<FindingGroup> GroupFindings(const std::vector<const Device *> &shown);
 // The lines of a device's trace, in order: its passes' work, then the other lines naming it.
 std::vector<std::size_t> TraceLines(const Device &device);
 

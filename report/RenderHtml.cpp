@@ -114,27 +114,7 @@ void DeviceRow(std::ostream &out, const ReportView &view, const Session &session
     if (!view.filter.empty()) Trace(out, view, session, device);
 }
 
-// Devices grouped by finding and reason, in the order the groups first occur.
-struct Group {
-    std::string finding, reason;
-    std::vector<const Device *> devices;
-};
-
-std::vector<Group> Groups(const std::vector<const Device *> &shown) {
-    std::vector<Group> groups;
-    for (const Device *device : shown)
-        for (const Finding &finding : device->findings) {
-            auto it = std::find_if(groups.begin(), groups.end(), [&](const Group &group) {
-                return group.finding == finding.text && group.reason == finding.reason;
-            });
-            if (it == groups.end()) it = groups.insert(groups.end(), Group{finding.text, finding.reason, {}});
-            it->devices.push_back(device);
-        }
-    std::stable_sort(groups.begin(), groups.end(), [](const Group &a, const Group &b) { return a.finding < b.finding; });
-    return groups;
-}
-
-void Summary(std::ostream &out, const std::vector<Group> &groups, std::size_t rest) {
+void Summary(std::ostream &out, const std::vector<FindingGroup> &groups, std::size_t rest) {
     out << "<h2 id=\"summary\">Summary</h2>\n<table class=\"summary\">\n<tr><th>Finding</th><th>Reason</th><th>Devices</th></tr>\n";
     for (std::size_t g = 0; g < groups.size(); ++g) {
         if (g == 0 || groups[g].finding != groups[g - 1].finding) {
@@ -229,7 +209,7 @@ void Devices(std::ostream &out, const ReportView &view, const Session &session) 
     Rows rows;
     rows.shown = ShownDevices(view, session);
     for (const Device *device : rows.shown) rows.number.emplace(device, rows.number.size() + 1);
-    const std::vector<Group> groups = Groups(rows.shown);
+    const std::vector<FindingGroup> groups = GroupFindings(rows.shown);
     std::vector<const Device *> rest;
     for (const Device *device : rows.shown)
         if (device->findings.empty()) rest.push_back(device);

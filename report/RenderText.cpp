@@ -1,4 +1,5 @@
 // The text form: fits a terminal of 100 columns.
+#include <algorithm>
 #include <iomanip>
 #include <sstream>
 
@@ -99,6 +100,23 @@ void Errors(std::ostream &out, const Session &session) {
     }
 }
 
+// Counts per finding and per reason, before the rows.
+void Summary(std::ostream &out, const std::vector<const Device *> &shown) {
+    const std::vector<FindingGroup> groups = GroupFindings(shown);
+    const auto without = std::count_if(shown.begin(), shown.end(), [](const Device *d) { return d->findings.empty(); });
+    out << "\nFindings: " << shown.size() - static_cast<std::size_t>(without) << " device(s) with one, " << without
+        << " without\n";
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (g == 0 || groups[g].finding != groups[g - 1].finding) {
+            std::size_t total = 0;
+            for (std::size_t h = g; h < groups.size() && groups[h].finding == groups[g].finding; ++h)
+                total += groups[h].devices.size();
+            Indented(out, std::to_string(total) + "  " + groups[g].finding, 2);
+        }
+        Indented(out, std::to_string(groups[g].devices.size()) + "  " + groups[g].reason, 6);
+    }
+}
+
 void TextList(std::ostream &out, const ReportView &view, const std::vector<Session> &sessions) {
     out << view.logName << ": " << sessions.size() << " session(s), " << view.log->lines.size() << " lines\n";
     for (const Session &session : sessions) {
@@ -113,6 +131,7 @@ void TextSession(std::ostream &out, const ReportView &view, const Session &sessi
     Indented(out, "Lists: " + ListSizesText(session), 0);
     Notes(out, view.log->notes, session.notes);
     const std::vector<const Device *> shown = ShownDevices(view, session);
+    Summary(out, shown);
     out << "\nDevices: " << shown.size();
     if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier or name holds \"" << view.filter << "\")";
     if (!view.filter.empty() && !view.machine && session.unnamedNodes > 0)
