@@ -24,8 +24,31 @@ std::vector<std::pair<std::string, std::string>> FactTexts(const Facts &facts) {
 }
 
 bool Matches(const Device &device, const std::string &filter) {
-    return device.key.find(DeviceKey(filter)) != std::string::npos;
+    const std::string wanted = DeviceKey(filter);
+    auto holds = [&wanted](const std::string &text) { return DeviceKey(text).find(wanted) != std::string::npos; };
+    const Facts &facts = device.facts;
+    if (holds(device.key) || holds(facts.manufacturer + " " + facts.model) || holds(facts.serial)) return true;
+    if (device.devinst && wanted == std::to_string(*device.devinst)) return true;
+    const MachineDevice *known = device.machine;
+    if (!known) return false;
+    if (holds(known->description) || holds(known->friendlyName)) return true;
+    return std::any_of(known->driveLetters.begin(), known->driveLetters.end(), [&wanted](const std::string &letter) {
+        return DeviceKey(letter) == wanted || DeviceKey(letter) == wanted + ":";
+    });
 }
+
+namespace {
+
+// Where a device stands, in one text: its findings with their reasons, or
+// its standing where it has none.
+std::string StandingText(const Device &device) {
+    if (device.findings.empty()) return device.standing.Full();
+    std::string text;
+    for (const Finding &finding : device.findings) text += (text.empty() ? "" : "; ") + finding.Full();
+    return text;
+}
+
+}  // namespace
 
 bool SessionDiff::Empty() const {
     return gone.empty() && added.empty() && facts.empty() &&
@@ -51,7 +74,8 @@ SessionDiff DiffSessions(const Session &from, const Session &to, const std::stri
 
     for (const auto &[a, b] : pairs) {
         const Device &any = b ? *b : *a;
-        if (!filter.empty() && !Matches(any, filter)) continue;
+        // A DEVINST names a node in one session only: unnamed nodes do not compare.
+        if (any.unnamed || (!filter.empty() && !Matches(any, filter))) continue;
         for (int list = 0; list < kListCount; ++list) {
             const int was = a ? a->lists[list] : 0, is = b ? b->lists[list] : 0;
             if (was != is) diff.lists[list].push_back({any.id, was, is});
@@ -62,6 +86,8 @@ SessionDiff DiffSessions(const Session &from, const Session &to, const std::stri
         const auto old = FactTexts(a->facts), now = FactTexts(b->facts);
         for (std::size_t i = 0; i < old.size(); ++i)
             if (old[i].second != now[i].second) diff.facts.push_back({any.id, old[i].first, old[i].second, now[i].second});
+        if (const std::string was = StandingText(*a), is = StandingText(*b); was != is)
+            diff.facts.push_back({any.id, "standing", was, is});
     }
     return diff;
 }

@@ -13,7 +13,9 @@ namespace report {
 // A device's facts as named texts, in a fixed order; empty text: not known.
 std::vector<std::pair<std::string, std::string>> FactTexts(const Facts &facts);
 
-// The filter of --device: the identifier holds the text, case-blind.
+// The filter of --device, case-blind: the identifier, manufacturer and
+// model, serial, description or friendly name holds the text, or it is the
+// DEVINST or a drive letter of the device.
 bool Matches(const Device &device, const std::string &filter);
 
 struct ListChange {

@@ -72,6 +72,7 @@ std::optional<Machine> ReadMachine(const std::string &path, std::string &error) 
         return std::nullopt;
     }
     Machine machine;
+    std::unordered_map<std::string, std::uint32_t> objectOwner;  // kernel object name -> DEVINST
     std::uint32_t index = 0;
     for (const nlohmann::json &entry : *devices) {
         ++index;
@@ -94,9 +95,24 @@ std::optional<Machine> ReadMachine(const std::string &path, std::string &error) 
             const auto known = KnownClasses().find(DeviceKey(device.classGuid));
             if (known != KnownClasses().end()) device.className = known->second;
         }
+        if (const auto interfaces = entry.find("interfaces"); interfaces != entry.end() && interfaces->is_array())
+            for (const nlohmann::json &interface : *interfaces)
+                if (interface.is_object()) objectOwner.emplace(Text(interface, "object"), devinst);
         machine.devinstByKey.emplace(DeviceKey(device.id), devinst);
         machine.byDevinst.emplace(devinst, std::move(device));
     }
+    // A drive letter names a volume object, which forwards to its disk's object.
+    std::unordered_map<std::string, std::string> forwards;
+    if (const auto objects = root.find("objects"); objects != root.end() && objects->is_array())
+        for (const nlohmann::json &object : *objects)
+            if (object.is_object()) forwards.emplace(Text(object, "name"), Text(object, "forward"));
+    if (const auto letters = root.find("dos_devices"); letters != root.end() && letters->is_object())
+        for (const auto &[letter, target] : letters->items()) {
+            std::string name = target.is_string() ? target.get<std::string>() : std::string();
+            if (const auto it = forwards.find(name); it != forwards.end() && !it->second.empty()) name = it->second;
+            if (const auto owner = objectOwner.find(name); owner != objectOwner.end() && !name.empty())
+                machine.byDevinst[owner->second].driveLetters.push_back(letter);
+        }
     return machine;
 }
 

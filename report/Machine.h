@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace report {
 
@@ -17,6 +18,7 @@ struct MachineDevice {
     std::string description;  // "DeviceDesc"
     std::string friendlyName; // "FriendlyName"
     std::string parent;
+    std::vector<std::string> driveLetters;  // "D:", from the machine's DOS device names
 };
 
 struct Machine {

@@ -81,6 +81,7 @@ std::string MachineSummary(const Device &device) {
     Join(text, "class " + (known.className.empty() ? known.classGuid : known.className));
     Join(text, known.friendlyName.empty() ? known.description : known.friendlyName);
     Join(text, known.parent.empty() ? "no parent" : "parent " + known.parent);
+    for (const std::string &letter : known.driveLetters) Join(text, "drive " + letter);
     return text;
 }
 
@@ -106,6 +107,29 @@ std::string ErrorNumbersText(const ErrorGroup &group) {
     return text;
 }
 
+std::string LinesText(const Finding &finding) {
+    if (finding.lines.empty()) return std::string();
+    const bool several = finding.lines.size() > 1 || finding.lines[0].first != finding.lines[0].last;
+    std::string text = several ? "lines " : "line ";
+    for (std::size_t i = 0; i < finding.lines.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += std::to_string(finding.lines[i].first);
+        if (finding.lines[i].last == finding.lines[i].first) continue;
+        text += '-';
+        text += std::to_string(finding.lines[i].last);
+    }
+    return text;
+}
+
+std::string Explanation(const Finding &finding) {
+    const std::string lines = LinesText(finding);
+    return finding.because + (lines.empty() ? "" : " (" + lines + ")");
+}
+
+std::string DeviceName(const Device &device) {
+    return device.unnamed ? device.id + " (the log names it by its DEVINST only; --machine names it)" : device.id;
+}
+
 std::string DevinstName(const ReportView &view, const Session &session, std::size_t lineIndex) {
     const auto it = std::lower_bound(session.devinstLines.begin(), session.devinstLines.end(),
                                      std::make_pair(lineIndex, std::uint32_t{0}));
@@ -120,6 +144,21 @@ std::vector<const Device *> ShownDevices(const ReportView &view, const Session &
     for (const Device &device : session.devices)
         if (view.filter.empty() || Matches(device, view.filter)) shown.push_back(&device);
     return shown;
+}
+
+// Devices grouped by finding and reason, in the order the groups first occur.
+std::vector<FindingGroup> GroupFindings(const std::vector<const Device *> &shown) {
+    std::vector<FindingGroup> groups;
+    for (const Device *device : shown)
+        for (const Finding &finding : device->findings) {
+            auto it = std::find_if(groups.begin(), groups.end(), [&](const FindingGroup &group) {
+                return group.finding == finding.text && group.reason == finding.reason;
+            });
+            if (it == groups.end()) it = groups.insert(groups.end(), FindingGroup{finding.text, finding.reason, {}});
+            it->devices.push_back(device);
+        }
+    std::stable_sort(groups.begin(), groups.end(), [](const FindingGroup &a, const FindingGroup &b) { return a.finding < b.finding; });
+    return groups;
 }
 
 std::vector<std::size_t> TraceLines(const Device &device) {

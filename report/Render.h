@@ -13,7 +13,7 @@
 
 namespace report {
 
-enum class Format { Text, Json, Html };
+enum class Format { Text, Json, Html, Csv, Jsonl };
 
 struct ReportView {
     std::string logName;
@@ -25,6 +25,9 @@ struct ReportView {
 void WriteSessionList(std::ostream &out, Format format, const ReportView &view, const std::vector<Session> &sessions);
 void WriteSessionReport(std::ostream &out, Format format, const ReportView &view, const Session &session);
 void WriteDiffReport(std::ostream &out, Format format, const ReportView &view, const SessionDiff &diff);
+// Csv and Jsonl: a head (CSV's column names), then the rows of each session.
+void WriteTableHead(std::ostream &out, Format format);
+void WriteTableRows(std::ostream &out, Format format, const ReportView &view, const Session &session);
 
 // Helpers the three forms share.
 std::string SessionTitle(const Session &session, std::size_t sessionCount);
@@ -33,9 +36,21 @@ std::string FactsSummary(const Device &device);
 std::string MachineSummary(const Device &device);
 std::string CountText(const Session &session, const Device &device, int list);
 std::string ErrorNumbersText(const ErrorGroup &group);
+// "line 5", "lines 5-9, 12"; and the sentence with them: "because (lines ...)".
+std::string LinesText(const Finding &finding);
+std::string Explanation(const Finding &finding);
+// How a device is shown: its identifier, or "device node N" with how to name it.
+std::string DeviceName(const Device &device);
 // For a line that carries a DEVINST: the device it names, else empty.
 std::string DevinstName(const ReportView &view, const Session &session, std::size_t lineIndex);
 std::vector<const Device *> ShownDevices(const ReportView &view, const Session &session);
+// Devices by finding and reason, findings in order of name, reasons in the
+// order they first occur; a device with two findings is in two groups.
+struct FindingGroup {
+    std::string finding, reason;
+    std::vector<const Device *> devices;
+};
+std::vector<FindingGroup> GroupFindings(const std::vector<const Device *> &shown);
 // The lines of a device's trace, in order: its passes' work, then the other lines naming it.
 std::vector<std::size_t> TraceLines(const Device &device);
 

@@ -1,5 +1,9 @@
 // The HTML form: one page with its style inline and no scripts, so that it
 // reads the same attached to a ticket. Written as well-formed XML.
+#include <algorithm>
+#include <map>
+#include <set>
+
 #include "report/Render.h"
 
 namespace report {
@@ -22,16 +26,25 @@ std::string Escape(const std::string &text) {
 }
 
 void Begin(std::ostream &out, const std::string &title) {
-    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" << Escape(title)
+    // Fixed table layout and breaks anywhere in long identifiers: the page
+    // never scrolls sideways, at any window size.
+    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
+           "<meta name=\"viewport\" content=\"width=device-width\"/>\n<title>" << Escape(title)
         << "</title>\n<style>\n"
            "body{font-family:sans-serif;margin:1em;color:#111}\n"
-           "table{border-collapse:collapse;margin:0.5em 0}\n"
-           "th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}\n"
+           "h1{font-size:1.3em;overflow-wrap:anywhere}\n"
+           "table{border-collapse:collapse;margin:0.5em 0;width:100%;table-layout:fixed}\n"
+           "table.summary{width:auto;table-layout:auto}\n"
+           "th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top;overflow-wrap:anywhere}\n"
            "th{background:#eee}\n"
-           "td.id,pre{font-family:monospace}\n"
+           "td.id,pre,ul.tree{font-family:monospace}\n"
            "td.n{text-align:right}\n"
+           "col.n{width:3.5em} col.t{width:8em} col.l{width:3.2em} col.d{width:32%} col.f{width:22%}\n"
            ".finding{color:#a00;font-weight:bold}\n"
-           "pre{background:#f6f6f6;padding:4px;overflow-x:auto}\n"
+           ".why,.known{color:#444;font-weight:normal;font-family:sans-serif}\n"
+           "pre{background:#f6f6f6;padding:4px;white-space:pre-wrap;overflow-wrap:anywhere;margin:0}\n"
+           "ul.tree{overflow-wrap:anywhere;padding-left:1.2em}\n"
+           "details>summary{font-weight:bold;font-size:1.2em;margin:0.8em 0;cursor:pointer}\n"
            "</style>\n</head>\n<body>\n<h1>" << Escape(title) << "</h1>\n";
 }
 
@@ -51,7 +64,7 @@ void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const s
 }
 
 void Trace(std::ostream &out, const ReportView &view, const Session &session, const Device &device) {
-    out << "<tr><td></td><td colspan=\"" << (view.machine ? 9 : 7) << "\"><pre>";
+    out << "<tr><td></td><td colspan=\"7\"><pre>";
     for (std::size_t i : TraceLines(device)) {
         const std::string named = DevinstName(view, session, i);
         out << Escape(std::to_string(view.log->lines[i].number) + "  " + view.log->lines[i].text +
@@ -61,35 +74,168 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
     out << "</pre></td></tr>\n";
 }
 
-void Devices(std::ostream &out, const ReportView &view, const Session &session) {
-    const std::vector<const Device *> shown = ShownDevices(view, session);
-    out << "<h2>Devices: " << shown.size() << "</h2>\n<table>\n<tr><th>#</th><th>Identifier</th><th>Type</th>";
-    for (const char *heading : kListHeadings) out << "<th>" << heading << "</th>";
-    out << "<th>Facts</th><th>Findings</th>";
-    if (view.machine) out << "<th>Class</th><th>Description</th><th>Parent</th>";
-    out << "</tr>\n";
-    std::size_t number = 0;
-    for (const Device *device : shown) {
-        out << "<tr>";
-        Cell(out, std::to_string(++number), "n");
-        Cell(out, device->id, "id");
-        Cell(out, device->facts.type ? TypeName(*device->facts.type) : "");
-        for (int list = 0; list < kListCount; ++list) Cell(out, CountText(session, *device, list), "n");
-        Cell(out, FactsSummary(*device));
-        out << "<td class=\"finding\">";
-        for (std::size_t i = 0; i < device->findings.size(); ++i)
-            out << (i ? "<br/>" : "") << Escape(device->findings[i]);
-        out << "</td>";
-        if (view.machine) {
-            const MachineDevice *known = device->machine;
-            Cell(out, known ? (known->className.empty() ? known->classGuid : known->className) : "");
-            Cell(out, known ? (known->friendlyName.empty() ? known->description : known->friendlyName) : "");
-            Cell(out, known ? known->parent : "", "id");
+// The rows shown, each with its number; the first row of a device carries its anchor.
+struct Rows {
+    std::vector<const Device *> shown;
+    std::map<const Device *, std::size_t> number;
+    std::set<const Device *> anchored;
+    std::set<std::string> told;  // sentences a heading already gives: rows give only their lines
+};
+
+// A finding's sentence with its lines, or only the lines where a heading told the sentence.
+std::string Evidence(const Rows &rows, const Finding &finding) {
+    return rows.told.count(finding.because) ? LinesText(finding) : Explanation(finding);
+}
+
+void TableHead(std::ostream &out) {
+    out << "<table>\n<colgroup><col class=\"n\"/><col class=\"d\"/><col class=\"t\"/><col class=\"l\"/>"
+           "<col class=\"l\"/><col class=\"l\"/><col class=\"f\"/><col/></colgroup>\n"
+           "<tr><th>#</th><th>Device</th><th>Type</th><th>All</th><th>Leg</th><th>Hkd</th><th>Facts</th>"
+           "<th>Where it stands</th></tr>\n";
+}
+
+void DeviceRow(std::ostream &out, const ReportView &view, const Session &session, Rows &rows, const Device &device) {
+    const std::size_t number = rows.number.at(&device);
+    out << (rows.anchored.insert(&device).second ? "<tr id=\"d" + std::to_string(number) + "\">" : std::string("<tr>"));
+    Cell(out, std::to_string(number), "n");
+    out << "<td class=\"id\">" << Escape(DeviceName(device));
+    if (device.machine) out << "<br/><span class=\"known\">" << Escape(MachineSummary(device)) << "</span>";
+    out << "</td>";
+    Cell(out, device.facts.type ? TypeName(*device.facts.type) : "");
+    for (int list = 0; list < kListCount; ++list) Cell(out, CountText(session, device, list), "n");
+    Cell(out, FactsSummary(device));
+    out << "<td class=\"finding\">";
+    for (std::size_t i = 0; i < device.findings.size(); ++i)
+        out << (i ? "<br/>" : "") << Escape(device.findings[i].Full()) << "<br/><span class=\"why\">"
+            << Escape(Evidence(rows, device.findings[i])) << "</span>";
+    if (device.findings.empty())
+        out << "<span class=\"why\">" << Escape(device.standing.Full() + "; " + Evidence(rows, device.standing)) << "</span>";
+    out << "</td></tr>\n";
+    if (!view.filter.empty()) Trace(out, view, session, device);
+}
+
+void Summary(std::ostream &out, const std::vector<FindingGroup> &groups, std::size_t rest) {
+    out << "<h2 id=\"summary\">Summary</h2>\n<table class=\"summary\">\n<tr><th>Finding</th><th>Reason</th><th>Devices</th></tr>\n";
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (g == 0 || groups[g].finding != groups[g - 1].finding) {
+            std::size_t total = 0;
+            for (std::size_t h = g; h < groups.size() && groups[h].finding == groups[g].finding; ++h) total += groups[h].devices.size();
+            out << "<tr><td><a href=\"#g" << g << "\">" << Escape(groups[g].finding) << "</a></td><td></td><td class=\"n\">"
+                << total << "</td></tr>\n";
         }
-        out << "</tr>\n";
-        if (!view.filter.empty()) Trace(out, view, session, *device);
+        out << "<tr><td></td><td><a href=\"#g" << g << "\">" << Escape(groups[g].reason) << "</a></td><td class=\"n\">"
+            << groups[g].devices.size() << "</td></tr>\n";
     }
-    out << "</table>\n";
+    out << "<tr><td><a href=\"#rest\">without a finding</a></td><td></td><td class=\"n\">" << rest << "</td></tr>\n</table>\n";
+}
+
+// Parent of each device, by key: the USB hubs' walks, and with a machine
+// file each shown device's parents up to the root.
+std::map<std::string, std::string> Parents(const ReportView &view, const Session &session, const Rows &rows) {
+    std::map<std::string, std::string> parentOf(session.usbParents.begin(), session.usbParents.end());
+    if (!view.machine) return parentOf;
+    for (const Device *device : rows.shown) {
+        std::string key = device->key;
+        for (const MachineDevice *known = view.machine->Find(key); known && !known->parent.empty();
+             known = view.machine->Find(key)) {
+            const std::string parent = DeviceKey(known->parent);
+            if (!parentOf.emplace(key, parent).second) break;  // the rest is walked already
+            key = parent;
+        }
+    }
+    return parentOf;
+}
+
+struct TreeView {
+    std::map<std::string, std::vector<std::string>> children;
+    std::map<std::string, const Device *> rowOf;
+    std::set<std::string> drawn;
+};
+
+void Node(std::ostream &out, const ReportView &view, TreeView &tree, const std::string &key, const Rows &rows) {
+    if (!tree.drawn.insert(key).second) return;
+    const auto row = tree.rowOf.find(key);
+    const MachineDevice *known = view.machine ? view.machine->Find(key) : nullptr;
+    const std::string name = row != tree.rowOf.end() ? row->second->id : known ? known->id : key;
+    out << "<li>";
+    if (row != tree.rowOf.end())
+        out << "<a href=\"#d" << rows.number.at(row->second) << "\">" << Escape(name) << "</a>";
+    else
+        out << Escape(name);
+    if (known) out << " <span class=\"known\">" << Escape(known->friendlyName.empty() ? known->description : known->friendlyName) << "</span>";
+    const auto children = tree.children.find(key);
+    if (children != tree.children.end()) {
+        out << "\n<ul>\n";
+        for (const std::string &child : children->second) Node(out, view, tree, child, rows);
+        out << "</ul>\n";
+    }
+    out << "</li>\n";
+}
+
+void Tree(std::ostream &out, const ReportView &view, const Session &session, const Rows &rows) {
+    if (!view.filter.empty()) return;
+    const std::map<std::string, std::string> parentOf = Parents(view, session, rows);
+    if (parentOf.empty()) return;
+    TreeView tree;
+    for (const Device *device : rows.shown) tree.rowOf.emplace(device->key, device);
+    std::vector<std::string> roots;
+    for (const auto &[child, parent] : parentOf) {
+        tree.children[parent].push_back(child);
+        if (!parentOf.count(parent) && (roots.empty() || roots.back() != parent) &&
+            std::find(roots.begin(), roots.end(), parent) == roots.end())
+            roots.push_back(parent);
+    }
+    out << "<h2 id=\"tree\">Device tree (" << (view.machine ? "the machine file's parents" : "the USB hub walks")
+        << ")</h2>\n<ul class=\"tree\">\n";
+    for (const std::string &root : roots) Node(out, view, tree, root, rows);
+    out << "</ul>\n";
+}
+
+// The sentences a group's rows share, told once above its table.
+template <typename Pick>
+void Legend(std::ostream &out, Rows &rows, const std::vector<const Device *> &devices, Pick pick) {
+    std::vector<const Finding *> shared;
+    for (const Device *device : devices) {
+        const Finding *finding = pick(*device);
+        if (rows.told.insert(finding->because).second) shared.push_back(finding);
+    }
+    if (shared.empty()) return;
+    out << "<ul class=\"why\">\n";
+    for (const Finding *finding : shared) out << "<li>" << Escape(finding->Full() + ": " + finding->because) << "</li>\n";
+    out << "</ul>\n";
+}
+
+void Devices(std::ostream &out, const ReportView &view, const Session &session) {
+    Rows rows;
+    rows.shown = ShownDevices(view, session);
+    for (const Device *device : rows.shown) rows.number.emplace(device, rows.number.size() + 1);
+    const std::vector<FindingGroup> groups = GroupFindings(rows.shown);
+    std::vector<const Device *> rest;
+    for (const Device *device : rows.shown)
+        if (device->findings.empty()) rest.push_back(device);
+    Summary(out, groups, rest.size());
+    out << "<h2>Devices: " << rows.shown.size();
+    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier or name holds \"" << Escape(view.filter) << "\")";
+    out << "</h2>\n";
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        out << "<h3 id=\"g" << g << "\">" << Escape(groups[g].finding + ": " + groups[g].reason) << " ("
+            << groups[g].devices.size() << ")</h3>\n";
+        Legend(out, rows, groups[g].devices, [&](const Device &device) {
+            for (const Finding &finding : device.findings)
+                if (finding.text == groups[g].finding && finding.reason == groups[g].reason) return &finding;
+            return &device.standing;
+        });
+        TableHead(out);
+        for (const Device *device : groups[g].devices) DeviceRow(out, view, session, rows, *device);
+        out << "</table>\n";
+    }
+    out << "<details id=\"rest\"" << (view.filter.empty() ? "" : " open=\"open\"") << "><summary>Devices without a finding: "
+        << rest.size() << "</summary>\n";
+    Legend(out, rows, rest, [](const Device &device) { return &device.standing; });
+    TableHead(out);
+    for (const Device *device : rest) DeviceRow(out, view, session, rows, *device);
+    out << "</table>\n</details>\n";
+    Tree(out, view, session, rows);
 }
 
 void Errors(std::ostream &out, const Session &session) {

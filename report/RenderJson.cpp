@@ -31,6 +31,24 @@ json SessionHead(const Session &session) {
             {"notes", session.notes}};
 }
 
+json Findings(const Device &device) {
+    json texts = json::array();
+    for (const Finding &finding : device.findings) texts.push_back(finding.Full());
+    return texts;
+}
+
+json FindingJson(const Finding &finding) {
+    json lines = json::array();
+    for (const Finding::Span &span : finding.lines) lines.push_back({span.first, span.last});
+    return {{"text", finding.text}, {"reason", TextOrNull(finding.reason)}, {"because", finding.because}, {"lines", lines}};
+}
+
+json Explained(const Device &device) {
+    json all = json::array();
+    for (const Finding &finding : device.findings) all.push_back(FindingJson(finding));
+    return all;
+}
+
 json DeviceJson(const ReportView &view, const Session &session, const Device &device) {
     const Facts &facts = device.facts;
     json lists = json::object();
@@ -48,7 +66,9 @@ json DeviceJson(const ReportView &view, const Session &session, const Device &de
                 {"boot_drive", OrNull(facts.bootDrive)},
                 {"devinst", OrNull(device.devinst)},
                 {"lists", lists},
-                {"findings", device.findings},
+                {"findings", Findings(device)},
+                {"explained", Explained(device)},
+                {"standing", FindingJson(device.standing)},
                 {"dump_lines", device.dumpLines}};
     if (device.machine)
         row["machine"] = {{"class", device.machine->className},

@@ -1,4 +1,5 @@
 // The text form: fits a terminal of 100 columns.
+#include <algorithm>
 #include <iomanip>
 #include <sstream>
 
@@ -8,7 +9,7 @@ namespace report {
 namespace {
 
 constexpr std::size_t kWidth = 100;
-constexpr std::size_t kFactsColumn = 37;  // after "  #  type   all leg hkd  "
+constexpr std::size_t kFactsColumn = 37;  // after "  #  type   all leg hkd  ", for up to 999 rows
 constexpr std::size_t kIndent = 5;
 
 // Breaks text into pieces of at most width columns, at blanks where it can.
@@ -44,20 +45,27 @@ void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const s
         for (const std::string &note : *notes) Indented(out, note, 2, "- ");
 }
 
-void DeviceRow(std::ostream &out, std::size_t number, const Session &session, const Device &device) {
+// The row number takes the width of the largest; the facts column moves with it.
+void DeviceRow(std::ostream &out, std::size_t number, std::size_t numberWidth, const Session &session,
+               const Device &device) {
+    const std::size_t factsColumn = kFactsColumn - 3 + numberWidth;
     std::ostringstream head;
-    head << std::setw(3) << number << "  " << std::left << std::setw(18)
+    head << std::setw(static_cast<int>(numberWidth)) << number << "  " << std::left << std::setw(18)
          << (device.facts.type ? TypeName(*device.facts.type) : "-") << std::right;
     for (int list = 0; list < kListCount; ++list) head << ' ' << std::setw(3) << CountText(session, device, list);
     head << "  ";
-    std::vector<std::string> facts = Wrap(FactsSummary(device), kWidth - kFactsColumn);
+    std::vector<std::string> facts = Wrap(FactsSummary(device), kWidth - factsColumn);
     std::string first = head.str() + facts[0];
     while (first.back() == ' ') first.pop_back();
     out << first << '\n';
-    for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(kFactsColumn, ' ') << facts[i] << '\n';
-    Indented(out, device.id, kIndent);
+    for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(factsColumn, ' ') << facts[i] << '\n';
+    Indented(out, DeviceName(device), kIndent);
     if (device.machine) Indented(out, MachineSummary(device), kIndent, "machine: ");
-    for (const std::string &finding : device.findings) Indented(out, finding, kIndent, "! ");
+    for (const Finding &finding : device.findings) {
+        Indented(out, finding.Full(), kIndent, "! ");
+        Indented(out, Explanation(finding), kIndent + 2);
+    }
+    if (device.findings.empty()) Indented(out, device.standing.Full() + "; " + Explanation(device.standing), kIndent, "= ");
 }
 
 void Trace(std::ostream &out, const ReportView &view, const Session &session, const Device &device) {
@@ -74,19 +82,38 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
         if (!named.empty() && named != device.id) text += "   [= " + named + "]";
         std::ostringstream number;
         number << std::setw(7) << line.number << "  ";
-        out << number.str() << text << '\n';
+        const std::vector<std::string> pieces = Wrap(text, kWidth - 11);
+        out << number.str() << pieces[0] << '\n';
+        for (std::size_t p = 1; p < pieces.size(); ++p) out << std::string(11, ' ') << pieces[p] << '\n';
     }
 }
 
 void Errors(std::ostream &out, const Session &session) {
     std::size_t total = 0;
     for (const ErrorGroup &group : session.errors) total += group.count;
-    out << "\nERROR lines: " << total << " (" << session.errors.size() << " kinds)\n";
+    out << "\nERROR lines: " << total << " (" << session.errors.size() << (session.errors.size() == 1 ? " kind)\n" : " kinds)\n");
     for (const ErrorGroup &group : session.errors) {
         std::ostringstream count;
         count << std::setw(5) << group.count << "  ";
-        out << count.str() << group.text << "   (first at line " << group.firstLine << ")\n";
+        Indented(out, count.str().substr(2) + group.text + "   (first at line " + std::to_string(group.firstLine) + ")", 2);
         if (!group.numbers.empty()) Indented(out, ErrorNumbersText(group), 7, "numbers: ");
+    }
+}
+
+// Counts per finding and per reason, before the rows.
+void Summary(std::ostream &out, const std::vector<const Device *> &shown) {
+    const std::vector<FindingGroup> groups = GroupFindings(shown);
+    const auto without = std::count_if(shown.begin(), shown.end(), [](const Device *d) { return d->findings.empty(); });
+    out << "\nFindings: " << shown.size() - static_cast<std::size_t>(without) << " device(s) with one, " << without
+        << " without\n";
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (g == 0 || groups[g].finding != groups[g - 1].finding) {
+            std::size_t total = 0;
+            for (std::size_t h = g; h < groups.size() && groups[h].finding == groups[g].finding; ++h)
+                total += groups[h].devices.size();
+            Indented(out, std::to_string(total) + "  " + groups[g].finding, 2);
+        }
+        Indented(out, std::to_string(groups[g].devices.size()) + "  " + groups[g].reason, 6);
     }
 }
 
@@ -100,16 +127,20 @@ void TextList(std::ostream &out, const ReportView &view, const std::vector<Sessi
 }
 
 void TextSession(std::ostream &out, const ReportView &view, const Session &session) {
-    out << view.logName << ": " << SessionTitle(session, view.log->sessions.size()) << '\n'
-        << "Lists: " << ListSizesText(session) << '\n';
+    Indented(out, view.logName + ": " + SessionTitle(session, view.log->sessions.size()), 0);
+    Indented(out, "Lists: " + ListSizesText(session), 0);
     Notes(out, view.log->notes, session.notes);
     const std::vector<const Device *> shown = ShownDevices(view, session);
+    Summary(out, shown);
     out << "\nDevices: " << shown.size();
-    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier holds \"" << view.filter << "\")";
-    out << "\n  #  type               all leg hkd  facts\n";
+    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier or name holds \"" << view.filter << "\")";
+    if (!view.filter.empty() && !view.machine && session.unnamedNodes > 0)
+        out << "\n  " << session.unnamedNodes << " device node(s) the log names by DEVINST only: --machine names them";
+    const std::size_t numberWidth = std::max<std::size_t>(3, std::to_string(shown.size()).size());
+    out << '\n' << std::string(numberWidth - 1, ' ') << "#  type               all leg hkd  facts\n";
     std::size_t number = 0;
     for (const Device *device : shown) {
-        DeviceRow(out, ++number, session, *device);
+        DeviceRow(out, ++number, numberWidth, session, *device);
         if (!view.filter.empty()) Trace(out, view, session, *device);
     }
     Errors(out, session);
@@ -119,8 +150,9 @@ std::string Counted(int times) { return times == 1 ? "once" : times == 2 ? "twic
 
 void TextDiff(std::ostream &out, const ReportView &view, const SessionDiff &diff) {
     const std::size_t count = view.log->sessions.size();
-    out << view.logName << ": from " << SessionTitle(*diff.from, count) << '\n'
-        << std::string(view.logName.size(), ' ') << "  to   " << SessionTitle(*diff.to, count) << '\n';
+    out << view.logName << ":\n";
+    Indented(out, "from " + SessionTitle(*diff.from, count), 2);
+    Indented(out, "to   " + SessionTitle(*diff.to, count), 2);
     Notes(out, view.log->notes, {});
     for (const Session *session : {diff.from, diff.to})
         for (const std::string &note : session->notes)

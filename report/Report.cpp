@@ -11,10 +11,11 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: enumerate-tarsel-report [--list] [--session N] [--device TEXT] [--machine FILE]\n"
-    "                               [--diff A B] [--format text|json|html] LOG\n";
+    "                               [--diff A B] [--format text|json|html] LOG\n"
+    "       enumerate-tarsel-report --format csv|jsonl [--session N] [--device TEXT] [--machine FILE] LOG...\n";
 
 struct Options {
-    std::string log;
+    std::vector<std::string> logs;
     bool list = false;
     std::optional<std::size_t> session;
     std::string device;
@@ -22,6 +23,14 @@ struct Options {
     std::optional<std::pair<std::size_t, std::size_t>> diff;
     Format format = Format::Text;
 };
+
+std::optional<Format> FormatNamed(const std::string &name) {
+    static const std::pair<const char *, Format> formats[] = {
+        {"text", Format::Text}, {"json", Format::Json}, {"html", Format::Html}, {"csv", Format::Csv}, {"jsonl", Format::Jsonl}};
+    for (const auto &[text, format] : formats)
+        if (name == text) return format;
+    return std::nullopt;
+}
 
 std::optional<std::size_t> SessionNumber(const std::string &text) {
     std::size_t value = 0;
@@ -49,10 +58,10 @@ std::string ParseOptions(const std::vector<std::string> &args, Options &options)
                 if (text->empty()) return "--device needs a text";
             } else if (arg == "--machine") {
                 options.machine = *text;
-            } else if (*text == "text" || *text == "json" || *text == "html") {
-                options.format = *text == "json" ? Format::Json : *text == "html" ? Format::Html : Format::Text;
+            } else if (const auto format = FormatNamed(*text)) {
+                options.format = *format;
             } else {
-                return "unknown format \"" + *text + "\" (text, json or html)";
+                return "unknown format \"" + *text + "\" (text, json, html, csv or jsonl)";
             }
         } else if (arg == "--diff") {
             if (i + 2 >= args.size()) return "--diff needs two session numbers";
@@ -62,16 +71,57 @@ std::string ParseOptions(const std::vector<std::string> &args, Options &options)
             i += 2;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option " + arg;
-        } else if (options.log.empty()) {
-            options.log = arg;
         } else {
-            return "one log only (" + options.log + " and " + arg + ")";
+            options.logs.push_back(arg);
         }
     }
-    if (options.log.empty()) return "no log named";
+    if (options.logs.empty()) return "no log named";
+    const bool table = options.format == Format::Csv || options.format == Format::Jsonl;
+    if (!table && options.logs.size() > 1)
+        return "one log only (" + options.logs[0] + " and " + options.logs[1] + "); csv and jsonl take many";
+    if (table && (options.list || options.diff)) return "--format csv and jsonl take no --list or --diff";
     if (options.list + options.session.has_value() + options.diff.has_value() > 1)
         return "--list, --session and --diff exclude each other";
     return std::string();
+}
+
+// A machine file of another machine: refused when nothing of the log is in
+// it (returns the one line), noted in the session when part is not.
+std::string CheckMachine(Session &session, const std::string &path) {
+    const Session::MachineCheck &check = session.machineCheck;
+    if (check.ids == 0 || (check.idsMissing == 0 && check.devinstsOther == 0)) return std::string();
+    if (check.idsMissing == check.ids && check.devinstsOther == check.devinsts)
+        return "machine file " + path + " holds none of the " + std::to_string(check.ids) +
+               " devices session " + std::to_string(session.number) + " names: it is another machine's";
+    session.notes.push_back("machine file " + path + ": " + std::to_string(check.idsMissing) + " of the " +
+                            std::to_string(check.ids) + " identifiers the log names are not in it, and " +
+                            std::to_string(check.devinstsOther) + " of its " + std::to_string(check.devinsts) +
+                            " DEVINSTs name another device there: it may be another machine's file");
+    return std::string();
+}
+
+bool ReadLog(const std::string &path, LogFile &log) {
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes)) return false;
+    log = ParseLog(bytes);
+    return true;
+}
+
+// Many logs in one table: every session of each (or session N where it has one).
+int RunTables(const Options &options, const Machine *machine, std::ostream &out, std::ostream &err) {
+    WriteTableHead(out, options.format);
+    for (const std::string &path : options.logs) {
+        LogFile log;
+        if (!ReadLog(path, log)) {
+            err << "enumerate-tarsel-report: cannot read " << path << '\n';
+            return 2;
+        }
+        const ReportView view{path, &log, machine, options.device};
+        for (std::size_t n = 1; n <= log.sessions.size(); ++n)
+            if (!options.session || *options.session == n)
+                WriteTableRows(out, options.format, view, ReadSession(log, n, machine));
+    }
+    return 0;
 }
 
 }  // namespace
@@ -96,15 +146,15 @@ int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostr
             return 2;
         }
     }
-    std::string bytes;
-    if (!ReadFileBytes(options.log, bytes)) {
-        err << program << "cannot read " << options.log << '\n';
+    if (options.format == Format::Csv || options.format == Format::Jsonl)
+        return RunTables(options, machine ? &*machine : nullptr, out, err);
+    const std::string &path = options.logs[0];
+    LogFile log;
+    if (!ReadLog(path, log)) {
+        err << program << "cannot read " << path << '\n';
         return 2;
     }
-    const LogFile log = ParseLog(bytes);
-    bytes.clear();
-    bytes.shrink_to_fit();
-    ReportView view{options.log, &log, machine ? &*machine : nullptr, options.device};
+    ReportView view{path, &log, machine ? &*machine : nullptr, options.device};
     const std::size_t count = log.sessions.size();
 
     if (options.list || count == 0) {
@@ -116,16 +166,23 @@ int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostr
     for (std::size_t n : {options.session.value_or(count), options.diff ? options.diff->first : count,
                           options.diff ? options.diff->second : count})
         if (n > count) {
-            err << program << "no session " << n << " in " << options.log << " (it holds " << count << ")\n";
+            err << program << "no session " << n << " in " << path << " (it holds " << count << ")\n";
             return 2;
         }
-    if (options.diff) {
-        const Session from = ReadSession(log, options.diff->first, view.machine);
-        const Session to = ReadSession(log, options.diff->second, view.machine);
-        WriteDiffReport(out, options.format, view, DiffSessions(from, to, options.device));
-        return 0;
-    }
-    WriteSessionReport(out, options.format, view, ReadSession(log, options.session.value_or(count), view.machine));
+    std::vector<Session> sessions;
+    if (options.diff)
+        sessions = {ReadSession(log, options.diff->first, view.machine), ReadSession(log, options.diff->second, view.machine)};
+    else
+        sessions.push_back(ReadSession(log, options.session.value_or(count), view.machine));
+    for (Session &session : sessions)
+        if (const std::string refused = CheckMachine(session, options.machine); !refused.empty()) {
+            err << program << refused << '\n';
+            return 2;
+        }
+    if (options.diff)
+        WriteDiffReport(out, options.format, view, DiffSessions(sessions[0], sessions[1], options.device));
+    else
+        WriteSessionReport(out, options.format, view, sessions[0]);
     return 0;
 }
 

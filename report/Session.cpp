@@ -82,6 +82,8 @@ struct Episode {
     bool statusRead = false;
     bool lastDumpBoot = false;
     std::string leftOutReason;
+    std::optional<std::size_t> decision, firstError, systemDisk;
+    std::optional<bool> result;
 };
 
 // An interface path holds its device's identifier with '#' for '\'.
@@ -161,15 +163,22 @@ private:
             return;
         }
         Device &device = Name(text.substr(1), i);
-        ++device.lists[m_section];
+        if (device.lists[m_section]++ == 0) device.listLines[m_section] = m_log.lines[i].number;
         ++*m_session.listSizes[m_section];
     }
 
     void TraceLine(std::size_t i, const std::string &text) {
         const std::string_view line = RTrim(text);
-        if (StartsWith(line, "ERROR ")) CountError(i, line);
+        if (StartsWith(line, "ERROR ")) {
+            CountError(i, line);
+            if (m_episode && !m_episode->firstError) m_episode->firstError = i;
+        }
+        PassLine(i, line);
+        if (StartsWith(line, "ENTER GetUSBDeviceHubPath ")) m_hubWalk = std::string();
+        if (line == "LEAVE GetUSBDeviceHubPath") m_hubWalk.reset();
         if (line == "ENTER GetAllDeviceIDs") {
             m_pass = Pass::All;
+            m_session.allPass = LineRange{i, i};
         } else if (line == "LEAVE GetAllDeviceIDs") {
             CloseEpisode();
             m_pass = Pass::Legacy;
@@ -177,6 +186,7 @@ private:
         } else if (line == "ENTER GetHookedDeviceIDs") {
             CloseEpisode();
             m_pass = Pass::Hooked;
+            m_session.hookedPass = LineRange{i, i};
             return;
         } else if (line == "ENTER GetSystemDeviceInfo") {
             Open(EpisodeKind::SystemLookup, i);
@@ -196,11 +206,22 @@ private:
         }
         DevinstValue(i, line);
         IdValue(i, line);
-        Decision(line);
+        Decision(i, line);
         const bool closes = line == "LEAVE GetSystemDeviceInfo" ||
                             (m_episode && m_episode->kind == EpisodeKind::Legacy && StartsWith(line, "LEAVE ProcessDevice")) ||
                             (m_episode && m_episode->kind == EpisodeKind::HookedRead && line == "LEAVE GetDeviceId");
+        if (closes && m_episode && m_episode->kind == EpisodeKind::Legacy) m_episode->result = line.back() == '1';
         if (closes) CloseEpisode();
+    }
+
+    // The spans of the all-devices and hooked passes, and what the hooked pass
+    // says of itself.
+    void PassLine(std::size_t i, std::string_view line) {
+        if (m_pass == Pass::All && m_session.allPass) m_session.allPass->last = i;
+        if (m_pass != Pass::Hooked || !m_session.hookedPass) return;
+        m_session.hookedPass->last = i;
+        if (StartsWith(line, "ERROR GetHookedDeviceIDs ")) m_session.hookedFailure = i;
+        if (StartsWith(line, "INFO GetHookedDeviceIDs ")) m_session.hookedUnread.push_back(i);
     }
 
     void DevinstValue(std::size_t i, std::string_view line) {
@@ -229,6 +250,10 @@ private:
         if (id.empty() || StartsWith(id, "\\")) return;  // an interface path, not an identifier
         Device &device = Name(std::string(id), i);
         m_idMentions.emplace_back(i, device.key);
+        // The hub walk reads a device, then each parent up to its hub.
+        if (m_hubWalk && !m_hubWalk->empty() && *m_hubWalk != device.key)
+            m_session.usbParents.emplace_back(*m_hubWalk, device.key);
+        if (m_hubWalk) m_hubWalk = device.key;
         if (m_pendingDevinst) {
             m_devinstIds.emplace(*m_pendingDevinst, device.key);
             m_pendingDevinst.reset();
@@ -237,9 +262,11 @@ private:
     }
 
     // The all-devices pass's reasons for leaving a device out.
-    void Decision(std::string_view line) {
+    void Decision(std::size_t i, std::string_view line) {
+        if (m_episode && m_episode->kind == EpisodeKind::Legacy && IsSystemDiskMatch(line)) m_episode->systemDisk = i;
         if (!m_episode || m_episode->kind != EpisodeKind::AllPass) return;
         Episode &episode = *m_episode;
+        const std::string before = episode.leftOutReason;
         if (line == "INFO IsDevnodeStatusValid not DN_STARTED")
             episode.leftOutReason = "device not started";
         else if (line == "INFO IsDevnodeStatusValid DN_HAS_PROBLEM")
@@ -252,6 +279,21 @@ private:
             episode.leftOutReason = episode.lastDumpBoot ? "boot drive" : "fixed or system disk";
         else if (line == "INFO IsSystemOrFixedDisk system disk")
             episode.leftOutReason = "fixed or system disk";
+        if (episode.leftOutReason != before) episode.decision = i;
+    }
+
+    // "INFO IsSystemDisk Type: a b, ID: c d" with a = b and c = d.
+    static bool IsSystemDiskMatch(std::string_view line) {
+        constexpr std::string_view label = "INFO IsSystemDisk Type: ";
+        if (!StartsWith(line, label)) return false;
+        line.remove_prefix(label.size());
+        const std::size_t comma = line.find(", ID: ");
+        if (comma == std::string_view::npos) return false;
+        auto same = [](std::string_view pair) {
+            const std::size_t blank = pair.find(' ');
+            return blank != std::string_view::npos && pair.substr(0, blank) == pair.substr(blank + 1);
+        };
+        return same(line.substr(0, comma)) && same(line.substr(comma + 6));
     }
 
     void CountError(std::size_t i, std::string_view line) {
@@ -388,15 +430,39 @@ private:
         return nullptr;
     }
 
+    // A node the all-devices pass left out before reading its identifier,
+    // and that nothing else in the log names: a row of its own.
+    Device *Unnamed(const Episode &episode) {
+        if (episode.kind != EpisodeKind::AllPass || !episode.devinst) return nullptr;
+        Device &device = Name("device node " + std::to_string(*episode.devinst), episode.range.first);
+        if (!device.unnamed) ++m_session.unnamedNodes;
+        device.unnamed = true;
+        return &device;
+    }
+
+    void Record(Device &device, const Episode &episode) {
+        if (episode.kind == EpisodeKind::AllPass) {
+            device.allStep = AllPassStep{episode.range, episode.leftOutReason, episode.decision};
+            if (!device.devinst) device.devinst = episode.devinst;
+        } else if (episode.kind == EpisodeKind::Legacy) {
+            LegacyStep step{episode.range, episode.result, episode.firstError, episode.systemDisk, {}, {}};
+            if (!episode.dumps.empty()) {
+                step.dump = m_dumps[episode.dumps.back()].index;
+                step.type = m_dumps[episode.dumps.back()].facts.type;
+            }
+            device.legacySteps.push_back(step);
+        } else if (episode.kind == EpisodeKind::HookedRead) {
+            device.hookedReads.push_back(episode.range.first);
+        }
+    }
+
     void AttributeEpisodes() {
         for (const Episode &episode : m_episodes) {
             Device *device = Subject(episode);
+            if (!device) device = Unnamed(episode);
             if (!device) continue;
             device->trace.push_back(episode.range);
-            if (episode.kind == EpisodeKind::AllPass) {
-                m_leftOut[device->key] = episode.leftOutReason;
-                if (!device->devinst) device->devinst = episode.devinst;
-            }
+            Record(*device, episode);
             for (std::size_t d : episode.dumps)
                 if (m_dumps[d].uniqueId.empty()) {
                     m_dumps[d].uniqueId = device->id;
@@ -417,6 +483,7 @@ private:
 
     void Finish() {
         CloseEpisode();
+        if (m_machine) CheckMachine();
         AttributeEpisodes();
         for (const Dump &dump : m_dumps) {
             Device *device = dump.uniqueId.empty() ? nullptr : Find(DeviceKey(dump.uniqueId));
@@ -434,34 +501,39 @@ private:
                 device.machine = m_machine->Find(device.key);
                 if (device.machine && !device.devinst) device.devinst = m_machine->devinstByKey.at(device.key);
             }
-            if (m_session.ListsComplete()) Findings(device);
         }
         for (const auto &[index, key] : m_idMentions)
             if (Device *device = Find(key)) Mention(*device, index);
-        for (const auto &[index, devinst] : m_session.devinstLines)
-            for (Device &device : m_session.devices)
-                if (device.devinst == devinst) Mention(device, index);
+        std::unordered_multimap<std::uint32_t, std::size_t> byDevinst;
+        for (std::size_t d = 0; d < m_session.devices.size(); ++d)
+            if (m_session.devices[d].devinst) byDevinst.emplace(*m_session.devices[d].devinst, d);
+        for (const auto &[index, devinst] : m_session.devinstLines) {
+            const auto [from, to] = byDevinst.equal_range(devinst);
+            for (auto it = from; it != to; ++it) Mention(m_session.devices[it->second], index);
+        }
         WriteSessionNotes();
         std::stable_sort(m_session.devices.begin(), m_session.devices.end(),
                          [](const Device &a, const Device &b) { return a.firstSeen < b.firstSeen; });
+    }
+
+    // How far the machine file agrees with what the log itself names.
+    void CheckMachine() {
+        auto &check = m_session.machineCheck;
+        for (const Device &device : m_session.devices) {
+            ++check.ids;
+            if (!m_machine->Find(device.key)) ++check.idsMissing;
+        }
+        for (const auto &[devinst, key] : m_devinstIds) {
+            ++check.devinsts;
+            const auto it = m_machine->devinstByKey.find(key);
+            if (it == m_machine->devinstByKey.end() || it->second != devinst) ++check.devinstsOther;
+        }
     }
 
     static void Mention(Device &device, std::size_t index) {
         for (const LineRange &range : device.trace)
             if (index >= range.first && index <= range.last) return;
         if (device.mentions.empty() || device.mentions.back() != index) device.mentions.push_back(index);
-    }
-
-    void Findings(Device &device) {
-        const auto &lists = device.lists;
-        if (lists[kAllList] > 0 && lists[kHookedList] == 0) device.findings.push_back("of interest but not hooked");
-        if (lists[kHookedList] > 0 && lists[kAllList] == 0) {
-            const auto reason = m_leftOut.find(device.key);
-            device.findings.push_back("hooked, not of interest" +
-                                      (reason == m_leftOut.end() || reason->second.empty() ? std::string()
-                                                                                           : ": " + reason->second));
-        }
-        if (lists[kHookedList] > 1) device.findings.push_back("hooked twice");
     }
 
     void WriteSessionNotes() {
@@ -490,11 +562,11 @@ private:
     std::optional<Dump> m_dump;
     std::optional<Episode> m_episode;
     std::optional<std::uint32_t> m_pendingDevinst;
+    std::optional<std::string> m_hubWalk;  // within a hub walk: the last device it read
     std::vector<Dump> m_dumps;
     std::vector<Episode> m_episodes;
     std::unordered_map<std::string, std::size_t> m_byKey;
     std::map<std::uint32_t, std::string> m_devinstIds;
-    std::unordered_map<std::string, std::string> m_leftOut;
     std::vector<std::pair<std::size_t, std::string>> m_idMentions;
 };
 
@@ -502,7 +574,7 @@ private:
 
 std::string TypeName(std::int64_t type) {
     static const std::map<std::int64_t, const char *> names = {
-        {0, "fixed disk"},         {256, "FireWire disk"},      {257, "removable disk"}, {258, "SD card"},
+        {0, "fixed disk"},         {1, "unclassified"},         {256, "FireWire disk"},      {257, "removable disk"}, {258, "SD card"},
         {259, "optical drive"},    {512, "imaging"},            {513, "USB printer"},    {514, "Bluetooth"},
         {515, "smart card reader"}, {516, "other USB device"},  {517, "modem"},          {518, "port"},
         {519, "portable device"},  {520, "media device"},       {521, "floppy drive"},
@@ -528,6 +600,7 @@ Session ReadSession(const LogFile &log, std::size_t number, const Machine *machi
     session.firstLine = log.lines[session.span.first].number;
     session.lineCount = session.span.end - session.span.first;
     SessionParser(log, session, machine).Run();
+    ExplainDevices(log, session);
     return session;
 }
 

@@ -37,15 +37,48 @@ struct LineRange {
     std::size_t first = 0, last = 0;  // indexes into the log's lines, inclusive
 };
 
+// What the passes' steps on one device show, as line indexes.
+struct AllPassStep {
+    LineRange range;
+    std::string leftOut;                  // a reason of the closed set, or empty: kept
+    std::optional<std::size_t> decision;  // the line that decided it
+};
+struct LegacyStep {
+    LineRange range;
+    std::optional<bool> result;  // "LEAVE ProcessDevice 0/1"
+    std::optional<std::size_t> firstError, systemDisk, dump;
+    std::optional<std::int64_t> type;  // of its last record dump
+};
+
+// Why a device stands where it does: a finding (or, for a device without
+// one, where it stands), the reason from a closed set (docs/report.md), a
+// plain sentence of what the log shows, and the line numbers that show it.
+struct Finding {
+    struct Span {
+        std::size_t first = 0, last = 0;  // line numbers, inclusive
+    };
+    std::string text;    // "hooked, not of interest", ...
+    std::string reason;  // "left out by its class filter", ...; empty: none
+    std::string because;
+    std::vector<Span> lines;
+    std::string Full() const { return reason.empty() ? text : text + ": " + reason; }
+};
+
 struct Device {
-    std::string id;   // as first written in the session
+    std::string id;   // as first written in the session; for an unnamed node "device node N"
     std::string key;  // DeviceKey(id)
+    bool unnamed = false;  // the log names it by its DEVINST only
     std::array<int, kListCount> lists{};
     Facts facts;
     std::optional<std::uint32_t> devinst;
     std::vector<std::size_t> dumpLines;  // line numbers of its record dumps
-    std::vector<std::string> findings;
+    std::vector<Finding> findings;
+    Finding standing;  // where it stands, for every row
+    std::array<std::size_t, kListCount> listLines{};  // line number of its first entry per list
     const MachineDevice *machine = nullptr;
+    std::optional<AllPassStep> allStep;
+    std::vector<LegacyStep> legacySteps;
+    std::vector<std::size_t> hookedReads;  // the hooked pass's readings of it
     std::vector<LineRange> trace;         // the passes' work on this device
     std::vector<std::size_t> mentions;    // other lines naming it (indexes)
     std::size_t firstSeen = 0;
@@ -68,10 +101,23 @@ struct Session {
     std::vector<std::string> notes;
     // DEVINST of every line that carries one, by line index, for naming them.
     std::vector<std::pair<std::size_t, std::uint32_t>> devinstLines;
+    std::optional<LineRange> allPass, hookedPass;  // the passes' spans
+    std::optional<std::size_t> hookedFailure;       // "ERROR GetHookedDeviceIDs ..."
+    std::vector<std::size_t> hookedUnread;          // interfaces whose identifier it could not read
+    // Child and parent, by DeviceKey, as the USB hub walks read them.
+    std::vector<std::pair<std::string, std::string>> usbParents;
+    std::size_t unnamedNodes = 0;  // device nodes the log names by DEVINST only
+    // With a machine file: the log's identifiers and DEVINSTs it does not hold.
+    struct MachineCheck {
+        std::size_t ids = 0, idsMissing = 0, devinsts = 0, devinstsOther = 0;
+    } machineCheck;
 
     bool ListsComplete() const;
     const Device *FindByDevinst(std::uint32_t devinst) const;
 };
+
+// Fills every device's findings and standing from the evidence above.
+void ExplainDevices(const LogFile &log, Session &session);
 
 Session ReadSession(const LogFile &log, std::size_t number, const Machine *machine);
 

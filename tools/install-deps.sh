@@ -7,7 +7,9 @@
 # Package mirrors are often mid-sync and the i386 index can lag the amd64 one,
 # so a failed index update is retried and then worked around, and 32-bit Wine
 # is an optional second step: without it the 32-bit Windows tests are skipped,
-# never failed.  Only a failed install of a required package stops this script.
+# never failed.  Chromium, for the report's browser test, is optional the same
+# way: where it cannot be installed that test is skipped.  Only a failed
+# install of a required package stops this script.
 set -eu
 what="${1:-all}"
 required="cmake make g++ googletest libgtest-dev nlohmann-json3-dev python3 python3-jsonschema"
@@ -58,7 +60,8 @@ apt_reason() {
 
 missing_required="$(missing_of $required)"
 missing_optional="$(missing_of $optional)"
-[ -z "$missing_required$missing_optional" ] && exit 0
+missing_browser="$(missing_of chromium)"
+[ -z "$missing_required$missing_optional$missing_browser" ] && exit 0
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
@@ -74,6 +77,16 @@ update_index
 if [ -n "$missing_required" ]; then
     echo "Installing:$missing_required"
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing_required
+fi
+
+if [ -n "$missing_browser" ]; then
+    echo "Installing:$missing_browser"
+    blog="$(mktemp)"
+    if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends \
+        $missing_browser >"$blog" 2>&1; then
+        echo "Chromium could not be installed ($(apt_reason "$blog")); the report's browser test will be skipped"
+    fi
+    rm -f "$blog"
 fi
 
 [ -n "$missing_optional" ] || exit 0

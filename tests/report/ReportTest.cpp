@@ -59,17 +59,18 @@ struct Expected {
     int all, legacy, hooked;
     std::vector<std::string> findings;
     const char *machine = nullptr;  // golden machine file, for devices only it names
+    const char *standing = nullptr;  // where it stands, for a device without a finding
 };
 
 // Every device of the default machine's lists, and the golden machines'
 // disagreements between lists.
 const Expected kExpected[] = {
-    {"default", "SCSI\\DISK&VEN_NVME&PROD_SAMSUNG_MZVL2512\\5&2B5C1E5&0&000000", 0, 0, 1, {"hooked, not of interest: fixed or system disk"}},
+    {"default", "SCSI\\DISK&VEN_NVME&PROD_SAMSUNG_MZVL2512\\5&2B5C1E5&0&000000", 0, 0, 1, {"hooked, not of interest: fixed or system disk", "hooked, missing from the legacy list: type below 256"}},
     {"default", "USBSTOR\\DISK&VEN_SANDISK&PROD_ULTRA&REV_1.00\\4C530001230918117143&0", 1, 1, 1, {}},
     {"default", "SD\\VID_03&OID_5344&PID_SD32G&REV_8.0\\5&3AC9F0E&0&0", 1, 1, 1, {}},
     {"default", "SCSI\\DISK&VEN_SAMSUNG&PROD_PSSD_T7\\7&1E5B2C3A&0&000000", 1, 1, 1, {}},
     {"default", "SCSI\\CDROM&VEN_HL-DT-ST&PROD_DVDRAM_GUD0N\\4&2C3D4E5F&0&010000", 1, 1, 1, {}},
-    {"default", "SCSI\\CDROM&VEN_ELBY&PROD_CLONEDRIVE&REV_1.4\\1&2AFD7D61&0&000000", 1, 0, 1, {}},
+    {"default", "SCSI\\CDROM&VEN_ELBY&PROD_CLONEDRIVE&REV_1.4\\1&2AFD7D61&0&000000", 1, 0, 1, {"hooked, missing from the legacy list: legacy classification failed"}},
     {"default", "USBSTOR\\SFLOPPY&VEN_TEAC&PROD_FD-05PUB&REV_1026\\6&2A9E3B1C&0", 1, 1, 1, {}},
     {"default", "USB\\VID_04F2&PID_B6D9&MI_00\\6&1C3E2A4B&0&0000", 1, 1, 1, {}},
     {"default", "USB\\VID_04A9&PID_1913\\6&1A2B3C4D&0&3", 1, 1, 1, {}},
@@ -78,17 +79,21 @@ const Expected kExpected[] = {
     {"default", "HDAUDIO\\FUNC_02&VEN_14F1&DEV_2C06&SUBSYS_10280A1F&REV_1000\\4&3A4B5C6D&0&0102", 1, 1, 1, {}},
     {"default", "ACPI\\PNP0501\\1", 1, 1, 1, {}},
     {"default", "USB\\VID_04E8&PID_6860&MS_COMP_MTP&SAMSUNG_ANDROID\\6&2F1AB3C2&0&0000", 1, 1, 1, {}},
-    {"default", "USB\\VID_046D&PID_C52B\\5&2B8F3D1E&0&2", 0, 1, 1, {"hooked, not of interest"}},
+    {"default", "USB\\VID_046D&PID_C52B\\5&2B8F3D1E&0&2", 0, 1, 1, {"hooked, not of interest: setup class not walked"}},
     {"default", "USB\\VID_046D&PID_C52B\\5&2B8F3D1E&0&2", 0, 1, 1, {"hooked, not of interest: left out by its class filter"}, "default"},
-    {"default", "USB\\VID_04F2&PID_B6D9&MI_02\\6&1C3E2A4B&0&0002", 0, 1, 1, {"hooked, not of interest"}},
-    {"default", "SWD\\WPDBUSENUM\\{6AC27878-A6FA-4155-BA85-F98F491D4F33}#0000000000010000", 0, 0, 1, {"hooked, not of interest"}},
+    {"default", "USB\\VID_04F2&PID_B6D9&MI_02\\6&1C3E2A4B&0&0002", 0, 1, 1, {"hooked, not of interest: setup class not walked"}},
+    {"default", "SWD\\WPDBUSENUM\\{6AC27878-A6FA-4155-BA85-F98F491D4F33}#0000000000010000", 0, 0, 1, {"hooked, not of interest: setup class not walked", "hooked, missing from the legacy list: legacy classification failed"}},
     {"default", "USB\\VID_03F0&PID_1E2A\\PHBBM12345", 0, 1, 1, {"hooked, not of interest: left out by its class filter"}},
     {"default", "USB\\VID_067B&PID_2303\\6&1A2B3C4D&0&4", 0, 1, 1, {"hooked, not of interest: device has a problem"}},
     {"default", "USB\\ROOT_HUB30\\4&2A4C3B8&0&0", 0, 0, 0, {}},
-    {"hooked_fixed_disk", "SCSI\\DISK&VEN_WDC&PROD_WD10EZEX\\4&3A5B1C2D&0&010000", 0, 0, 1, {"hooked, not of interest: fixed or system disk"}},
-    {"two_hooked_interfaces", "PCI\\VEN_14F1&DEV_2F00\\4&1A2B3C&0&00E1", 1, 2, 2, {"hooked twice"}},
-    {"unopenable_kernel_device", "SCSI\\DISK&VEN_ACME&PROD_VAULT\\5&2E0B5B0&0&000100", 1, 0, 1, {}},
-    {"started_with_problem", "ACPI\\PNP0501\\1", 0, 0, 0, {}, "started_with_problem"},
+    {"hooked_fixed_disk", "SCSI\\DISK&VEN_WDC&PROD_WD10EZEX\\4&3A5B1C2D&0&010000", 0, 0, 1, {"hooked, not of interest: fixed or system disk", "hooked, missing from the legacy list: type below 256"}},
+    {"two_hooked_interfaces", "PCI\\VEN_14F1&DEV_2F00\\4&1A2B3C&0&00E1", 1, 2, 2, {"hooked twice: one entry per hooked interface"}},
+    {"unopenable_kernel_device", "SCSI\\DISK&VEN_ACME&PROD_VAULT\\5&2E0B5B0&0&000100", 1, 0, 1, {"hooked, missing from the legacy list: legacy classification failed"}},
+    {"no_system_record", "PCI\\VEN_14F1&DEV_2F00\\4&1A2B3C&0&00E1", 1, 0, 0, {"of interest but not hooked: no hooked interface"}},
+    // Left out by its status, named only by its DEVINST: a row all the same.
+    {"started_with_problem", "ACPI\\PNP0501\\1", 0, 0, 0, {}, "started_with_problem", "not of interest, not hooked: device has a problem"},
+    {"started_with_problem", "device node 1", 0, 0, 0, {}, nullptr, "not of interest, not hooked: device has a problem"},
+    {"usb_printer_subclass", "device node 1", 0, 0, 0, {}, nullptr, "not of interest, not hooked: left out by its class filter"},
 };
 
 TEST(ReportTest, DevicesCarryTheirListsAndFindings) {
@@ -104,6 +109,15 @@ TEST(ReportTest, DevicesCarryTheirListsAndFindings) {
         ASSERT_NE(device, nullptr);
         EXPECT_EQ((*device)["lists"], nlohmann::json({{"all", row.all}, {"legacy", row.legacy}, {"hooked", row.hooked}}));
         EXPECT_EQ((*device)["findings"], nlohmann::json(row.findings));
+        // Every finding carries a reason and the lines that show it.
+        for (const auto &finding : (*device)["explained"]) {
+            EXPECT_FALSE(finding["reason"].is_null()) << finding;
+            EXPECT_FALSE(finding["lines"].empty()) << finding;
+        }
+        if (row.standing) {
+            const auto &standing = (*device)["standing"];
+            EXPECT_EQ(standing["text"].get<std::string>() + ": " + standing["reason"].get<std::string>(), row.standing);
+        }
         const Outcome text = Report(args);
         for (const std::string &finding : row.findings) EXPECT_NE(text.out.find("! " + finding + "\n"), std::string::npos);
     }
@@ -125,6 +139,32 @@ TEST(ReportTest, DefaultLogFactsAndErrors) {
     EXPECT_EQ(session["time"], nullptr);  // the golden logs mask the time
     EXPECT_EQ(session["errors"][0], nlohmann::json::parse(R"({"text": "ERROR GetDeviceRegistryProperty", "count": 4,
         "first_line": 657, "numbers": [{"number": "13", "count": 4}]})"));
+}
+
+// --device finds a device by its names as well as its identifier.
+TEST(ReportTest, DeviceFilterMatchesNames) {
+    const std::string machine = std::string(TARSEL_SOURCE_DIR) + "/machines/default.json";
+    const struct {
+        const char *filter;
+        bool withMachine;
+        const char *id;
+    } cases[] = {
+        {"canoscan", false, "USB\\VID_04A9&PID_1913\\6&1A2B3C4D&0&3"},           // model, from a dump
+        {"Prolific", false, "USB\\VID_067B&PID_2303\\6&1A2B3C4D&0&4"},           // manufacturer
+        {"phbbm12345", false, "USB\\VID_03F0&PID_1E2A\\PHBBM12345"},             // serial (and identifier)
+        {"37", false, "SCSI\\CDROM&VEN_ELBY&PROD_CLONEDRIVE&REV_1.4\\1&2AFD7D61&0&000000"},  // DEVINST
+        {"COM4", true, "USB\\VID_067B&PID_2303\\6&1A2B3C4D&0&4"},                // friendly name
+        {"d:", true, "USBSTOR\\DISK&VEN_SANDISK&PROD_ULTRA&REV_1.00\\4C530001230918117143&0"},  // drive letter
+        {"microphone", true, "USB\\VID_04F2&PID_B6D9&MI_02\\6&1C3E2A4B&0&0002"},  // friendly name
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.filter);
+        std::vector<std::string> args = {"--device", c.filter, kGolden + "expected/default.txt"};
+        if (c.withMachine) args.insert(args.begin(), {"--machine", machine});
+        const nlohmann::json devices = Json(args)["session"]["devices"];
+        ASSERT_EQ(devices.size(), 1u) << devices;
+        EXPECT_EQ(devices[0]["id"], c.id);
+    }
 }
 
 TEST(ReportTest, DeviceFilterAndMachineNames) {
@@ -168,7 +208,8 @@ TEST(ReportTest, BootDriveReason) {
     const nlohmann::json &disk = document["session"]["devices"][0];
     EXPECT_EQ(disk["id"], "SCSI\\DISK&VEN_X\\1");
     EXPECT_EQ(disk["devinst"], 7);
-    EXPECT_EQ(disk["findings"], nlohmann::json({"hooked, not of interest: boot drive"}));
+    EXPECT_EQ(disk["findings"], nlohmann::json({"hooked, not of interest: boot drive",
+                                                "hooked, missing from the legacy list: not processed by the legacy pass"}));
     EXPECT_EQ(document["session"]["notes"], nlohmann::json({"line 12: record dump cut short (2 of 12 lines)"}));
 }
 
@@ -210,6 +251,8 @@ TEST(ReportTest, MissingFileUnknownSessionBadArguments) {
         {{kGolden}, "cannot read " + kGolden + "\n"},
         {{"--machine", kGolden, log}, "cannot read machine file"},
         {{"--list", "--session", "1", log}, "exclude each other"},
+        {{"--machine", std::string(TARSEL_SOURCE_DIR) + "/machines/windows-on-d.json", kGolden + "expected/default.txt"},
+         "holds none of the 24 devices session 1 names"},
         {{}, "no log named"},
     };
     for (const auto &c : cases) {

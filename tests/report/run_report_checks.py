@@ -1,6 +1,8 @@
 """Runs of enumerate-tarsel-report on logs the program writes: the default
 machine's log, and that machine with one USB stick removed; every HTML page
 the runs give is parsed as XML to prove it well formed."""
+import csv
+import io
 import json
 import os
 import subprocess
@@ -11,6 +13,7 @@ import xml.etree.ElementTree as ElementTree
 PROGRAM, REPORT, SOURCE = sys.argv[1:4]
 STICK = "USBSTOR\\DISK&VEN_SANDISK&PROD_ULTRA&REV_1.00\\4C530001230918117143&0"
 STICK_USB = "USB\\VID_0781&PID_5581\\4C530001230918117143"
+PRINTER = "USB\\VID_03F0&PID_1E2A\\PHBBM12345"
 failures = []
 
 
@@ -49,6 +52,17 @@ def machine_without_stick(path):
         json.dump(machine, file)
 
 
+def machine_printer_stopped(path):
+    """The default machine with the USB printer's node not started."""
+    with open(os.path.join(SOURCE, "machines", "default.json")) as file:
+        machine = json.load(file)
+    for device in machine["devices"]:
+        if device["id"] == PRINTER:
+            device["status"] = [s for s in device["status"] if s != "DN_STARTED"]
+    with open(path, "w") as file:
+        json.dump(machine, file)
+
+
 def listed(log_path):
     """The three lists of each session of the log, read plainly."""
     sessions, current = [], None
@@ -69,7 +83,9 @@ with tempfile.TemporaryDirectory() as directory:
     log = os.path.join(directory, "enumerate-tarsel.txt")
     altered = os.path.join(directory, "no-stick.json")
     machine_without_stick(altered)
-    for machine in (None, None, altered):
+    stopped = os.path.join(directory, "printer-stopped.json")
+    machine_printer_stopped(stopped)
+    for machine in (None, None, altered, stopped):
         env = dict(os.environ)
         env.pop("TARSEL_MACHINE", None)
         if machine:
@@ -78,7 +94,7 @@ with tempfile.TemporaryDirectory() as directory:
     lists = listed(log)
 
     sessions = report("--list", "--format", "json", log)["sessions"]
-    check(len(sessions) == 3, f"--list: {len(sessions)} sessions")
+    check(len(sessions) == 4, f"--list: {len(sessions)} sessions")
     default = report("--session", "2", "--format", "json", log)["session"]
     devices = {d["id"]: d for d in default["devices"]}
     # Every identifier of the three lists is a row with its counts.
@@ -99,6 +115,22 @@ with tempfile.TemporaryDirectory() as directory:
     check(change["no_longer_named"] == [STICK, STICK_USB], f"--diff gone: {change['no_longer_named']}")
     check(change["newly_named"] == [] and change["changed_facts"] == [], f"--diff else: {change}")
     check("- removed  " + STICK in report("--diff", "2", "3", log), "--diff text")
+    # Same lists, another reason: the diff names the printer's changed standing.
+    reason = report("--diff", "2", "4", "--format", "json", log)["diff"]["changed_facts"]
+    check([c for c in reason if c["fact"] == "standing"] == [
+        {"id": PRINTER, "fact": "standing", "from": "hooked, not of interest: left out by its class filter",
+         "to": "hooked, not of interest: device not started"}], f"--diff standing: {reason}")
+
+    # Many logs in one CSV table: the same rows as each log's JSON report.
+    golden = [os.path.join(SOURCE, "tests", "golden", "expected", name + ".txt")
+              for name in ("default", "hooked_fixed_disk", "started_with_problem")]
+    table = list(csv.DictReader(io.StringIO(report("--format", "csv", *golden), newline="")))
+    expected = [(path, d["id"], "; ".join(d["findings"]), d["standing"]["because"])
+                for path in golden for d in report("--format", "json", path)["session"]["devices"]]
+    check([(r["log"], r["id"], r["findings"], r["because"]) for r in table] == expected,
+          f"--format csv: {len(table)} rows, {len(expected)} in the JSON reports")
+    lines = report("--format", "jsonl", *golden).splitlines()
+    check([json.loads(line)["id"] for line in lines] == [e[1] for e in expected], "--format jsonl rows")
 
     for args in (["--list"], [], ["--device", "usb"], ["--machine", os.path.join(SOURCE, "machines", "default.json")],
                  ["--diff", "2", "3"]):
