@@ -67,7 +67,7 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
     out << "<tr><td></td><td colspan=\"7\"><pre>";
     for (std::size_t i : TraceLines(device)) {
         const std::string named = DevinstName(view, session, i);
-        out << Escape(std::to_string(view.log->lines[i].number) + "  " + view.log->lines[i].text +
+        out << Escape(std::to_string(view.log->lines[i].number) + "  " + std::string(view.log->lines[i].text) +
                       (named.empty() || named == device.id ? "" : "   [= " + named + "]"))
             << '\n';
     }
