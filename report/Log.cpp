@@ -1,5 +1,6 @@
 #include "report/Log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -48,7 +49,7 @@ void FindSessions(LogFile &log) {
             span.first = i - 1;
         else
             log.notes.push_back("line " + std::to_string(line.number) + ": session header without the dash line before it");
-        span.timeText = line.text.substr(kHeader.size());
+        span.timeText = std::string(line.text.substr(kHeader.size()));
         std::int64_t seconds = 0;
         const char *begin = span.timeText.data();
         const char *end = begin + span.timeText.size();
@@ -83,8 +84,13 @@ std::string Latin1ToUtf8(std::string_view bytes) {
     return out;
 }
 
-LogFile ParseLog(std::string_view bytes) {
+LogFile ParseLog(std::string_view bytes) { return ParseLog(std::string(bytes)); }
+
+LogFile ParseLog(std::string owned) {
     LogFile log;
+    log.bytes = std::make_unique<const std::string>(std::move(owned));
+    const std::string_view bytes = *log.bytes;
+    log.lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     LineRanges nonText("bytes that are not text; not read");
     LineRanges bareLf("ends with LF alone, not CR LF");
     std::size_t start = 0;
@@ -99,14 +105,17 @@ LogFile ParseLog(std::string_view bytes) {
             raw.remove_suffix(1);
         else if (!cut)
             bareLf.Add(line.number);
-        for (unsigned char c : raw)
+        bool ascii = true;
+        for (unsigned char c : raw) {
             if (!IsTextByte(c)) line.readable = false;
+            ascii = ascii && c < 0x80;
+        }
         if (!line.readable) nonText.Add(line.number);
         if (cut && line.readable) {
             line.readable = false;
             log.notes.push_back("line " + std::to_string(line.number) + ": cut off (no line end); not read");
         }
-        if (line.readable) line.text = Latin1ToUtf8(raw);
+        if (line.readable) line.text = ascii ? raw : std::string_view(log.converted.emplace_back(Latin1ToUtf8(raw)));
         log.lines.push_back(std::move(line));
     }
     nonText.Flush(log.notes);

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +16,7 @@ namespace report {
 
 struct LogLine {
     std::size_t number = 0;  // 1-based line number in the file
-    std::string text;        // UTF-8, without the line end
+    std::string_view text;   // UTF-8, without the line end; into the LogFile's storage
     bool readable = true;    // false: the line holds bytes that are not text
 };
 
@@ -26,12 +28,17 @@ struct SessionSpan {
     std::optional<std::int64_t> time;  // seconds since 1970 UTC; -1 means the clock failed
 };
 
+// Lines are views into the file's bytes (kept here, so a LogFile moves but
+// never copies), or into a converted copy where a line is not ASCII.
 struct LogFile {
+    std::unique_ptr<const std::string> bytes;
+    std::deque<std::string> converted;
     std::vector<LogLine> lines;
     std::vector<SessionSpan> sessions;
     std::vector<std::string> notes;  // what could not be read, in file order
 };
 
+LogFile ParseLog(std::string bytes);
 LogFile ParseLog(std::string_view bytes);
 
 // Reads the whole file; false when it cannot be opened or read.

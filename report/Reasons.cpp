@@ -35,7 +35,7 @@ public:
 
 private:
     std::size_t Number(std::size_t index) const { return m_log.lines[index].number; }
-    const std::string &Text(std::size_t index) const { return m_log.lines[index].text; }
+    std::string Text(std::size_t index) const { return std::string(m_log.lines[index].text); }
     Finding::Span Line(std::size_t index) const { return {Number(index), Number(index)}; }
     Finding::Span Lines(const LineRange &range) const { return {Number(range.first), Number(range.last)}; }
 

@@ -67,7 +67,7 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
     out << "<tr><td></td><td colspan=\"7\"><pre>";
     for (std::size_t i : TraceLines(device)) {
         const std::string named = DevinstName(view, session, i);
-        out << Escape(std::to_string(view.log->lines[i].number) + "  " + view.log->lines[i].text +
+        out << Escape(std::to_string(view.log->lines[i].number) + "  " + std::string(view.log->lines[i].text) +
                       (named.empty() || named == device.id ? "" : "   [= " + named + "]"))
             << '\n';
     }
@@ -181,8 +181,7 @@ void Tree(std::ostream &out, const ReportView &view, const Session &session, con
     std::vector<std::string> roots;
     for (const auto &[child, parent] : parentOf) {
         tree.children[parent].push_back(child);
-        if (!parentOf.count(parent) && (roots.empty() || roots.back() != parent) &&
-            std::find(roots.begin(), roots.end(), parent) == roots.end())
+        if (!parentOf.count(parent) && std::find(roots.begin(), roots.end(), parent) == roots.end())
             roots.push_back(parent);
     }
     out << "<h2 id=\"tree\">Device tree (" << (view.machine ? "the machine file's parents" : "the USB hub walks")

@@ -76,7 +76,7 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
         if (previous != 0 && i != previous + 1) out << "       ...\n";
         previous = i;
         const LogLine &line = view.log->lines[i];
-        std::string text = line.text;
+        std::string text(line.text);
         if (!text.empty() && text[0] == '\t') text = "    " + text.substr(1);
         const std::string named = DevinstName(view, session, i);
         if (!named.empty() && named != device.id) text += "   [= " + named + "]";

@@ -103,7 +103,7 @@ std::string CheckMachine(Session &session, const std::string &path) {
 bool ReadLog(const std::string &path, LogFile &log) {
     std::string bytes;
     if (!ReadFileBytes(path, bytes)) return false;
-    log = ParseLog(bytes);
+    log = ParseLog(std::move(bytes));
     return true;
 }
 

@@ -123,7 +123,7 @@ public:
 private:
     enum class Pass { Start, All, Legacy, Hooked, Lists };
 
-    void OnLine(std::size_t i, const std::string &text) {
+    void OnLine(std::size_t i, std::string_view text) {
         if (m_dump && StartsWith(text, "\t")) {
             DumpField(i, text);
             Extend(i);
@@ -156,18 +156,18 @@ private:
         return false;
     }
 
-    void ListLine(std::size_t i, const std::string &text) {
+    void ListLine(std::size_t i, std::string_view text) {
         if (text.empty()) return;
         if (m_section < 0 || text[0] != '\t' || text.size() == 1) {
             if (m_strayListLines++ == 0) m_firstStrayListLine = i;
             return;
         }
-        Device &device = Name(text.substr(1), i);
+        Device &device = Name(std::string(text.substr(1)), i);
         if (device.lists[m_section]++ == 0) device.listLines[m_section] = m_log.lines[i].number;
         ++*m_session.listSizes[m_section];
     }
 
-    void TraceLine(std::size_t i, const std::string &text) {
+    void TraceLine(std::size_t i, std::string_view text) {
         const std::string_view line = RTrim(text);
         if (StartsWith(line, "ERROR ")) {
             CountError(i, line);
@@ -321,7 +321,7 @@ private:
             ++seen->second;
     }
 
-    void DumpField(std::size_t i, const std::string &text) {
+    void DumpField(std::size_t i, std::string_view text) {
         Dump &dump = *m_dump;
         ++dump.fields;
         std::string_view field = std::string_view(text).substr(1);

@@ -121,6 +121,15 @@ with tempfile.TemporaryDirectory() as directory:
         {"id": PRINTER, "fact": "standing", "from": "hooked, not of interest: left out by its class filter",
          "to": "hooked, not of interest: device not started"}], f"--diff standing: {reason}")
 
+    # Every finding, on every golden log and the default machine's, has a
+    # reason, a sentence and the lines that show it; every row a standing.
+    expected_dir = os.path.join(SOURCE, "tests", "golden", "expected")
+    for path in [log] + [os.path.join(expected_dir, n) for n in sorted(os.listdir(expected_dir))]:
+        for device in report("--format", "json", path)["session"]["devices"]:
+            for finding in device["explained"]:
+                check(finding["reason"] and finding["because"] and finding["lines"], f"{path}: {device['id']}: {finding}")
+            check(device["standing"]["because"], f"{path}: {device['id']}: no standing")
+
     # Many logs in one CSV table: the same rows as each log's JSON report.
     golden = [os.path.join(SOURCE, "tests", "golden", "expected", name + ".txt")
               for name in ("default", "hooked_fixed_disk", "started_with_problem")]
