@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/Session.h"
-#include "app/log.h"
+#include "platform/trace.h"
 #include "tests/support/Harness.h"
 
 namespace fs = std::filesystem;
