@@ -16,6 +16,7 @@
 #include "platform/wstr.h"
 #include "sim/MachineFormat.h"
 #include "sim/Model.h"
+#include "sim/Rules.h"
 
 namespace capture {
 
@@ -65,25 +66,9 @@ const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
 
 bool IsNull(const GUID &g) { return GuidText(g) == GuidText(GUID{}); }
 
-std::string Folded(std::string text) {
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
+using sim::rules::Folded;
 
-bool StartsNoCase(const std::string &text, const char *prefix) {
-    const size_t n = std::strlen(prefix);
-    return text.size() >= n && Folded(text.substr(0, n)) == Folded(prefix);
-}
-
-#ifndef GENERIC_ALL
-#define GENERIC_ALL 0x10000000u
-#endif
-
-bool AsksWrite(uint64_t access) {
-    return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                      FILE_WRITE_ATTRIBUTES)) != 0;
-}
+WString Wide(const std::string &utf8) { return wstr::FromUtf8(utf8); }
 
 struct Interface {
     std::string cls, path;
@@ -138,6 +123,8 @@ private:
     int ObjectNamed(const std::string &name);
     int ObjectForPath(const std::string &path);
     int ObjectForNative(const std::string &name);
+    struct Lookups;
+    void ReachDrivesThroughDosDevices();
     void Merge(int from, int into);
     void NoteOpen(int object, uint64_t access, bool ok, uint32_t error);
     void NoteRequest(const Event &e);
@@ -232,40 +219,91 @@ void Builder::Merge(int from, int into) {
     f.mergedInto = into;
 }
 
-// What a user-mode path reaches: its interface's object, a drive's or a
-// GLOBALROOT kernel name, or an object opened by that very path.
+// The record as the path rules look it up: interfaces met so far, the DOS
+// devices queried so far, objects by name or by a path that opened them.
+struct Builder::Lookups {
+    Builder &b;
+    int Interface(WStringView path, bool *found) const {
+        auto i = b.interfaceByPath_.find(Folded(wstr::ToUtf8(path)));
+        *found = i != b.interfaceByPath_.end();
+        if (!*found) return -1;
+        auto &itf = b.devices_[i->second.first].interfaces[i->second.second];
+        if (itf.object < 0) itf.object = b.ObjectNamed(wstr::ToUtf8(path));
+        return b.Find(itf.object);
+    }
+    const WString *Drive(WStringView drive) const {
+        auto d = b.dosDevices_.find(Folded(wstr::ToUtf8(drive)));
+        if (d == b.dosDevices_.end()) return nullptr;
+        target = Wide(d->second);
+        return &target;
+    }
+    // The target of a drive path such as \\.\C:, or null.
+    const WString *DriveOfPath(const std::string &path) const {
+        const sim::rules::Name name = sim::rules::UserPathName(Wide(path));
+        return name.kind == sim::rules::Name::Kind::Drive ? Drive(name.text) : nullptr;
+    }
+    int Object(WStringView name, bool) const {
+        const std::string text = Folded(wstr::ToUtf8(name));
+        for (size_t k = 0; k < b.objects_.size(); ++k) {
+            const auto &o = b.objects_[k];
+            if (o.mergedInto >= 0) continue;
+            if (Folded(o.name) == text) return static_cast<int>(k);
+            for (const std::string &p : o.paths)
+                if (Folded(p) == text) return static_cast<int>(k);
+        }
+        return -1;
+    }
+    mutable WString target;
+};
+
+// The object an open reached: the one the path rules reach in what the
+// record has said so far, or a new one they will reach by that path.
 int Builder::ObjectForPath(const std::string &path) {
-    auto i = interfaceByPath_.find(Folded(path));
-    if (i != interfaceByPath_.end()) {
-        Interface &itf = devices_[i->second.first].interfaces[i->second.second];
-        if (itf.object < 0) itf.object = ObjectNamed(path);
-        return Find(itf.object);
-    }
-    for (const char *root : {"\\\\.\\GLOBALROOT", "\\\\?\\GLOBALROOT"})
-        if (StartsNoCase(path, root)) return ObjectNamed(path.substr(std::strlen(root)));
-    if ((StartsNoCase(path, "\\\\.\\") || StartsNoCase(path, "\\\\?\\")) && path.size() == 6 && path[5] == ':') {
-        auto d = dosDevices_.find(Folded(path.substr(4)));
-        if (d != dosDevices_.end()) return ObjectNamed(d->second);
-    }
-    for (size_t k = 0; k < objects_.size(); ++k)
-        for (const std::string &p : objects_[k].paths)
-            if (Folded(p) == Folded(path)) return Find(static_cast<int>(k));
+    const Lookups lookups{*this, {}};
+    const int known = sim::rules::ResolveUserPath(Wide(path), lookups);
+    if (known >= 0) return Find(known);
+    const sim::rules::Name name = sim::rules::UserPathName(Wide(path));
+    if (name.kind == sim::rules::Name::Kind::KernelName) return ObjectNamed(wstr::ToUtf8(name.text));
+    if (const WString *target = lookups.DriveOfPath(path)) return ObjectNamed(wstr::ToUtf8(*target));
     const int o = ObjectNamed(path);
     objects_[static_cast<size_t>(o)].paths.push_back(path);
     return o;
 }
 
 int Builder::ObjectForNative(const std::string &name) {
-    if (StartsNoCase(name, "\\??\\")) {
-        const std::string rest = name.substr(4);
-        if (rest.size() == 2 && rest[1] == ':') return ObjectForPath("\\\\.\\" + rest);
-        if (interfaceByPath_.count(Folded("\\\\?\\" + rest)) != 0) return ObjectForPath("\\\\?\\" + rest);
-    }
+    const int known = sim::rules::ResolveNativeName(Wide(name), true, Lookups{*this, {}});
+    if (known >= 0) return Find(known);
+    const sim::rules::Name native = sim::rules::NativeName(Wide(name));
+    if (native.kind == sim::rules::Name::Kind::Drive) return ObjectForPath("\\\\.\\" + wstr::ToUtf8(native.text));
     return ObjectNamed(name);
 }
 
+// A drive opened before the run asked where it leads was taken for a name of
+// its own; the replay opens it through its DOS device, so the object must
+// answer to the device's target.
+void Builder::ReachDrivesThroughDosDevices() {
+    for (size_t k = 0; k < objects_.size(); ++k) {
+        if (objects_[k].mergedInto >= 0) continue;
+        const std::vector<std::string> paths = objects_[k].paths;
+        for (const std::string &path : paths) {
+            const Lookups lookups{*this, {}};
+            const WString *target = lookups.DriveOfPath(path);
+            if (target == nullptr) continue;
+            const std::string name = wstr::ToUtf8(*target);
+            const int named = lookups.Object(*target, true);
+            Object &o = objects_[k];
+            if (named >= 0 && Find(named) != static_cast<int>(k)) {
+                Merge(static_cast<int>(k), named);
+                break;
+            }
+            if (named < 0 && Folded(o.name) == Folded(path)) o.name = name;
+            else if (named < 0) o.paths.push_back(name);
+        }
+    }
+}
+
 void Builder::NoteOpen(int object, uint64_t access, bool ok, uint32_t error) {
-    objects_[static_cast<size_t>(Find(object))].opens.push_back({AsksWrite(access), ok, error});
+    objects_[static_cast<size_t>(Find(object))].opens.push_back({sim::rules::AsksWrite(static_cast<uint32_t>(access)), ok, error});
 }
 
 void Builder::NoteRequest(const Event &e) {
@@ -590,9 +628,17 @@ std::string Builder::IdOf(const Device &d) const {
 
 // Whether a device set's query takes the device, as far as the record tells.
 bool Builder::Selects(const Set &set, const Device &d) const {
-    if ((set.flags & DIGCF_PRESENT) != 0 && !d.listedPresent) return false;
-    if ((set.flags & DIGCF_ALLCLASSES) == 0 && !(d.cls && GuidText(*d.cls) == set.cls)) return false;
-    return set.enumerator.empty() || StartsNoCase(IdOf(d), (set.enumerator + "\\").c_str());
+    struct Candidate {
+        const Set &set;
+        const Device &d;
+        const Builder &b;
+        bool Present() const { return d.listedPresent; }
+        bool ClassMatches() const { return d.cls && GuidText(*d.cls) == set.cls; }
+        bool HasInterface() const { return false; }  // device sets only
+        bool EnumeratorMatches() const { return sim::rules::IdHasEnumerator(Wide(b.IdOf(d)), Wide(set.enumerator)); }
+    };
+    return sim::rules::SetSelects(sim::rules::SetQueryOf(static_cast<uint32_t>(set.flags), !set.enumerator.empty()),
+                                  Candidate{set, d, *this});
 }
 
 // A set lists its devices in file order: the file order is one that every
@@ -674,6 +720,7 @@ void Builder::AddListedInterfaces() {
 
 ordered_json Builder::Build() {
     Walk();
+    ReachDrivesThroughDosDevices();
     AddListedInterfaces();
     OrderDevices();
     ordered_json j = top_;

@@ -204,7 +204,6 @@ struct Machine {
 
 // Fills machine.index from the devices and objects.
 void IndexMachine(Machine &machine);
-WString FoldedKey(WStringView text);
 
 // Parses and validates a machine file; throws MachineError naming `source`
 // and, for a bad key, its JSON path.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "sim/Model.h"
+#include "sim/Rules.h"
 
 namespace sim {
 

@@ -312,12 +312,6 @@ void ForgetAll() {
 size_t OpenHandleCount() { return S().handles.size(); }
 size_t OpenSetCount() { return S().sets.size(); }
 
-WString FoldedKey(WStringView text) {
-    WString key(text);
-    for (WCHAR &c : key) c = wstr::FoldAscii(c);
-    return key;
-}
-
 void IndexMachine(Machine &m) {
     Machine::Index &x = m.index;
     x = Machine::Index{};
@@ -335,11 +329,11 @@ void IndexMachine(Machine &m) {
     for (size_t i = 0; i < n; ++i) {
         const Device &d = m.devices[i];
         const int di = static_cast<int>(i);
-        WString id = FoldedKey(d.id);
+        WString id = rules::Folded(d.id);
         x.deviceById.emplace(id, di);
         x.sortedIds.emplace_back(std::move(id), di);
         for (size_t k = 0; k < d.interfaces.size(); ++k)
-            x.interfaceByPath.emplace(FoldedKey(d.interfaces[k].path), std::make_pair(di, static_cast<int>(k)));
+            x.interfaceByPath.emplace(rules::Folded(d.interfaces[k].path), std::make_pair(di, static_cast<int>(k)));
         // Siblings in file order: children of one parent, or the roots.
         int &last = d.parent >= 0 ? lastChild[static_cast<size_t>(d.parent)] : lastRoot;
         if (last >= 0)
@@ -353,10 +347,10 @@ void IndexMachine(Machine &m) {
     for (size_t i = 0; i < m.objects.size(); ++i) {
         const Object &o = m.objects[i];
         const int oi = static_cast<int>(i);
-        x.objectByName.emplace(FoldedKey(o.name), oi);
+        x.objectByName.emplace(rules::Folded(o.name), oi);
         x.objectByExactName.emplace(o.name, oi);
         for (const WString &a : o.aliases) {
-            x.objectByName.emplace(FoldedKey(a), oi);
+            x.objectByName.emplace(rules::Folded(a), oi);
             x.objectByExactName.emplace(a, oi);
         }
     }
@@ -364,14 +358,14 @@ void IndexMachine(Machine &m) {
 
 int FindDeviceById(const WString &id) {
     const auto &byId = M().index.deviceById;
-    auto it = byId.find(FoldedKey(id));
+    auto it = byId.find(rules::Folded(id));
     return it == byId.end() ? -1 : it->second;
 }
 
 int FindObjectByName(const WString &name, bool caseInsensitive) {
     const Machine::Index &x = M().index;
     const auto &map = caseInsensitive ? x.objectByName : x.objectByExactName;
-    auto it = map.find(caseInsensitive ? FoldedKey(name) : name);
+    auto it = map.find(caseInsensitive ? rules::Folded(name) : name);
     return it == map.end() ? -1 : it->second;
 }
 
