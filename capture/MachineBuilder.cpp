@@ -14,9 +14,9 @@
 
 #include "platform/win32.h"
 #include "platform/wstr.h"
-#include "sim/MachineFormat.h"
-#include "sim/Model.h"
-#include "sim/Rules.h"
+#include "machine/Format.h"
+#include "machine/Model.h"
+#include "machine/Rules.h"
 
 namespace capture {
 
@@ -53,7 +53,7 @@ T Read(const Bytes &bytes, size_t offset = 0) {
     return value;
 }
 
-using sim::GuidText;
+using machine::GuidText;
 
 // An event's parts by position; a part the event lacks reads as empty.
 uint64_t Arg(const Event &e, size_t i) { return i < e.args.size() ? e.args[i] : 0; }
@@ -66,7 +66,7 @@ const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
 
 bool IsNull(const GUID &g) { return GuidText(g) == GuidText(GUID{}); }
 
-using sim::rules::Folded;
+using machine::rules::Folded;
 
 WString Wide(const std::string &utf8) { return wstr::FromUtf8(utf8); }
 
@@ -239,8 +239,8 @@ struct Builder::Lookups {
     }
     // The target of a drive path such as \\.\C:, or null.
     const WString *DriveOfPath(const std::string &path) const {
-        const sim::rules::Name name = sim::rules::UserPathName(Wide(path));
-        return name.kind == sim::rules::Name::Kind::Drive ? Drive(name.text) : nullptr;
+        const machine::rules::Name name = machine::rules::UserPathName(Wide(path));
+        return name.kind == machine::rules::Name::Kind::Drive ? Drive(name.text) : nullptr;
     }
     int Object(WStringView name, bool) const {
         const std::string text = Folded(wstr::ToUtf8(name));
@@ -260,10 +260,10 @@ struct Builder::Lookups {
 // record has said so far, or a new one they will reach by that path.
 int Builder::ObjectForPath(const std::string &path) {
     const Lookups lookups{*this, {}};
-    const int known = sim::rules::ResolveUserPath(Wide(path), lookups);
+    const int known = machine::rules::ResolveUserPath(Wide(path), lookups);
     if (known >= 0) return Find(known);
-    const sim::rules::Name name = sim::rules::UserPathName(Wide(path));
-    if (name.kind == sim::rules::Name::Kind::KernelName) return ObjectNamed(wstr::ToUtf8(name.text));
+    const machine::rules::Name name = machine::rules::UserPathName(Wide(path));
+    if (name.kind == machine::rules::Name::Kind::KernelName) return ObjectNamed(wstr::ToUtf8(name.text));
     if (const WString *target = lookups.DriveOfPath(path)) return ObjectNamed(wstr::ToUtf8(*target));
     const int o = ObjectNamed(path);
     objects_[static_cast<size_t>(o)].paths.push_back(path);
@@ -271,10 +271,10 @@ int Builder::ObjectForPath(const std::string &path) {
 }
 
 int Builder::ObjectForNative(const std::string &name) {
-    const int known = sim::rules::ResolveNativeName(Wide(name), true, Lookups{*this, {}});
+    const int known = machine::rules::ResolveNativeName(Wide(name), true, Lookups{*this, {}});
     if (known >= 0) return Find(known);
-    const sim::rules::Name native = sim::rules::NativeName(Wide(name));
-    if (native.kind == sim::rules::Name::Kind::Drive) return ObjectForPath("\\\\.\\" + wstr::ToUtf8(native.text));
+    const machine::rules::Name native = machine::rules::NativeName(Wide(name));
+    if (native.kind == machine::rules::Name::Kind::Drive) return ObjectForPath("\\\\.\\" + wstr::ToUtf8(native.text));
     return ObjectNamed(name);
 }
 
@@ -303,7 +303,7 @@ void Builder::ReachDrivesThroughDosDevices() {
 }
 
 void Builder::NoteOpen(int object, uint64_t access, bool ok, uint32_t error) {
-    objects_[static_cast<size_t>(Find(object))].opens.push_back({sim::rules::AsksWrite(static_cast<uint32_t>(access)), ok, error});
+    objects_[static_cast<size_t>(Find(object))].opens.push_back({machine::rules::AsksWrite(static_cast<uint32_t>(access)), ok, error});
 }
 
 void Builder::NoteRequest(const Event &e) {
@@ -541,8 +541,8 @@ ordered_json Builder::Devices() const {
         if (d.statusError) j["status_error"] = *d.statusError;
         ordered_json properties = ordered_json::object();
         for (const auto &[code, p] : d.properties)
-            for (const sim::format::Field &f : sim::format::kProperties.fields)
-                if (f.kind == sim::format::Kind::Property && f.code == code)
+            for (const machine::format::Field &f : machine::format::kProperties.fields)
+                if (f.kind == machine::format::Kind::Property && f.code == code)
                     properties[f.key] = {{"type", p.first}, {"bytes", HexBytes(p.second)}};
         if (!properties.empty()) j["properties"] = properties;
         ordered_json interfaces = ordered_json::array();
@@ -635,9 +635,9 @@ bool Builder::Selects(const Set &set, const Device &d) const {
         bool Present() const { return d.listedPresent; }
         bool ClassMatches() const { return d.cls && GuidText(*d.cls) == set.cls; }
         bool HasInterface() const { return false; }  // device sets only
-        bool EnumeratorMatches() const { return sim::rules::IdHasEnumerator(Wide(b.IdOf(d)), Wide(set.enumerator)); }
+        bool EnumeratorMatches() const { return machine::rules::IdHasEnumerator(Wide(b.IdOf(d)), Wide(set.enumerator)); }
     };
-    return sim::rules::SetSelects(sim::rules::SetQueryOf(static_cast<uint32_t>(set.flags), !set.enumerator.empty()),
+    return machine::rules::SetSelects(machine::rules::SetQueryOf(static_cast<uint32_t>(set.flags), !set.enumerator.empty()),
                                   Candidate{set, d, *this});
 }
 

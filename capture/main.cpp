@@ -11,7 +11,7 @@
 #include "app/Session.h"
 #include "capture/MachineBuilder.h"
 #include "capture/Record.h"
-#include "sim/MachineFile.h"
+#include "machine/File.h"
 
 namespace {
 
@@ -51,12 +51,12 @@ int main() {
     RunSession(stdout);
     std::string reason;
     try {
-        const std::string machine = sim::NormaliseMachine(capture::BuildMachine(capture::Events()), kMachineFile);
+        const std::string machine = machine::NormaliseMachine(capture::BuildMachine(capture::Events()), kMachineFile);
         if (WriteWhole(machine, &reason)) {
             std::printf("Machine file %s\n", kMachineFile);
             return 0;
         }
-    } catch (const sim::MachineError &e) {
+    } catch (const machine::MachineError &e) {
         reason = e.what();
     } catch (const std::exception &e) {
         reason = e.what();

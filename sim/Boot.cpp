@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "sim/MachineFile.h"
+#include "machine/File.h"
 #include "sim/RunState.h"
 
 namespace sim {

@@ -7,7 +7,7 @@
 #include "platform/os.h"
 #include "sim/RunState.h"
 #include "sim/Ops.h"
-#include "sim/Rules.h"
+#include "machine/Rules.h"
 
 namespace sim {
 

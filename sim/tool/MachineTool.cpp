@@ -7,7 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "sim/MachineFile.h"
+#include "machine/File.h"
+#include "sim/Sim.h"
 
 namespace {
 
@@ -27,18 +28,18 @@ int Write(const std::string &text) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 2 && std::strcmp(argv[1], "schema") == 0) return Write(sim::MachineSchema());
+    if (argc == 2 && std::strcmp(argv[1], "schema") == 0) return Write(machine::MachineSchema());
     if (argc != 3) return Usage();
     const std::string verb = argv[1], path = argv[2];
     if (verb != "check" && verb != "normalise") return Usage();
     try {
         const std::string text = sim::ReadMachineText(path);
         if (verb == "check") {
-            sim::CheckMachine(text, path);
+            machine::CheckMachine(text, path);
             return 0;
         }
-        return Write(sim::NormaliseMachine(text, path));
-    } catch (const sim::MachineError &e) {
+        return Write(machine::NormaliseMachine(text, path));
+    } catch (const machine::MachineError &e) {
         std::fprintf(stderr, "%s\n", sim::BadMachineLine(e).c_str());
         return 2;
     }

@@ -1,8 +1,10 @@
-#include "sim/Rules.h"
+#include "machine/Rules.h"
+
+#include <cstring>
 
 #include "platform/win32.h"
 
-namespace sim::rules {
+namespace machine::rules {
 
 namespace {
 
@@ -83,6 +85,13 @@ Name NativeName(WStringView name) {
     return {Name::Kind::Itself, WString(name)};
 }
 
+const char *ForwardingPartner(std::string_view library, const char *name) {
+    if (name == nullptr || std::strncmp(name, "CM_", 3) != 0) return nullptr;
+    if (library == "setupapi.dll") return "cfgmgr32.dll";
+    if (library == "cfgmgr32.dll") return "setupapi.dll";
+    return nullptr;
+}
+
 bool AsksWrite(uint32_t access) {
     return (access & (GENERIC_WRITE | kGenericAll | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
                       FILE_WRITE_ATTRIBUTES)) != 0;
@@ -110,4 +119,4 @@ SetQuery SetQueryOf(uint32_t flags, bool enumerator) {
             enumerator};
 }
 
-}  // namespace sim::rules
+}  // namespace machine::rules

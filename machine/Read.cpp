@@ -6,15 +6,12 @@
 #include <unordered_map>
 
 #include "platform/wstr.h"
-#include "sim/MachineFile.h"
-#include "sim/MachineJson.h"
-#include "sim/RunState.h"
+#include "machine/File.h"
+#include "machine/Json.h"
+#include "machine/Model.h"
+#include "machine/Rules.h"
 
-namespace sim {
-
-using format::Entry;
-using format::Field;
-using format::Kind;
+namespace machine {
 
 // ---- Shared with the writer --------------------------------------------------
 
@@ -661,7 +658,7 @@ struct Parser {
             r.Array(v["missing_exports"], ep);
             for (size_t i = 0; i < v["missing_exports"].size(); ++i) {
                 std::string e = r.String(v["missing_exports"][i], Element(ep, i));
-                if (name != "ole32.dll" && LookupExport(name, e.c_str()) == nullptr)
+                if (name != "ole32.dll" && !format::Exports(name, e.c_str()))
                     r.Fail(Element(ep, i), "\"" + e + "\" is not an export of " + name);
                 lib.missingExports.insert(e);
             }
@@ -821,4 +818,4 @@ std::unique_ptr<Machine> ParseMachine(std::string_view text, const std::string &
     return machine;
 }
 
-}  // namespace sim
+}  // namespace machine

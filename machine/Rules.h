@@ -10,7 +10,7 @@
 
 #include "platform/wstr.h"
 
-namespace sim::rules {
+namespace machine::rules {
 
 // ---- Case folding ---------------------------------------------------------
 // Names, paths, identifiers and enumerators compare ignoring the case of the
@@ -82,6 +82,13 @@ int ResolveNativeName(WStringView nativeName, bool caseInsensitive, const Lookup
     return -1;
 }
 
+// ---- Libraries --------------------------------------------------------------
+
+// setupapi.dll forwards the configuration manager to cfgmgr32.dll, so both
+// export every CM_ entry of the two: the other library whose table serves
+// `name` for `library`, or null.
+const char *ForwardingPartner(std::string_view library, const char *name);
+
 // ---- Access ---------------------------------------------------------------
 
 // Whether an open asks for write access: such opens fail with an object's
@@ -127,4 +134,4 @@ bool SetSelects(const SetQuery &query, const Device &device) {
     return !query.enumerator || device.EnumeratorMatches();
 }
 
-}  // namespace sim::rules
+}  // namespace machine::rules
