@@ -128,25 +128,27 @@ std::vector<capture::Event> Record(const Case &c, const Answer &a) {
     return events;
 }
 
+// The volume, answering its device number (the comment closes the name's quote).
+constexpr char kVolume3[] = "\\Device\\HarddiskVolume3\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \"";
 constexpr uint32_t kRead = GENERIC_READ;
 constexpr uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
 
 // Path resolution, access and open errors; the volume answers its device number.
 const Case kCases[] = {
     {"drive through its DOS device, asked after the open", "\\\\.\\C:", false, kRead, "\\Device\\HarddiskVolume3", false,
-     "\\Device\\HarddiskVolume3\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
+     kVolume3},
     {"drive through its DOS device, asked first", "\\\\.\\C:", false, kRead, "\\Device\\HarddiskVolume3", true,
-     "\\Device\\HarddiskVolume3\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
+     kVolume3},
     {"drive of no DOS device, by its own name", "\\\\?\\C:", false, kRead, nullptr, false,
      "\\\\?\\C:\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
     {"drive whose DOS device leads nowhere", "\\\\.\\C:", false, kRead, "\\Device\\HarddiskVolume9", false,
-     "\\Device\\HarddiskVolume3\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
+     kVolume3},
     {"kernel name below GLOBALROOT", "\\\\.\\GLOBALROOT\\Device\\HarddiskVolume3", false, kRead, nullptr, false,
-     "\\Device\\HarddiskVolume3\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
+     kVolume3},
     {"native drive, asked after the open", "\\??\\C:", true, kRead, "\\Device\\HarddiskVolume3", false,
-     "\\Device\\HarddiskVolume3\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
+     kVolume3},
     {"native drive below GLOBAL??, asked first", "\\GLOBAL??\\C:", true, kRead, "\\Device\\HarddiskVolume3", true,
-     "\\Device\\HarddiskVolume3\", \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
+     kVolume3},
     {"an alias, letter case aside", "\\\\.\\TARSEL", false, kRead, nullptr, false,
      "\\Device\\Tarsel0\", \"aliases\": [\"\\\\.\\tarsel\"], \"device_number\": {\"type\": 7, \"number\": 5}, \"comment\": \""},
     {"read-only object opened for reading", "\\\\.\\GLOBALROOT\\Device\\HarddiskVolume3", false, kRead, nullptr, false,
