@@ -3,7 +3,7 @@
 #include <ctime>
 #include <exception>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "collect/Passes.h"
 #include "platform/os.h"
 

@@ -14,8 +14,9 @@
 
 #include "platform/win32.h"
 #include "platform/wstr.h"
-#include "sim/MachineFormat.h"
-#include "sim/Model.h"
+#include "machine/Format.h"
+#include "machine/Model.h"
+#include "machine/Rules.h"
 
 namespace capture {
 
@@ -52,7 +53,7 @@ T Read(const Bytes &bytes, size_t offset = 0) {
     return value;
 }
 
-using sim::GuidText;
+using machine::GuidText;
 
 // An event's parts by position; a part the event lacks reads as empty.
 uint64_t Arg(const Event &e, size_t i) { return i < e.args.size() ? e.args[i] : 0; }
@@ -65,25 +66,9 @@ const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
 
 bool IsNull(const GUID &g) { return GuidText(g) == GuidText(GUID{}); }
 
-std::string Folded(std::string text) {
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
+using machine::rules::Folded;
 
-bool StartsNoCase(const std::string &text, const char *prefix) {
-    const size_t n = std::strlen(prefix);
-    return text.size() >= n && Folded(text.substr(0, n)) == Folded(prefix);
-}
-
-#ifndef GENERIC_ALL
-#define GENERIC_ALL 0x10000000u
-#endif
-
-bool AsksWrite(uint64_t access) {
-    return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                      FILE_WRITE_ATTRIBUTES)) != 0;
-}
+WString Wide(const std::string &utf8) { return wstr::FromUtf8(utf8); }
 
 struct Interface {
     std::string cls, path;
@@ -138,14 +123,32 @@ private:
     int ObjectNamed(const std::string &name);
     int ObjectForPath(const std::string &path);
     int ObjectForNative(const std::string &name);
+    struct Lookups;
+    void ReachDrivesThroughDosDevices();
     void Merge(int from, int into);
     void NoteOpen(int object, uint64_t access, bool ok, uint32_t error);
     void NoteRequest(const Event &e);
     void Walk();
-    // One event each: whether it was of their kind.
-    bool NoteSystem(const Event &e);
-    bool NoteDevice(const Event &e);
-    bool NoteObject(const Event &e);
+    // One handler per operation.
+    void OnLoadLibrary(const Event &e);
+    void OnGetProcAddress(const Event &e);
+    void OnTime(const Event &e);
+    void OnWindowsDirectory(const Event &e);
+    void OnGetEnv(const Event &e);
+    void OnQueryDosDevice(const Event &e);
+    void OnVolumeInformation(const Event &e);
+    void OnClassDevs(const Event &e);
+    void OnEnumDeviceInfo(const Event &e);
+    void OnInstanceId(const Event &e);
+    void OnDeviceId(const Event &e);
+    void OnParent(const Event &e);
+    void OnStatus(const Event &e);
+    void OnRegistryProperty(const Event &e);
+    void OnEnumInterfaces(const Event &e);
+    void OnInterfaceDetail(const Event &e);
+    void OnOpen(const Event &e);
+    void OnClose(const Event &e);
+    void OnQueryObject(const Event &e);
     ordered_json Devices() const;
     ordered_json Objects() const;
     ordered_json ObjectJson(const Object &o) const;
@@ -232,40 +235,91 @@ void Builder::Merge(int from, int into) {
     f.mergedInto = into;
 }
 
-// What a user-mode path reaches: its interface's object, a drive's or a
-// GLOBALROOT kernel name, or an object opened by that very path.
+// The record as the path rules look it up: interfaces met so far, the DOS
+// devices queried so far, objects by name or by a path that opened them.
+struct Builder::Lookups {
+    Builder &b;
+    int Interface(WStringView path, bool *found) const {
+        auto i = b.interfaceByPath_.find(Folded(wstr::ToUtf8(path)));
+        *found = i != b.interfaceByPath_.end();
+        if (!*found) return -1;
+        auto &itf = b.devices_[i->second.first].interfaces[i->second.second];
+        if (itf.object < 0) itf.object = b.ObjectNamed(wstr::ToUtf8(path));
+        return b.Find(itf.object);
+    }
+    const WString *Drive(WStringView drive) const {
+        auto d = b.dosDevices_.find(Folded(wstr::ToUtf8(drive)));
+        if (d == b.dosDevices_.end()) return nullptr;
+        target = Wide(d->second);
+        return &target;
+    }
+    // The target of a drive path such as \\.\C:, or null.
+    const WString *DriveOfPath(const std::string &path) const {
+        const machine::rules::Name name = machine::rules::UserPathName(Wide(path));
+        return name.kind == machine::rules::Name::Kind::Drive ? Drive(name.text) : nullptr;
+    }
+    int Object(WStringView name, bool) const {
+        const std::string text = Folded(wstr::ToUtf8(name));
+        for (size_t k = 0; k < b.objects_.size(); ++k) {
+            const auto &o = b.objects_[k];
+            if (o.mergedInto >= 0) continue;
+            if (Folded(o.name) == text) return static_cast<int>(k);
+            for (const std::string &p : o.paths)
+                if (Folded(p) == text) return static_cast<int>(k);
+        }
+        return -1;
+    }
+    mutable WString target;
+};
+
+// The object an open reached: the one the path rules reach in what the
+// record has said so far, or a new one they will reach by that path.
 int Builder::ObjectForPath(const std::string &path) {
-    auto i = interfaceByPath_.find(Folded(path));
-    if (i != interfaceByPath_.end()) {
-        Interface &itf = devices_[i->second.first].interfaces[i->second.second];
-        if (itf.object < 0) itf.object = ObjectNamed(path);
-        return Find(itf.object);
-    }
-    for (const char *root : {"\\\\.\\GLOBALROOT", "\\\\?\\GLOBALROOT"})
-        if (StartsNoCase(path, root)) return ObjectNamed(path.substr(std::strlen(root)));
-    if ((StartsNoCase(path, "\\\\.\\") || StartsNoCase(path, "\\\\?\\")) && path.size() == 6 && path[5] == ':') {
-        auto d = dosDevices_.find(Folded(path.substr(4)));
-        if (d != dosDevices_.end()) return ObjectNamed(d->second);
-    }
-    for (size_t k = 0; k < objects_.size(); ++k)
-        for (const std::string &p : objects_[k].paths)
-            if (Folded(p) == Folded(path)) return Find(static_cast<int>(k));
+    const Lookups lookups{*this, {}};
+    const int known = machine::rules::ResolveUserPath(Wide(path), lookups);
+    if (known >= 0) return Find(known);
+    const machine::rules::Name name = machine::rules::UserPathName(Wide(path));
+    if (name.kind == machine::rules::Name::Kind::KernelName) return ObjectNamed(wstr::ToUtf8(name.text));
+    if (const WString *target = lookups.DriveOfPath(path)) return ObjectNamed(wstr::ToUtf8(*target));
     const int o = ObjectNamed(path);
     objects_[static_cast<size_t>(o)].paths.push_back(path);
     return o;
 }
 
 int Builder::ObjectForNative(const std::string &name) {
-    if (StartsNoCase(name, "\\??\\")) {
-        const std::string rest = name.substr(4);
-        if (rest.size() == 2 && rest[1] == ':') return ObjectForPath("\\\\.\\" + rest);
-        if (interfaceByPath_.count(Folded("\\\\?\\" + rest)) != 0) return ObjectForPath("\\\\?\\" + rest);
-    }
+    const int known = machine::rules::ResolveNativeName(Wide(name), true, Lookups{*this, {}});
+    if (known >= 0) return Find(known);
+    const machine::rules::Name native = machine::rules::NativeName(Wide(name));
+    if (native.kind == machine::rules::Name::Kind::Drive) return ObjectForPath("\\\\.\\" + wstr::ToUtf8(native.text));
     return ObjectNamed(name);
 }
 
+// A drive opened before the run asked where it leads was taken for a name of
+// its own; the replay opens it through its DOS device, so the object must
+// answer to the device's target.
+void Builder::ReachDrivesThroughDosDevices() {
+    for (size_t k = 0; k < objects_.size(); ++k) {
+        if (objects_[k].mergedInto >= 0) continue;
+        const std::vector<std::string> paths = objects_[k].paths;
+        for (const std::string &path : paths) {
+            const Lookups lookups{*this, {}};
+            const WString *target = lookups.DriveOfPath(path);
+            if (target == nullptr) continue;
+            const std::string name = wstr::ToUtf8(*target);
+            const int named = lookups.Object(*target, true);
+            Object &o = objects_[k];
+            if (named >= 0 && Find(named) != static_cast<int>(k)) {
+                Merge(static_cast<int>(k), named);
+                break;
+            }
+            if (named < 0 && Folded(o.name) == Folded(path)) o.name = name;
+            else if (named < 0) o.paths.push_back(name);
+        }
+    }
+}
+
 void Builder::NoteOpen(int object, uint64_t access, bool ok, uint32_t error) {
-    objects_[static_cast<size_t>(Find(object))].opens.push_back({AsksWrite(access), ok, error});
+    objects_[static_cast<size_t>(Find(object))].opens.push_back({machine::rules::AsksWrite(static_cast<uint32_t>(access)), ok, error});
 }
 
 void Builder::NoteRequest(const Event &e) {
@@ -284,58 +338,60 @@ void Builder::NoteRequest(const Event &e) {
     list.push_back(std::move(r));
 }
 
-bool Builder::NoteSystem(const Event &e) {
-    const std::string &op = e.op;
-    if (op == "LoadLibraryW") {
-        const std::string name = Folded(Utf8(In(e, 0)));
-        if (e.result == 0) libraries_[name] = "missing";
-        else modules_[e.result] = name;
-    } else if (op == "GetProcAddress") {
-        auto m = modules_.find(Arg(e, 0));
-        if (e.result == 0 && m != modules_.end()) {
-            ordered_json &lib = libraries_[m->second];
-            if (!lib.is_object()) lib = {{"missing_exports", ordered_json::array()}};
-            lib["missing_exports"].push_back(std::string(In(e, 0).begin(), In(e, 0).end()));
-        }
-    } else if (op == "Time") {
-        top_["clock"] = static_cast<int64_t>(e.result);
-    } else if (op == "GetWindowsDirectoryW") {
-        if (e.result == 0) {
-            top_["windows_directory"] = nullptr;
-            top_["windows_directory_error"] = e.lastError;
-        } else if (!Out(e, 0).empty()) {
-            top_["windows_directory"] = Utf8(Out(e, 0));
-        }
-    } else if (op == "WGetEnv") {
-        // An unset variable reads as empty with no size: the machine has no such variable.
-        if (e.result == 0 && !top_.contains("environment")) top_["environment"] = ordered_json::object();
-        if (e.result == 0 && Arg(e, 1) != 0) top_["environment"][Utf8(In(e, 0))] = Utf8(Out(e, 0));
-    } else if (op == "QueryDosDeviceW") {
-        if (e.result != 0) {
-            Bytes target = Out(e, 0);
-            for (size_t k = 0; k + 1 < target.size(); k += 2)
-                if (target[k] == 0 && target[k + 1] == 0) {
-                    target.resize(k);
-                    break;
-                }
-            dosDevices_[Folded(Utf8(In(e, 0)))] = Utf8(target);
-            top_["dos_devices"][Utf8(In(e, 0))] = Utf8(target);
-        }
-    } else if (op == "GetVolumeInformationW") {
-        std::string drive = Utf8(In(e, 0));
-        if (!drive.empty() && drive.back() == '\\') drive.pop_back();
-        if (e.result == 0) {
-            if (e.lastError != ERROR_PATH_NOT_FOUND) volumes_[drive] = {{"error", e.lastError}};
-        } else {
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "%08X", static_cast<unsigned>(Arg(e, 2)));
-            volumes_[drive] = {{"label", Utf8(Out(e, 0))}, {"serial", serial}, {"file_system", Utf8(Out(e, 1))},
-                               {"max_component_length", Arg(e, 3)}, {"flags", Arg(e, 4)}};
-        }
-    } else {
-        return false;
+void Builder::OnLoadLibrary(const Event &e) {
+    const std::string name = Folded(Utf8(In(e, 0)));
+    if (e.result == 0) libraries_[name] = "missing";
+    else modules_[e.result] = name;
+}
+
+void Builder::OnGetProcAddress(const Event &e) {
+    auto m = modules_.find(Arg(e, 0));
+    if (e.result != 0 || m == modules_.end()) return;
+    ordered_json &lib = libraries_[m->second];
+    if (!lib.is_object()) lib = {{"missing_exports", ordered_json::array()}};
+    lib["missing_exports"].push_back(std::string(In(e, 0).begin(), In(e, 0).end()));
+}
+
+void Builder::OnTime(const Event &e) { top_["clock"] = static_cast<int64_t>(e.result); }
+
+void Builder::OnWindowsDirectory(const Event &e) {
+    if (e.result == 0) {
+        top_["windows_directory"] = nullptr;
+        top_["windows_directory_error"] = e.lastError;
+    } else if (!Out(e, 0).empty()) {
+        top_["windows_directory"] = Utf8(Out(e, 0));
     }
-    return true;
+}
+
+void Builder::OnGetEnv(const Event &e) {
+    // An unset variable reads as empty with no size: the machine has no such variable.
+    if (e.result == 0 && !top_.contains("environment")) top_["environment"] = ordered_json::object();
+    if (e.result == 0 && Arg(e, 1) != 0) top_["environment"][Utf8(In(e, 0))] = Utf8(Out(e, 0));
+}
+
+void Builder::OnQueryDosDevice(const Event &e) {
+    if (e.result == 0) return;
+    Bytes target = Out(e, 0);
+    for (size_t k = 0; k + 1 < target.size(); k += 2)
+        if (target[k] == 0 && target[k + 1] == 0) {
+            target.resize(k);
+            break;
+        }
+    dosDevices_[Folded(Utf8(In(e, 0)))] = Utf8(target);
+    top_["dos_devices"][Utf8(In(e, 0))] = Utf8(target);
+}
+
+void Builder::OnVolumeInformation(const Event &e) {
+    std::string drive = Utf8(In(e, 0));
+    if (!drive.empty() && drive.back() == '\\') drive.pop_back();
+    if (e.result == 0) {
+        if (e.lastError != ERROR_PATH_NOT_FOUND) volumes_[drive] = {{"error", e.lastError}};
+        return;
+    }
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "%08X", static_cast<unsigned>(Arg(e, 2)));
+    volumes_[drive] = {{"label", Utf8(Out(e, 0))}, {"serial", serial}, {"file_system", Utf8(Out(e, 1))},
+                       {"max_component_length", Arg(e, 3)}, {"flags", Arg(e, 4)}};
 }
 
 const Builder::Set &Builder::SetOf(uint64_t handle) const {
@@ -344,146 +400,177 @@ const Builder::Set &Builder::SetOf(uint64_t handle) const {
     return serial == setSerials_.end() ? kUnknown : setsBySerial_.at(serial->second);
 }
 
-bool Builder::NoteDevice(const Event &e) {
-    const std::string &op = e.op;
-    if (op == "SetupDiGetClassDevsW") {
-        const bool hasClass = Arg(e, 1) != 0;
-        const std::string cls = hasClass ? GuidText(Read<GUID>(In(e, 0))) : std::string();
-        if (e.result == reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)) {
-            if (hasClass) classErrors_[cls] = e.lastError;
-        } else {
-            const int serial = static_cast<int>(setsBySerial_.size()) + 1;
-            setsBySerial_[serial] = {Arg(e, 0), Utf8(In(e, 1)), serial, cls};
-            setSerials_[e.result] = serial;
-        }
-    } else if (op == "SetupDiEnumDeviceInfo") {
-        const Set &set = SetOf(Arg(e, 0));
-        const uint64_t flags = set.flags;
-        if (e.result == 0) return true;
-        const auto data = Read<SP_DEVINFO_DATA>(Out(e, 0));
-        Device &d = DeviceAt(data.DevInst);
-        if (!IsNull(data.ClassGuid)) d.cls = data.ClassGuid;
-        if ((flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
-        if ((flags & DIGCF_DEVICEINTERFACE) == 0) {
-            setListings_[set.serial].push_back(data.DevInst);
-            if (d.enumerator.empty()) d.enumerator = set.enumerator;
-        } else if (!set.cls.empty()) {
-            interfaceSetDevices_[set.cls][set.serial].push_back(data.DevInst);
-        }
-    } else if (op == "SetupDiGetDeviceInstanceIdW") {
-        if (e.result != 0) NoteId(static_cast<DEVINST>(Arg(e, 1)), Out(e, 0));
-    } else if ((op == "CM_Get_Device_IDW" || op == "CM_Get_Parent" || op == "CM_Get_DevNode_Status") &&
-               (Arg(e, 0) == 0 || e.result == CR_INVALID_DEVNODE)) {
-        return true;  // no device node: nothing to learn about one
-    } else if (op == "CM_Get_Device_IDW") {
-        if (e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
-    } else if (op == "CM_Get_Parent") {
-        Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
-        // A parent left unwritten reads as 0, which names no device node.
-        if (e.result == CR_SUCCESS && Arg(e, 2) != 0) {
-            d.parent = static_cast<DEVINST>(Arg(e, 2));
-            DeviceAt(*d.parent);
-        }
-    } else if (op == "CM_Get_DevNode_Status") {
-        Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
-        if (e.result == CR_SUCCESS) {
-            d.status = static_cast<uint32_t>(Arg(e, 2));
-            d.problem = static_cast<uint32_t>(Arg(e, 3));
-        } else {
-            d.statusError = static_cast<uint32_t>(e.result);
-        }
-    } else if (op == "SetupDiGetDeviceRegistryPropertyW") {
-        if (Arg(e, 1) == 0) return true;  // an element the set did not hand out
-        Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 1)));
-        const auto code = static_cast<uint32_t>(Arg(e, 2));
-        auto &known = d.properties[code];
-        if (e.result != 0 || e.lastError == ERROR_INSUFFICIENT_BUFFER) {
-            // A size answer alone still says how long the value is.
-            Bytes data = e.result != 0 ? Out(e, 0) : Bytes(static_cast<size_t>(Arg(e, 5)), 0);
-            const bool cut = e.result != 0 && Arg(e, 5) == 0 && !known.second.empty();
-            if (cut && data.size() > known.second.size()) data.resize(known.second.size());
-            if (e.result != 0 || known.second.empty()) known = {static_cast<uint32_t>(Arg(e, 4)), data};
-        } else if (known.second.empty() && known.first == 0) {
-            d.properties.erase(code);
-        }
-    } else if (op == "SetupDiEnumDeviceInterfaces") {
-        if (e.result == 0) return true;
-        interfaceData_[{Arg(e, 0), Out(e, 0)}] = static_cast<DEVINST>(Arg(e, 1));
-    } else if (op == "SetupDiGetDeviceInterfaceDetailW") {
-        if (e.result == 0 || Out(e, 0).empty()) return true;
-        const auto data = Read<SP_DEVICE_INTERFACE_DATA>(In(e, 0));
-        const auto device = Read<SP_DEVINFO_DATA>(Out(e, 1));
-        const std::string path = Utf8(Out(e, 0));
-        const std::string cls = GuidText(data.InterfaceClassGuid);
-        const Set &set = SetOf(Arg(e, 0));
-        detailListings_[cls][set.serial].push_back(path);
-        auto known = interfaceByPath_.find(Folded(path));
-        if (known != interfaceByPath_.end()) {
-            if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
-            return true;
-        }
-        // The device comes with the path, or from the walk of one device's interfaces.
-        auto asked = interfaceData_.find({Arg(e, 0), In(e, 0)});
-        const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst
-                                : asked != interfaceData_.end() ? asked->second
-                                                                : 0;
-        if (devinst == 0) return true;
-        Device &d = DeviceAt(devinst);
-        if (!Out(e, 1).empty() && !IsNull(device.ClassGuid)) d.cls = device.ClassGuid;
-        if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
-        d.interfaces.push_back({cls, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
-        interfaceByPath_[Folded(path)] = {devinst, d.interfaces.size() - 1};
-    } else {
-        return false;
+void Builder::OnClassDevs(const Event &e) {
+    const bool hasClass = Arg(e, 1) != 0;
+    const std::string cls = hasClass ? GuidText(Read<GUID>(In(e, 0))) : std::string();
+    if (e.result == reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)) {
+        if (hasClass) classErrors_[cls] = e.lastError;
+        return;
     }
-    return true;
+    const int serial = static_cast<int>(setsBySerial_.size()) + 1;
+    setsBySerial_[serial] = {Arg(e, 0), Utf8(In(e, 1)), serial, cls};
+    setSerials_[e.result] = serial;
 }
 
-bool Builder::NoteObject(const Event &e) {
-    const std::string &op = e.op;
-    if (op == "CreateFileW" || op == "NtCreateFile") {
-        const bool native = op == "NtCreateFile";
-        const std::string name = Utf8(In(e, 0));
-        const bool ok = native ? static_cast<NTSTATUS>(e.result) == STATUS_SUCCESS
-                               : e.result != reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE);
-        const uint32_t error = native ? static_cast<uint32_t>(e.result) : e.lastError;
-        const bool notFound = !ok && (native ? error == static_cast<uint32_t>(STATUS_OBJECT_NAME_NOT_FOUND)
-                                             : error == ERROR_FILE_NOT_FOUND);
-        if (notFound) return true;  // nothing answers that name
-        const int object = native ? ObjectForNative(name) : ObjectForPath(name);
-        NoteOpen(object, Arg(e, 0), ok, error);
-        if (ok) {
-            const uint64_t handle = native ? Arg(e, 4) : e.result;
-            handles_[handle] = object;
-            handleValues_.push_back(handle);  // reused values too: the replay gives them again
-        }
-    } else if (op == "CloseHandle" || op == "NtClose") {
-        handles_.erase(Arg(e, 0));
-    } else if (op == "DeviceIoControl") {
-        NoteRequest(e);
-    } else if (op == "NtQueryObject") {
-        auto h = handles_.find(Arg(e, 0));
-        if (h == handles_.end() || Out(e, 0).empty()) return true;
-        const std::string name = Utf8(Out(e, 0));
-        const int object = Find(h->second);
-        int named = -1;
-        for (size_t k = 0; k < objects_.size(); ++k)
-            if (objects_[k].mergedInto < 0 && static_cast<int>(k) != object && Folded(objects_[k].name) == Folded(name))
-                named = static_cast<int>(k);
-        if (named >= 0) {
-            Merge(object, named);
-        } else {
-            objects_[static_cast<size_t>(object)].name = name;
-        }
-    } else {
-        return false;
+void Builder::OnEnumDeviceInfo(const Event &e) {
+    const Set &set = SetOf(Arg(e, 0));
+    if (e.result == 0) return;
+    const auto data = Read<SP_DEVINFO_DATA>(Out(e, 0));
+    Device &d = DeviceAt(data.DevInst);
+    if (!IsNull(data.ClassGuid)) d.cls = data.ClassGuid;
+    if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
+    if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
+        setListings_[set.serial].push_back(data.DevInst);
+        if (d.enumerator.empty()) d.enumerator = set.enumerator;
+    } else if (!set.cls.empty()) {
+        interfaceSetDevices_[set.cls][set.serial].push_back(data.DevInst);
     }
-    return true;
 }
 
+void Builder::OnInstanceId(const Event &e) {
+    if (e.result != 0) NoteId(static_cast<DEVINST>(Arg(e, 1)), Out(e, 0));
+}
+
+// A configuration-manager call on no device node: nothing to learn about one.
+bool NoDeviceNode(const Event &e) { return Arg(e, 0) == 0 || e.result == CR_INVALID_DEVNODE; }
+
+void Builder::OnDeviceId(const Event &e) {
+    if (!NoDeviceNode(e) && e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
+}
+
+void Builder::OnParent(const Event &e) {
+    if (NoDeviceNode(e)) return;
+    Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
+    // A parent left unwritten reads as 0, which names no device node.
+    if (e.result == CR_SUCCESS && Arg(e, 2) != 0) {
+        d.parent = static_cast<DEVINST>(Arg(e, 2));
+        DeviceAt(*d.parent);
+    }
+}
+
+void Builder::OnStatus(const Event &e) {
+    if (NoDeviceNode(e)) return;
+    Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
+    if (e.result == CR_SUCCESS) {
+        d.status = static_cast<uint32_t>(Arg(e, 2));
+        d.problem = static_cast<uint32_t>(Arg(e, 3));
+    } else {
+        d.statusError = static_cast<uint32_t>(e.result);
+    }
+}
+
+void Builder::OnRegistryProperty(const Event &e) {
+    if (Arg(e, 1) == 0) return;  // an element the set did not hand out
+    Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 1)));
+    const auto code = static_cast<uint32_t>(Arg(e, 2));
+    auto &known = d.properties[code];
+    if (e.result != 0 || e.lastError == ERROR_INSUFFICIENT_BUFFER) {
+        // A size answer alone still says how long the value is.
+        Bytes data = e.result != 0 ? Out(e, 0) : Bytes(static_cast<size_t>(Arg(e, 5)), 0);
+        const bool cut = e.result != 0 && Arg(e, 5) == 0 && !known.second.empty();
+        if (cut && data.size() > known.second.size()) data.resize(known.second.size());
+        if (e.result != 0 || known.second.empty()) known = {static_cast<uint32_t>(Arg(e, 4)), data};
+    } else if (known.second.empty() && known.first == 0) {
+        d.properties.erase(code);
+    }
+}
+
+void Builder::OnEnumInterfaces(const Event &e) {
+    if (e.result != 0) interfaceData_[{Arg(e, 0), Out(e, 0)}] = static_cast<DEVINST>(Arg(e, 1));
+}
+
+void Builder::OnInterfaceDetail(const Event &e) {
+    if (e.result == 0 || Out(e, 0).empty()) return;
+    const auto data = Read<SP_DEVICE_INTERFACE_DATA>(In(e, 0));
+    const auto device = Read<SP_DEVINFO_DATA>(Out(e, 1));
+    const std::string path = Utf8(Out(e, 0));
+    const std::string cls = GuidText(data.InterfaceClassGuid);
+    const Set &set = SetOf(Arg(e, 0));
+    detailListings_[cls][set.serial].push_back(path);
+    auto known = interfaceByPath_.find(Folded(path));
+    if (known != interfaceByPath_.end()) {
+        if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
+        return;
+    }
+    // The device comes with the path, or from the walk of one device's interfaces.
+    auto asked = interfaceData_.find({Arg(e, 0), In(e, 0)});
+    const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst
+                            : asked != interfaceData_.end() ? asked->second
+                                                            : 0;
+    if (devinst == 0) return;
+    Device &d = DeviceAt(devinst);
+    if (!Out(e, 1).empty() && !IsNull(device.ClassGuid)) d.cls = device.ClassGuid;
+    if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
+    d.interfaces.push_back({cls, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
+    interfaceByPath_[Folded(path)] = {devinst, d.interfaces.size() - 1};
+}
+
+void Builder::OnOpen(const Event &e) {
+    const bool native = e.op == "NtCreateFile";
+    const std::string name = Utf8(In(e, 0));
+    const bool ok = native ? static_cast<NTSTATUS>(e.result) == STATUS_SUCCESS
+                           : e.result != reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE);
+    const uint32_t error = native ? static_cast<uint32_t>(e.result) : e.lastError;
+    const bool notFound = !ok && (native ? error == static_cast<uint32_t>(STATUS_OBJECT_NAME_NOT_FOUND)
+                                         : error == ERROR_FILE_NOT_FOUND);
+    if (notFound) return;  // nothing answers that name
+    const int object = native ? ObjectForNative(name) : ObjectForPath(name);
+    NoteOpen(object, Arg(e, 0), ok, error);
+    if (ok) {
+        const uint64_t handle = native ? Arg(e, 4) : e.result;
+        handles_[handle] = object;
+        handleValues_.push_back(handle);  // reused values too: the replay gives them again
+    }
+}
+
+void Builder::OnClose(const Event &e) { handles_.erase(Arg(e, 0)); }
+
+void Builder::OnQueryObject(const Event &e) {
+    auto h = handles_.find(Arg(e, 0));
+    if (h == handles_.end() || Out(e, 0).empty()) return;
+    const std::string name = Utf8(Out(e, 0));
+    const int object = Find(h->second);
+    int named = -1;
+    for (size_t k = 0; k < objects_.size(); ++k)
+        if (objects_[k].mergedInto < 0 && static_cast<int>(k) != object && Folded(objects_[k].name) == Folded(name))
+            named = static_cast<int>(k);
+    if (named >= 0) {
+        Merge(object, named);
+    } else {
+        objects_[static_cast<size_t>(object)].name = name;
+    }
+}
+
+// One handler per operation the machine learns from; the others teach it nothing.
 void Builder::Walk() {
-    for (const Event &e : events_)
-        if (!NoteSystem(e) && !NoteDevice(e)) NoteObject(e);
+    static const std::map<std::string, void (Builder::*)(const Event &)> kHandlers = {
+        {"LoadLibraryW", &Builder::OnLoadLibrary},
+        {"GetProcAddress", &Builder::OnGetProcAddress},
+        {"Time", &Builder::OnTime},
+        {"GetWindowsDirectoryW", &Builder::OnWindowsDirectory},
+        {"WGetEnv", &Builder::OnGetEnv},
+        {"QueryDosDeviceW", &Builder::OnQueryDosDevice},
+        {"GetVolumeInformationW", &Builder::OnVolumeInformation},
+        {"SetupDiGetClassDevsW", &Builder::OnClassDevs},
+        {"SetupDiEnumDeviceInfo", &Builder::OnEnumDeviceInfo},
+        {"SetupDiGetDeviceInstanceIdW", &Builder::OnInstanceId},
+        {"CM_Get_Device_IDW", &Builder::OnDeviceId},
+        {"CM_Get_Parent", &Builder::OnParent},
+        {"CM_Get_DevNode_Status", &Builder::OnStatus},
+        {"SetupDiGetDeviceRegistryPropertyW", &Builder::OnRegistryProperty},
+        {"SetupDiEnumDeviceInterfaces", &Builder::OnEnumInterfaces},
+        {"SetupDiGetDeviceInterfaceDetailW", &Builder::OnInterfaceDetail},
+        {"CreateFileW", &Builder::OnOpen},
+        {"NtCreateFile", &Builder::OnOpen},
+        {"CloseHandle", &Builder::OnClose},
+        {"NtClose", &Builder::OnClose},
+        {"DeviceIoControl", &Builder::NoteRequest},
+        {"NtQueryObject", &Builder::OnQueryObject},
+    };
+    for (const Event &e : events_) {
+        auto handler = kHandlers.find(e.op);
+        if (handler != kHandlers.end()) (this->*handler->second)(e);
+    }
 }
 
 ordered_json Builder::Devices() const {
@@ -503,8 +590,8 @@ ordered_json Builder::Devices() const {
         if (d.statusError) j["status_error"] = *d.statusError;
         ordered_json properties = ordered_json::object();
         for (const auto &[code, p] : d.properties)
-            for (const sim::format::Field &f : sim::format::kProperties.fields)
-                if (f.kind == sim::format::Kind::Property && f.code == code)
+            for (const machine::format::Field &f : machine::format::kProperties.fields)
+                if (f.kind == machine::format::Kind::Property && f.code == code)
                     properties[f.key] = {{"type", p.first}, {"bytes", HexBytes(p.second)}};
         if (!properties.empty()) j["properties"] = properties;
         ordered_json interfaces = ordered_json::array();
@@ -590,9 +677,17 @@ std::string Builder::IdOf(const Device &d) const {
 
 // Whether a device set's query takes the device, as far as the record tells.
 bool Builder::Selects(const Set &set, const Device &d) const {
-    if ((set.flags & DIGCF_PRESENT) != 0 && !d.listedPresent) return false;
-    if ((set.flags & DIGCF_ALLCLASSES) == 0 && !(d.cls && GuidText(*d.cls) == set.cls)) return false;
-    return set.enumerator.empty() || StartsNoCase(IdOf(d), (set.enumerator + "\\").c_str());
+    struct Candidate {
+        const Set &set;
+        const Device &d;
+        const Builder &b;
+        bool Present() const { return d.listedPresent; }
+        bool ClassMatches() const { return d.cls && GuidText(*d.cls) == set.cls; }
+        bool HasInterface() const { return false; }  // device sets only
+        bool EnumeratorMatches() const { return machine::rules::IdHasEnumerator(Wide(b.IdOf(d)), Wide(set.enumerator)); }
+    };
+    return machine::rules::SetSelects(machine::rules::SetQueryOf(static_cast<uint32_t>(set.flags), !set.enumerator.empty()),
+                                  Candidate{set, d, *this});
 }
 
 // A set lists its devices in file order: the file order is one that every
@@ -674,6 +769,7 @@ void Builder::AddListedInterfaces() {
 
 ordered_json Builder::Build() {
     Walk();
+    ReachDrivesThroughDosDevices();
     AddListedInterfaces();
     OrderDevices();
     ordered_json j = top_;

@@ -7,6 +7,7 @@
 #include "capture/RealOs.h"
 #include "platform/os.h"
 #include "sim/Ops.h"
+#include "machine/Rules.h"
 #include "sim/RunState.h"
 
 #define os TARSEL_SIM_OS

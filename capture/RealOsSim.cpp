@@ -14,7 +14,7 @@
 #include "capture/RealOs.h"
 #include "platform/api.h"
 #include "platform/os.h"
-#include "sim/MachineFile.h"
+#include "machine/File.h"
 #include "sim/RunState.h"
 
 #define os TARSEL_SIM_OS

@@ -9,8 +9,8 @@
 #include "capture/MachineBuilder.h"
 #include "capture/Record.h"
 #include "hostio/HostIo.h"
+#include "machine/File.h"
 #include "release/Version.h"
-#include "sim/MachineFile.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ int main(int argc, char **argv) {
     RunSession(stdout);
     std::string reason;
     try {
-        const std::string machine = sim::NormaliseMachine(capture::BuildMachine(capture::Events()), kMachineFile);
+        const std::string machine = machine::NormaliseMachine(capture::BuildMachine(capture::Events()), kMachineFile);
         // Replaced only by a complete file, never written through a link.
         if (hostio::ReplaceWhole(kMachineFile, machine, reason)) {
             std::printf("Machine file %s\n", kMachineFile);

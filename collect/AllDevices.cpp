@@ -2,7 +2,7 @@
 #include <memory>
 #include <new>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "collect/Enumerators.h"
 #include "collect/Passes.h"
 #include "device/Properties.h"

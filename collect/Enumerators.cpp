@@ -5,7 +5,8 @@
 #include <memory>
 #include <new>
 
-#include "app/log.h"
+#include "platform/trace.h"
+#include "platform/trace_labels.h"
 #include "collect/Passes.h"
 #include "platform/api.h"
 #include "platform/guids.h"
@@ -148,19 +149,19 @@ bool CRemovableDeviceEnumerator::ProcessDevice(HDEVINFO, const WCHAR *devicePath
 }
 
 WCHAR *GetMountDeviceName(const WCHAR *devicePath) {
-    Trace("ENTER GetDeviceHandle ");
+    Trace(tlog::labels::kMountNameEnter);
     if (devicePath == nullptr) {
-        Trace("ERROR GetDeviceHandle invalid parameter ");
-        Trace("LEAVE GetDeviceHandle ");
+        Trace(tlog::labels::kMountNameNullPath);
+        Trace(tlog::labels::kMountNameLeave);
         return nullptr;
     }
-    Trace("INFO GetDeviceHandle pPdo ", devicePath);
+    Trace(tlog::labels::kMountNamePath, devicePath);
 
     HANDLE handle = api::CreateFileW(devicePath, kReadWriteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        Trace("ERROR GetDeviceHandle CreateFile ", U(os::GetLastError()));
-        Trace("LEAVE GetDeviceHandle ");
+        Trace(tlog::labels::kMountNameCreateFile, U(os::GetLastError()));
+        Trace(tlog::labels::kMountNameLeave);
         return nullptr;
     }
 
@@ -190,7 +191,7 @@ WCHAR *GetMountDeviceName(const WCHAR *devicePath) {
                     return asked;
                 });
             ok = step == TwoCall::Nothing || step == TwoCall::Answered;
-            if (!ok) Trace("ERROR GetDeviceHandle IOCTL_MOUNTDEV_QUERY_DEVICE_NAME ", U(error));
+            if (!ok) Trace(tlog::labels::kMountNameQuery, U(error));
         }
         handleHolder.Free();
 
@@ -202,7 +203,7 @@ WCHAR *GetMountDeviceName(const WCHAR *devicePath) {
         }
     }
 
-    Trace("LEAVE GetDeviceHandle ");
+    Trace(tlog::labels::kMountNameLeave);
     return result;
 }
 
@@ -211,7 +212,7 @@ HANDLE GetDeviceHandle(const WCHAR *deviceName) {
     HANDLE handle = INVALID_HANDLE_VALUE;
 
     if (deviceName == nullptr) {
-        Trace("ERROR GetDeviceHandle invalid paramter ");
+        Trace(tlog::labels::kGetDeviceHandleInvalidParamter);
     } else {
         Trace("INFO GetDeviceHandle ", deviceName);
         UNICODE_STRING name{};

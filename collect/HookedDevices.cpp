@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "platform/trace.h"
 #include "collect/Enumerators.h"
 #include "collect/Passes.h"
 #include "device/Properties.h"

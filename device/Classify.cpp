@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "device/Properties.h"
 #include "platform/api.h"
 #include "platform/guids.h"

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "device/DeviceInfo.h"
 #include "device/Properties.h"
 #include "platform/guids.h"

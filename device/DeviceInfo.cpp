@@ -1,6 +1,6 @@
 #include "device/DeviceInfo.h"
 
-#include "app/log.h"
+#include "platform/trace.h"
 
 bool CDeviceInfo::IsStorageDevice() const { return m_Type.IsSet() && m_Type.Get() < 512; }
 

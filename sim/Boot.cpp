@@ -8,7 +8,7 @@
 #include <map>
 
 #include "hostio/HostIo.h"
-#include "sim/MachineFile.h"
+#include "machine/File.h"
 #include "sim/RunState.h"
 
 namespace sim {

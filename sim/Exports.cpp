@@ -57,11 +57,8 @@ FARPROC LookupExport(const std::string &library, const char *name) {
     for (const auto &l : kLibraries) {
         if (library != l.library) continue;
         const Export *e = Find(l.exports, name);
-        // setupapi.dll forwards the configuration manager to cfgmgr32.dll, so
-        // both export every CM_ entry of the two.
-        const bool manager = std::strncmp(name, "CM_", 3) == 0;
-        if (e == nullptr && manager && library == "setupapi.dll") e = Find(kCfgmgr32, name);
-        if (e == nullptr && manager && library == "cfgmgr32.dll") e = Find(kSetupapi, name);
+        const char *partner = rules::ForwardingPartner(library, name);
+        if (e == nullptr && partner != nullptr) return LookupExport(partner, name);
         return e == nullptr ? nullptr : e->proc;
     }
     return nullptr;

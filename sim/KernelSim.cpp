@@ -7,80 +7,37 @@
 #include "platform/os.h"
 #include "sim/RunState.h"
 #include "sim/Ops.h"
+#include "machine/Rules.h"
 
 namespace sim {
 
 namespace {
 
-constexpr DWORD kGenericAll = 0x10000000u;
 constexpr DWORD kErrorCallNotImplemented = 120;
 constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004u);
 
-bool WantsWrite(DWORD access) {
-    return (access & (GENERIC_WRITE | kGenericAll | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                      FILE_WRITE_ATTRIBUTES)) != 0;
-}
-
 WString Counted(const WCHAR *text, size_t chars) { return text == nullptr ? WString() : WString(text, chars); }
 
-bool StartsNoCase(const WString &s, const char *prefix, size_t *length) {
-    size_t n = std::strlen(prefix);
-    if (s.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (wstr::FoldAscii(s[i]) != wstr::FoldAscii(static_cast<WCHAR>(prefix[i]))) return false;
-    *length = n;
-    return true;
-}
-
-// The target of a drive such as "C:" in dos_devices, or null.
-const WString *DosTarget(const WString &drive) {
-    for (const auto &d : M().dosDevices)
-        if (wstr::EqualNoCase(WStringView(d.first), WStringView(drive))) return &d.second;
-    return nullptr;
-}
-
-int InterfaceObject(const WString &path, bool *found) {
-    const Machine &m = M();
-    auto it = m.index.interfaceByPath.find(FoldedKey(path));
-    *found = it != m.index.interfaceByPath.end();
-    if (!*found) return -1;
-    return m.devices[static_cast<size_t>(it->second.first)].interfaces[static_cast<size_t>(it->second.second)].object;
-}
-
-// What a user-mode path opens: an interface path, \\.\X:, a kernel name
-// through \\.\GLOBALROOT, or an object name or alias.  -1: nothing.
-int ResolveUserPath(const WString &path) {
-    bool isInterface = false;
-    int object = InterfaceObject(path, &isInterface);
-    if (isInterface) return object;
-    size_t n = 0;
-    if (StartsNoCase(path, "\\\\.\\GLOBALROOT", &n) || StartsNoCase(path, "\\\\?\\GLOBALROOT", &n))
-        return FindObjectByName(path.substr(n));
-    if ((StartsNoCase(path, "\\\\.\\", &n) || StartsNoCase(path, "\\\\?\\", &n)) && path.size() == n + 2 &&
-        path[n + 1] == ':') {
-        const WString *target = DosTarget(path.substr(n));
-        if (target != nullptr) return FindObjectByName(*target);
+// The machine as the path rules look it up.
+struct MachineLookups {
+    int Interface(WStringView path, bool *found) const {
+        const Machine &m = M();
+        auto it = m.index.interfaceByPath.find(rules::Folded(path));
+        *found = it != m.index.interfaceByPath.end();
+        if (!*found) return -1;
+        return m.devices[static_cast<size_t>(it->second.first)].interfaces[static_cast<size_t>(it->second.second)].object;
     }
-    return FindObjectByName(path);
-}
+    const WString *Drive(WStringView drive) const {
+        for (const auto &d : M().dosDevices)
+            if (wstr::EqualNoCase(WStringView(d.first), drive)) return &d.second;
+        return nullptr;
+    }
+    int Object(WStringView name, bool caseInsensitive) const { return FindObjectByName(WString(name), caseInsensitive); }
+};
 
-// What a native name opens: an object name or alias, \??\X:, or an interface
-// path written with \??\ in place of \\?\.
+int ResolveUserPath(const WString &path) { return rules::ResolveUserPath(path, MachineLookups{}); }
 int ResolveNativeName(const WString &name, bool caseInsensitive) {
-    int object = FindObjectByName(name, caseInsensitive);
-    if (object >= 0) return object;
-    size_t n = 0;
-    if (StartsNoCase(name, "\\??\\", &n) || StartsNoCase(name, "\\GLOBAL??\\", &n)) {
-        WString rest = name.substr(n);
-        if (rest.size() == 2 && rest[1] == ':') {
-            const WString *target = DosTarget(rest);
-            return target == nullptr ? -1 : FindObjectByName(*target, true);
-        }
-        bool isInterface = false;
-        object = InterfaceObject(WString(WS("\\\\?\\")) + rest, &isInterface);
-        if (isInterface) return object;
-    }
-    return -1;
+    return rules::ResolveNativeName(name, caseInsensitive, MachineLookups{});
 }
 
 // ---- Device I/O requests ------------------------------------------------------
@@ -472,7 +429,7 @@ HANDLE WINAPI Sim_CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTR
         const Object &o = M().objects[static_cast<size_t>(object)];
         if (o.openError)
             error = o.openError->win32;
-        else if (o.writeError && WantsWrite(access))
+        else if (o.writeError && rules::AsksWrite(access))
             error = o.writeError->win32;
     }
     if (error != 0) {
@@ -530,7 +487,7 @@ DWORD WINAPI Sim_QueryDosDeviceW(LPCWSTR device, LPWSTR target, DWORD max) {
             answer.push_back(0);
         }
     } else {
-        const WString *t = DosTarget(WString(device, wstr::LenBounded(device, 32768)));
+        const WString *t = MachineLookups{}.Drive(wstr::ViewBounded(device, 32768));
         if (t == nullptr) {
             Fail(op, text, ERROR_FILE_NOT_FOUND);
             return 0;
@@ -635,7 +592,7 @@ NTSTATUS WINAPI Sim_NtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATT
     if (object < 0) return StatusFail(op, target, STATUS_OBJECT_NAME_NOT_FOUND);
     const Object &o = M().objects[static_cast<size_t>(object)];
     if (o.openError) return StatusFail(op, target, static_cast<NTSTATUS>(o.openError->status));
-    if (o.writeError && WantsWrite(access)) return StatusFail(op, target, static_cast<NTSTATUS>(o.writeError->status));
+    if (o.writeError && rules::AsksWrite(access)) return StatusFail(op, target, static_cast<NTSTATUS>(o.writeError->status));
     *handle = OpenObjectHandle(object);
     if (status != nullptr) {
         status->Status = STATUS_SUCCESS;
@@ -646,17 +603,7 @@ NTSTATUS WINAPI Sim_NtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATT
 }
 
 ULONG WINAPI Sim_RtlNtStatusToDosError(NTSTATUS status) {
-    static const struct {
-        uint32_t status;
-        ULONG error;
-    } kMap[] = {
-        {0x00000000u, 0},   {0x80000005u, 234}, {0xC0000001u, 31},  {0xC0000008u, 6},   {0xC000000Du, 87},
-        {0xC0000010u, 1},   {0xC0000022u, 5},   {0xC0000023u, 122}, {0xC0000034u, 2},   {0xC000003Au, 3},
-        {0xC0000043u, 32},  {0xC00000A3u, 21},  {0xC0000004u, 24},
-    };
-    ULONG error = 317;  // ERROR_MR_MID_NOT_FOUND
-    for (const auto &e : kMap)
-        if (e.status == static_cast<uint32_t>(status)) error = e.error;
+    const ULONG error = rules::DosErrorOf(static_cast<uint32_t>(status));
     Record("RtlNtStatusToDosError", "", true, 0, static_cast<uint32_t>(status));
     return error;
 }

@@ -6,9 +6,14 @@
 #include <string>
 #include <string_view>
 
-#include "sim/Model.h"
+#include "machine/Model.h"
+#include "machine/Rules.h"
+#include "sim/Sim.h"
 
 namespace sim {
+
+// The simulator answers from the machine and by its rules.
+using namespace machine;
 
 // The loaded machine; null until the first operation boots it.
 extern const Machine *g_machine;

@@ -7,6 +7,7 @@
 #include "platform/os.h"
 #include "sim/RunState.h"
 #include "sim/Ops.h"
+#include "machine/Rules.h"
 
 namespace sim {
 
@@ -85,11 +86,6 @@ bool HasInterface(const Device &d, const GUID *cls, bool needPresent) {
     return false;
 }
 
-bool IdHasEnumerator(const WString &id, const WCHAR *enumerator) {
-    size_t n = wstr::LenBounded(enumerator, 1024);
-    return id.size() > n && id[n] == '\\' && wstr::PrefixNoCase(id.c_str(), enumerator, n);
-}
-
 const Property *FindProperty(const Device &d, DWORD property) { return d.properties.Find(property); }
 
 // The interface order the machine gives for a class, or null.
@@ -125,10 +121,15 @@ struct SetQuery {
 };
 
 bool Selects(const SetQuery &q, const Device &d) {
-    if (q.present && !d.present) return false;
-    if (q.interfaces) return HasInterface(d, q.all ? nullptr : q.cls, q.present);
-    if (!q.all && !(d.hasClass && d.cls == *q.cls)) return false;
-    return q.enumerator.empty() || IdHasEnumerator(d.id, q.enumerator.c_str());
+    struct Candidate {
+        const SetQuery &q;
+        const Device &d;
+        bool Present() const { return d.present; }
+        bool ClassMatches() const { return d.hasClass && d.cls == *q.cls; }
+        bool HasInterface() const { return sim::HasInterface(d, q.all ? nullptr : q.cls, q.present); }
+        bool EnumeratorMatches() const { return rules::IdHasEnumerator(d.id, q.enumerator); }
+    };
+    return rules::SetSelects(rules::SetQuery{q.interfaces, q.all, q.present, !q.enumerator.empty()}, Candidate{q, d});
 }
 
 // The devices a query selects, in the order the set lists them.
@@ -142,7 +143,7 @@ std::vector<int> SelectDevices(const SetQuery &q) {
     } else if (!q.enumerator.empty()) {
         // Only identifiers that start with the enumerator can match: take
         // them from the sorted index, then in file order.
-        const WString key = FoldedKey(q.enumerator);
+        const WString key = rules::Folded(q.enumerator);
         const auto &ids = m.index.sortedIds;
         auto it = std::lower_bound(ids.begin(), ids.end(), key,
                                    [](const std::pair<WString, int> &e, const WString &k) { return e.first < k; });
@@ -179,15 +180,15 @@ HDEVINFO WINAPI Sim_SetupDiGetClassDevsW(const GUID *classGuid, PCWSTR enumerato
     if (classGuid != nullptr)
         for (const auto &e : m.classErrors)
             if (e.first == *classGuid) return fail(e.second);
-    SetQuery q{classGuid, (flags & DIGCF_DEVICEINTERFACE) != 0, (flags & DIGCF_ALLCLASSES) != 0,
-               (flags & DIGCF_PRESENT) != 0, WString()};
+    const rules::SetQuery asked = rules::SetQueryOf(flags, false);
+    SetQuery q{classGuid, asked.interfaces, asked.all, asked.present, WString()};
     if (classGuid == nullptr && !q.all) return fail(ERROR_INVALID_PARAMETER);
     if (enumerator != nullptr) q.enumerator.assign(enumerator, wstr::LenBounded(enumerator, 1024));
     if (q.interfaces && !q.enumerator.empty() && !IsInstanceId(q.enumerator)) return fail(ERROR_INVALID_DATA);
     // The query, letter case aside: flags, class and enumerator.
     std::string query(reinterpret_cast<const char *>(&flags), sizeof flags);
     if (classGuid != nullptr) query.append(reinterpret_cast<const char *>(classGuid), sizeof(GUID));
-    const WString folded = FoldedKey(q.enumerator);
+    const WString folded = rules::Folded(q.enumerator);
     query.append(reinterpret_cast<const char *>(folded.data()), folded.size() * sizeof(WCHAR));
     auto known = m.index.setMembers.find(query);
     if (known == m.index.setMembers.end()) {

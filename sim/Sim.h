@@ -14,17 +14,22 @@
 #include <string_view>
 #include <vector>
 
+#include "machine/Error.h"
+
 namespace sim {
 
 // The built-in default machine (machines/default.json, compiled in).
 const char *DefaultMachineJson();
 
-// A machine file that cannot be read or is invalid.  what() names the source
-// and, for a bad key, its JSON path (for example "devices[3].interfaces[0].object").
-class MachineError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// A machine file that cannot be read or is invalid (machine/Error.h).
+using machine::MachineError;
+
+// The text of a machine file, which must be a regular file; throws MachineError
+// "<path>: cannot read the file (<why>)".
+std::string ReadMachineText(const std::string &path);
+
+// The line the program and the machine tool print for a bad machine.
+std::string BadMachineLine(const MachineError &error);
 
 // Replaces the simulated machine.  Handle numbering starts again (at the
 // machine's first handle value, or 0x100), open handles and sets are forgotten, the last error is 0 and the call

@@ -13,7 +13,7 @@
 
 #include "platform/api.h"
 #include "platform/os.h"
-#include "sim/MachineFile.h"
+#include "machine/File.h"
 #include "sim/RunState.h"
 
 namespace sim {
@@ -213,45 +213,6 @@ std::string NarrowCounted(const WCHAR *text, size_t chars) {
 
 std::string Narrow(const WCHAR *text) { return NarrowCounted(text, wstr::LenBounded(text, 32768)); }
 
-bool ParseGuidText(std::string_view text, GUID *guid) {
-    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
-    if (text.size() != 38 || text[0] != '{' || text[37] != '}') return false;
-    uint8_t bytes[16];
-    size_t b = 0;
-    for (size_t i = 1; i < 37;) {
-        if (i == 9 || i == 14 || i == 19 || i == 24) {
-            if (text[i] != '-') return false;
-            ++i;
-            continue;
-        }
-        int v = 0;
-        for (int k = 0; k < 2; ++k) {
-            char c = text[i + static_cast<size_t>(k)];
-            int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                                                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-            if (d < 0) return false;
-            v = v * 16 + d;
-        }
-        bytes[b++] = static_cast<uint8_t>(v);
-        i += 2;
-    }
-    GUID g{};
-    g.Data1 = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
-    g.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
-    g.Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
-    for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
-    *guid = g;
-    return true;
-}
-
-std::string GuidText(const GUID &g) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
-}
-
 HANDLE OpenObjectHandle(int object) {
     State &s = S();
     const std::vector<uint32_t> &given = M().handleValues;
@@ -312,66 +273,16 @@ void ForgetAll() {
 size_t OpenHandleCount() { return S().handles.size(); }
 size_t OpenSetCount() { return S().sets.size(); }
 
-WString FoldedKey(WStringView text) {
-    WString key(text);
-    for (WCHAR &c : key) c = wstr::FoldAscii(c);
-    return key;
-}
-
-void IndexMachine(Machine &m) {
-    Machine::Index &x = m.index;
-    x = Machine::Index{};
-    const size_t n = m.devices.size();
-    x.deviceById.reserve(n);
-    x.sortedIds.reserve(n);
-    x.firstChild.assign(n, -1);
-    x.nextSibling.assign(n, -1);
-    std::vector<int> lastChild(n, -1);
-    int lastRoot = -1;
-    for (size_t i = 0; i < n; ++i) x.plainDevinst = x.plainDevinst && m.devices[i].devinst == i + 1;
-    if (!x.plainDevinst)
-        for (size_t i = 0; i < n; ++i) x.deviceByDevinst.emplace(m.devices[i].devinst, static_cast<int>(i));
-    // First entry wins, as the scans in file order this replaces did.
-    for (size_t i = 0; i < n; ++i) {
-        const Device &d = m.devices[i];
-        const int di = static_cast<int>(i);
-        WString id = FoldedKey(d.id);
-        x.deviceById.emplace(id, di);
-        x.sortedIds.emplace_back(std::move(id), di);
-        for (size_t k = 0; k < d.interfaces.size(); ++k)
-            x.interfaceByPath.emplace(FoldedKey(d.interfaces[k].path), std::make_pair(di, static_cast<int>(k)));
-        // Siblings in file order: children of one parent, or the roots.
-        int &last = d.parent >= 0 ? lastChild[static_cast<size_t>(d.parent)] : lastRoot;
-        if (last >= 0)
-            x.nextSibling[static_cast<size_t>(last)] = di;
-        else if (d.parent >= 0)
-            x.firstChild[static_cast<size_t>(d.parent)] = di;
-        last = di;
-    }
-    std::stable_sort(x.sortedIds.begin(), x.sortedIds.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (size_t i = 0; i < m.objects.size(); ++i) {
-        const Object &o = m.objects[i];
-        const int oi = static_cast<int>(i);
-        x.objectByName.emplace(FoldedKey(o.name), oi);
-        x.objectByExactName.emplace(o.name, oi);
-        for (const WString &a : o.aliases) {
-            x.objectByName.emplace(FoldedKey(a), oi);
-            x.objectByExactName.emplace(a, oi);
-        }
-    }
-}
-
 int FindDeviceById(const WString &id) {
     const auto &byId = M().index.deviceById;
-    auto it = byId.find(FoldedKey(id));
+    auto it = byId.find(rules::Folded(id));
     return it == byId.end() ? -1 : it->second;
 }
 
 int FindObjectByName(const WString &name, bool caseInsensitive) {
     const Machine::Index &x = M().index;
     const auto &map = caseInsensitive ? x.objectByName : x.objectByExactName;
-    auto it = map.find(caseInsensitive ? FoldedKey(name) : name);
+    auto it = map.find(caseInsensitive ? rules::Folded(name) : name);
     return it == map.end() ? -1 : it->second;
 }
 
@@ -484,7 +395,7 @@ HRESULT IIDFromString(LPCWSTR text, LPIID iid) {
     GUID g{};
     bool ascii = text != nullptr;
     for (size_t i = 0; ascii && text[i] != 0; ++i) ascii = text[i] < 0x80;
-    if (text == nullptr || iid == nullptr || !ascii || !sim::ParseGuidText(s, &g)) {
+    if (text == nullptr || iid == nullptr || !ascii || !machine::ParseGuidText(s, &g)) {
         Record("IIDFromString", s, false, static_cast<uint32_t>(E_INVALIDARG));
         return E_INVALIDARG;
     }

@@ -1,6 +1,6 @@
 #include "storage/DiskMapping.h"
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "platform/api.h"
 #include "platform/guids.h"
 #include "platform/holders.h"

@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "platform/trace.h"
 #include "device/DeviceInfo.h"
 #include "platform/guids.h"
 #include "platform/holders.h"

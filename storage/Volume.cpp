@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "device/DeviceInfo.h"
 #include "platform/api.h"
 #include "platform/os.h"

@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/log.h"
+#include "platform/trace.h"
+#include "platform/trace_labels.h"
 #include "device/DeviceInfo.h"
 #include "platform/api.h"
 #include "platform/holders.h"
@@ -115,8 +116,8 @@ bool CDeviceInfo::GetUSBDeviceInfo(const WCHAR *hubPath, const WCHAR *instanceId
         return TraceFailure("LEAVE GetUSBDeviceInfo", "ERROR GetUSBDeviceInfo ", U(os::GetLastError()));
     BYTE ports = 0;
     if (!GetUsbHubNumberOfPorts(hub.Get(), &ports))
-        return TraceFailure("LEAVE GetUSBDeviceInfo", "ERROR GetUsbHubNumberOfPorts GetUsbHubNumberOfPorts");
-    Trace("INFO GetUsbHubNumberOfPorts GetUsbHubNumberOfPorts ", S(ports));
+        return TraceFailure("LEAVE GetUSBDeviceInfo", tlog::labels::kHubPortsFailed);
+    Trace(tlog::labels::kHubPorts, S(ports));
 
     bool bFilledInfo = false;
     // Ports are numbered from 1; the count itself is a valid port (255 too).

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "device/DeviceInfo.h"
 #include "device/Properties.h"
 #include "platform/api.h"

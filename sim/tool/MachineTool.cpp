@@ -8,7 +8,8 @@
 #include <string>
 
 #include "hostio/HostIo.h"
-#include "sim/MachineFile.h"
+#include "machine/File.h"
+#include "sim/Sim.h"
 
 namespace {
 
@@ -26,16 +27,16 @@ int Write(const std::string &text) {
 }
 
 int Run(int argc, char **argv) {
-    if (argc == 2 && std::strcmp(argv[1], "schema") == 0) return Write(sim::MachineSchema());
+    if (argc == 2 && std::strcmp(argv[1], "schema") == 0) return Write(machine::MachineSchema());
     if (argc != 3) return Usage();
     const std::string verb = argv[1], path = argv[2];
     if (verb != "check" && verb != "normalise") return Usage();
     const std::string text = sim::ReadMachineText(path);
     if (verb == "check") {
-        sim::CheckMachine(text, path);
+        machine::CheckMachine(text, path);
         return 0;
     }
-    return Write(sim::NormaliseMachine(text, path));
+    return Write(machine::NormaliseMachine(text, path));
 }
 
 }  // namespace
@@ -43,7 +44,7 @@ int Run(int argc, char **argv) {
 int main(int argc, char **argv) {
     try {
         return Run(argc, argv);
-    } catch (const sim::MachineError &e) {
+    } catch (const machine::MachineError &e) {
         std::fprintf(stderr, "%s\n", sim::BadMachineLine(e).c_str());
         return 2;
     } catch (...) {

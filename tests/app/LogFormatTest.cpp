@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/log.h"
+#include "platform/trace.h"
 
 #ifdef _WIN32
 #include <process.h>

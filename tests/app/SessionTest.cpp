@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/Session.h"
-#include "app/log.h"
+#include "platform/trace.h"
 #include "tests/support/Harness.h"
 
 #ifdef _WIN32

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "collect/Passes.h"
 #include "platform/api.h"
 #include "sim/Sim.h"

@@ -8,20 +8,20 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/MachineFile.h"
+#include "machine/File.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string_view json(reinterpret_cast<const char *>(data), size);
     std::string written;
     try {
-        written = sim::NormaliseMachine(json, "fuzz.json");
-    } catch (const sim::MachineError &) {
+        written = machine::NormaliseMachine(json, "fuzz.json");
+    } catch (const machine::MachineError &) {
         return 0;  // refused, as a bad machine should be
     }
     try {
-        if (sim::NormaliseMachine(written, "written.json") == written) return 0;
+        if (machine::NormaliseMachine(written, "written.json") == written) return 0;
         std::fprintf(stderr, "fuzz_machine: the written machine, read again, writes another text\n");
-    } catch (const sim::MachineError &e) {
+    } catch (const machine::MachineError &e) {
         std::fprintf(stderr, "fuzz_machine: the written machine is refused: %s\n", e.what());
     }
     std::abort();

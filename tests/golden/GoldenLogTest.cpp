@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/Session.h"
-#include "app/log.h"
+#include "platform/trace.h"
 #include "tests/support/Harness.h"
 
 namespace fs = std::filesystem;
@@ -120,6 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GoldenCase{"started_with_problem", "tests/golden/machines/started_with_problem.json"},
                       GoldenCase{"windows_on_d", "tests/golden/machines/windows_on_d.json"},
                       GoldenCase{"hooked_fixed_disk", "tests/golden/machines/hooked_fixed_disk.json"},
+                      // The system drive opened before its DOS device is asked for.
+                      GoldenCase{"system_drive_mapped", "tests/golden/machines/system_drive_mapped.json"},
                       // Recorded DEVINST, clock and handle values appear exactly.
                       GoldenCase{"replayed_values", "tests/golden/machines/replayed_values.json", false}),
     [](const ::testing::TestParamInfo<GoldenCase> &info) { return std::string(info.param.name); });

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Generated machines: deterministic, valid for the simulator, shaped as asked,
-and the program runs on them with its operation count written on request.
+"""Generated machines: deterministic, valid for the simulator and by the schema
+of machine files (the generator writes keys by hand, the schema is made from
+the format's one table), shaped as asked, and the program runs on them with
+its operation count written on request.
 
     generated_machines.py PROGRAM
 """
@@ -12,6 +14,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 GEN = os.path.join(ROOT, "tools", "gen-machine.py")
+SCHEMA = os.path.join(ROOT, "machines", "machine.schema.json")
 DISK = "{4d36e967-e325-11ce-bfc1-08002be10318}"
 CDROM = "{4d36e965-e325-11ce-bfc1-08002be10318}"
 HOOKED = "{E768C1E7-986A-404D-BBF3-748B5DCE914A}"
@@ -49,6 +52,15 @@ def shape(text, devices):
     names = {o["name"] for o in m["objects"]}
     check(all(i["object"] in names for d in storage for i in d["interfaces"]), "storage interfaces open objects")
     return storage
+
+
+def valid_by_schema(text):
+    import jsonschema
+
+    with open(SCHEMA) as f:
+        validator = jsonschema.Draft202012Validator(json.load(f))
+    errors = list(validator.iter_errors(json.loads(text)))
+    check(not errors, "valid by the schema: %s" % (errors[0].message if errors else ""))
 
 
 def run(program, text, storage):
@@ -94,6 +106,7 @@ def main():
     check(a != c, "another seed gives another file")
     calls = {}
     for devices, text in ((300, a), (60, generate(60, 1))):
+        valid_by_schema(text)
         calls[devices] = run(program, text, shape(text, devices))
     check(calls[300] > calls[60], "a larger machine takes more operations")
     print("%d passed, %d failed" % (1 if not failures else 0, 1 if failures else 0))

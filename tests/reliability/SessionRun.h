@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/Session.h"
-#include "app/log.h"
+#include "platform/trace.h"
 #include "sim/Sim.h"
 #include "tests/support/Harness.h"
 

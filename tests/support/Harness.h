@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/log.h"
+#include "platform/trace.h"
 #include "platform/api.h"
 #include "sim/Sim.h"
 

@@ -10,11 +10,15 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/MachineFormat.h"
+#include "machine/Format.h"
 
-namespace sim {
+namespace machine {
 
 using nlohmann::json;
+using nlohmann::ordered_json;
+using format::Entry;
+using format::Field;
+using format::Kind;
 
 [[noreturn]] void FailMachine(const std::string &source, const std::string &path, const std::string &problem);
 
@@ -34,4 +38,4 @@ const json &DefaultOf(const format::Field &field);
 bool ParseHexNumber(std::string_view text, uint32_t *value);
 bool ParseHexBytes(std::string_view text, std::vector<uint8_t> *bytes);
 
-}  // namespace sim
+}  // namespace machine

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
-namespace sim::format {
+namespace machine::format {
 
 // How a value is written, checked and read.
 enum class Kind {
@@ -92,4 +93,7 @@ extern const std::span<const Flag> kStatusFlags;
 // The simulated libraries a machine can take away.
 extern const std::span<const char *const> kLibraryNames;
 
-}  // namespace sim::format
+// Whether a simulated library exports `name` (a missing export must be one).
+bool Exports(std::string_view library, const char *name);
+
+}  // namespace machine::format

@@ -9,6 +9,7 @@
 //
 // A trace line is a label followed directly by values:
 //   Trace("ERROR GetDeviceNumber ", U(error));
+// Labels that look wrong on purpose are in trace_labels.h.
 // Numbers must be wrapped in their kind (U, S, S64, F, P); wide strings are
 // string values (a null pointer writes nothing); narrow strings are labels.
 #pragma once

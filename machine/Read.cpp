@@ -6,15 +6,12 @@
 #include <unordered_map>
 
 #include "platform/wstr.h"
-#include "sim/MachineFile.h"
-#include "sim/MachineJson.h"
-#include "sim/RunState.h"
+#include "machine/File.h"
+#include "machine/Json.h"
+#include "machine/Model.h"
+#include "machine/Rules.h"
 
-namespace sim {
-
-using format::Entry;
-using format::Field;
-using format::Kind;
+namespace machine {
 
 // ---- Shared with the writer --------------------------------------------------
 
@@ -274,38 +271,9 @@ private:
 
 WString IdEnumerator(const WString &id) { return id.substr(0, id.find(WCHAR('\\'))); }
 
-// Open errors: one code for both open paths.  A Win32 error is given to
-// CreateFileW and its NTSTATUS to NtCreateFile, and the other way round.
-struct CodePair {
-    uint32_t win32;
-    uint32_t status;
-};
-const CodePair kOpenCodes[] = {
-    {ERROR_FILE_NOT_FOUND, 0xC0000034u}, {ERROR_PATH_NOT_FOUND, 0xC000003Au}, {ERROR_ACCESS_DENIED, 0xC0000022u},
-    {ERROR_NOT_READY, 0xC00000A3u},      {32, 0xC0000043u},                   {ERROR_INVALID_FUNCTION, 0xC0000010u},
-    {ERROR_GEN_FAILURE, 0xC0000001u},    {ERROR_INVALID_PARAMETER, 0xC000000Du},
-};
-
 OpenError OpenErrorFrom(uint32_t code) {
-    OpenError e;
-    if (code >= 0x80000000u) {
-        e.status = code;
-        e.win32 = ERROR_GEN_FAILURE;
-        for (const CodePair &p : kOpenCodes)
-            if (p.status == code) e.win32 = p.win32;
-    } else {
-        e.win32 = code;
-        e.status = 0xC0000001u;
-        for (const CodePair &p : kOpenCodes)
-            if (p.win32 == code) e.status = p.status;
-    }
-    return e;
-}
-
-std::string Lower(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
+    const rules::OpenCodes codes = rules::OpenCodesOf(code);
+    return OpenError{codes.win32, codes.status};
 }
 
 struct Parser {
@@ -393,7 +361,7 @@ struct Parser {
         itf.cls = r.Guid(n.Get("class"), n.Path("class"), &itf.classText);
         itf.path = n.Wide("path");
         if (itf.path.empty()) r.Fail(n.Path("path"), "empty");
-        auto [seen, added] = interfacePaths.emplace(FoldedKey(itf.path), std::make_pair(m.devices.size(), d.interfaces.size()));
+        auto [seen, added] = interfacePaths.emplace(rules::Folded(itf.path), std::make_pair(m.devices.size(), d.interfaces.size()));
         if (!added && seen->second.first < m.devices.size())
             r.Fail(n.Path("path"), "duplicate of devices[" + std::to_string(seen->second.first) + "].interfaces[" +
                                        std::to_string(seen->second.second) + "].path");
@@ -408,7 +376,7 @@ struct Parser {
         d.idText = n.Text("id");
         if (d.idText.empty()) r.Fail(n.Path("id"), "empty");
         d.id = wstr::FromUtf8(d.idText);
-        if (auto [it, added] = deviceIds.emplace(FoldedKey(d.id), m.devices.size()); !added)
+        if (auto [it, added] = deviceIds.emplace(rules::Folded(d.id), m.devices.size()); !added)
             r.Fail(n.Path("id"), "duplicate of devices[" + std::to_string(it->second) + "].id");
         d.devinst = static_cast<DEVINST>(m.devices.size() + 1);
         if (n.Has("devinst")) {
@@ -558,7 +526,7 @@ struct Parser {
         if (o.nameText.empty()) r.Fail(n.Path("name"), "empty");
         o.name = wstr::FromUtf8(o.nameText);
         auto clash = [&](const WString &name, const std::string &where) {
-            auto it = objectNames.find(FoldedKey(name));
+            auto it = objectNames.find(rules::Folded(name));
             if (it == objectNames.end()) return;
             const std::string i = std::to_string(it->second.first);
             if (it->second.second) r.Fail(where, "duplicate of objects[" + i + "].name");
@@ -629,8 +597,8 @@ struct Parser {
         });
         ReadAnswer(n, "hub", &o.hub, [&](const json &v, const std::string &p) { return ReadHub(Node(r, v, p, format::kHub)); });
         ReadIoctl(n, o);
-        objectNames.emplace(FoldedKey(o.name), std::make_pair(m.objects.size(), true));
-        for (const WString &a : o.aliases) objectNames.emplace(FoldedKey(a), std::make_pair(m.objects.size(), false));
+        objectNames.emplace(rules::Folded(o.name), std::make_pair(m.objects.size(), true));
+        for (const WString &a : o.aliases) objectNames.emplace(rules::Folded(a), std::make_pair(m.objects.size(), false));
         m.objects.push_back(std::move(o));
     }
 
@@ -670,7 +638,7 @@ struct Parser {
         r.Map(libraries, "libraries");
         for (auto it = libraries.begin(); it != libraries.end(); ++it) {
             const std::string lp = Member("libraries", it.key());
-            const std::string name = Lower(it.key());
+            const std::string name = rules::Folded(it.key());
             bool known = false;
             for (const char *l : format::kLibraryNames) known = known || name == l;
             if (!known) r.Fail(lp, "unknown library");
@@ -690,7 +658,7 @@ struct Parser {
             r.Array(v["missing_exports"], ep);
             for (size_t i = 0; i < v["missing_exports"].size(); ++i) {
                 std::string e = r.String(v["missing_exports"][i], Element(ep, i));
-                if (name != "ole32.dll" && LookupExport(name, e.c_str()) == nullptr)
+                if (name != "ole32.dll" && !format::Exports(name, e.c_str()))
                     r.Fail(Element(ep, i), "\"" + e + "\" is not an export of " + name);
                 lib.missingExports.insert(e);
             }
@@ -813,7 +781,7 @@ struct Parser {
             std::set<std::pair<int, size_t>> seen;
             for (size_t i = 0; i < it->size(); ++i) {
                 const std::string p = Element(cp, i);
-                auto found = interfacePaths.find(FoldedKey(r.Wide((*it)[i], p)));
+                auto found = interfacePaths.find(rules::Folded(r.Wide((*it)[i], p)));
                 if (found == interfacePaths.end()) r.Fail(p, "no interface has this path");
                 const auto at = std::make_pair(static_cast<int>(found->second.first), found->second.second);
                 if (!(m.devices[found->second.first].interfaces[at.second].cls == g)) r.Fail(p, "the interface is of another class");
@@ -825,11 +793,11 @@ struct Parser {
     }
 
     int FindDeviceIn(const WString &id) const {
-        auto it = deviceIds.find(FoldedKey(id));
+        auto it = deviceIds.find(rules::Folded(id));
         return it == deviceIds.end() ? -1 : static_cast<int>(it->second);
     }
     int FindObjectIn(const WString &name) const {  // by name, not alias
-        auto it = objectNames.find(FoldedKey(name));
+        auto it = objectNames.find(rules::Folded(name));
         return it == objectNames.end() || !it->second.second ? -1 : static_cast<int>(it->second.first);
     }
 };
@@ -850,4 +818,4 @@ std::unique_ptr<Machine> ParseMachine(std::string_view text, const std::string &
     return machine;
 }
 
-}  // namespace sim
+}  // namespace machine

@@ -1,14 +1,16 @@
 // The machine-file format: every key of every kind of entry, in the order the
 // writer puts them.  docs/machine-files.md explains them at length; the
 // meanings here are what an editor shows from the generated schema.
-#include "sim/MachineFormat.h"
+#include "machine/Format.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/api.h"
 #include "platform/win32.h"
+#include "machine/Rules.h"
 
-namespace sim::format {
+namespace machine::format {
 
 namespace {
 
@@ -220,4 +222,81 @@ const Field *Entry::Find(const char *key, size_t length) const {
 
 const Field *Entry::Find(const char *key) const { return Find(key, std::strlen(key)); }
 
-}  // namespace sim::format
+namespace {
+
+#define TARSEL_FORMAT_NAME(lib, name, ret, params, args, fallback) #name,
+#define TARSEL_FORMAT_EXPORTS(lib, file, list, extra) const char *const k##lib##Exports[] = {list(TARSEL_FORMAT_NAME) nullptr};
+TARSEL_API_LIBRARIES(TARSEL_FORMAT_EXPORTS, )
+#undef TARSEL_FORMAT_EXPORTS
+#undef TARSEL_FORMAT_NAME
+
+const struct {
+    const char *library;
+    const char *const *exports;
+} kExportTables[] = {
+#define TARSEL_FORMAT_TABLE(lib, file, list, extra) {file, k##lib##Exports},
+    TARSEL_API_LIBRARIES(TARSEL_FORMAT_TABLE, )
+#undef TARSEL_FORMAT_TABLE
+};
+
+bool InTable(std::string_view library, const char *name) {
+    for (const auto &t : kExportTables) {
+        if (library != t.library) continue;
+        for (const char *const *e = t.exports; *e != nullptr; ++e)
+            if (std::strcmp(*e, name) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool Exports(std::string_view library, const char *name) {
+    if (name == nullptr) return false;
+    const char *other = rules::ForwardingPartner(library, name);
+    return InTable(library, name) || (other != nullptr && InTable(other, name));
+}
+
+}  // namespace machine::format
+
+namespace machine {
+
+bool ParseGuidText(std::string_view text, GUID *guid) {
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+    if (text.size() != 38 || text[0] != '{' || text[37] != '}') return false;
+    uint8_t bytes[16];
+    size_t b = 0;
+    for (size_t i = 1; i < 37;) {
+        if (i == 9 || i == 14 || i == 19 || i == 24) {
+            if (text[i] != '-') return false;
+            ++i;
+            continue;
+        }
+        int v = 0;
+        for (int k = 0; k < 2; ++k) {
+            char c = text[i + static_cast<size_t>(k)];
+            int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+            if (d < 0) return false;
+            v = v * 16 + d;
+        }
+        bytes[b++] = static_cast<uint8_t>(v);
+        i += 2;
+    }
+    GUID g{};
+    g.Data1 = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+    g.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
+    g.Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
+    for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
+    *guid = g;
+    return true;
+}
+
+std::string GuidText(const GUID &g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+}  // namespace machine

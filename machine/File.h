@@ -1,20 +1,14 @@
-// Machine files as files: reading one from disk, checking it, writing it in
-// its canonical form, and the JSON Schema that editors check it with.
+// Machine files as text: checking one, writing it in its canonical form, and
+// the JSON Schema that editors check it with.  (Reading one from disk is the
+// simulator's, sim/Sim.h.)
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "sim/Sim.h"
+#include "machine/Error.h"
 
-namespace sim {
-
-// The text of a machine file, which must be a regular file; throws MachineError
-// "<path>: cannot read the file (<why>)".
-std::string ReadMachineText(const std::string &path);
-
-// The line the program and the machine tool print for a bad machine.
-std::string BadMachineLine(const MachineError &error);
+namespace machine {
 
 // Checks a machine as the program does; throws MachineError.
 void CheckMachine(std::string_view json, const std::string &source);
@@ -28,4 +22,4 @@ std::string NormaliseMachine(std::string_view json, const std::string &source);
 // The JSON Schema (draft 2020-12) generated from the format's description.
 std::string MachineSchema();
 
-}  // namespace sim
+}  // namespace machine

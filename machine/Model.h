@@ -1,6 +1,6 @@
-// The model machine the simulated platform answers from, and its lookup
-// index.  The state of a run on it is in RunState.h.  Internal to sim/: the
-// logic never sees it.
+// The machine: what one computer answers, as a machine file describes it,
+// and its lookup index.  Read and written by machine/, answered from by the
+// simulator (sim/), built by the capture (capture/).  The logic never sees it.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +14,8 @@
 
 #include "platform/win32.h"
 #include "platform/wstr.h"
-#include "sim/Sim.h"
 
-namespace sim {
+namespace machine {
 
 // A registry property as the registry would return it: its type and raw bytes.
 struct Property {
@@ -204,7 +203,6 @@ struct Machine {
 
 // Fills machine.index from the devices and objects.
 void IndexMachine(Machine &machine);
-WString FoldedKey(WStringView text);
 
 // Parses and validates a machine file; throws MachineError naming `source`
 // and, for a bad key, its JSON path.
@@ -214,4 +212,4 @@ std::unique_ptr<Machine> ParseMachine(std::string_view json, const std::string &
 bool ParseGuidText(std::string_view text, GUID *guid);
 std::string GuidText(const GUID &guid);
 
-}  // namespace sim
+}  // namespace machine
