@@ -60,7 +60,8 @@ apt_reason() {
 
 missing_required="$(missing_of $required)"
 missing_optional="$(missing_of $optional)"
-missing_browser="$(missing_of chromium)"
+missing_browser=""
+[ "$what" != all ] || missing_browser="$(missing_of chromium)"
 [ -z "$missing_required$missing_optional$missing_browser" ] && exit 0
 
 SUDO=""
