@@ -1,6 +1,6 @@
 // The release's version and the build's architecture, both set by CMake
 // (project VERSION and the target), so that a support engineer can tell
-// which build wrote a log or a machine file.
+// which build a customer has; the capture can record them as well.
 #pragma once
 
 #include <cstdio>
