@@ -52,8 +52,15 @@ bool FlushAndClose(File file) {
 bool RemoveFile(const std::string &name) { return DeleteFileA(name.c_str()) != 0; }
 
 // Replaces the entry at target, whatever it is, with the complete file.
+// While another run replaces it at the same moment, the target is briefly
+// in use and the move is refused; it is tried again for about a second.
 bool RenameOver(const std::string &from, const std::string &target) {
-    return MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        const DWORD error = GetLastError();
+        if (attempt == 40 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) return false;
+        Sleep(25);
+    }
 }
 #else
 using File = int;
