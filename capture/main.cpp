@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Session.h"
+#include "capture/CapturedBy.h"
 #include "capture/MachineBuilder.h"
 #include "capture/Record.h"
 #include "hostio/HostIo.h"
@@ -25,7 +26,8 @@ int main(int argc, char **argv) {
     RunSession(stdout);
     std::string reason;
     try {
-        const std::string machine = machine::NormaliseMachine(capture::BuildMachine(capture::Events()), kMachineFile);
+        const std::string machine = machine::NormaliseMachine(
+            capture::WithCapturedBy(capture::BuildMachine(capture::Events())), kMachineFile);
         // Replaced only by a complete file, never written through a link.
         if (hostio::ReplaceWhole(kMachineFile, machine, reason)) {
             std::printf("Machine file %s\n", kMachineFile);

@@ -154,9 +154,23 @@ const Field kVolumeFields[] = {
     {.key = "flags", .kind = Kind::Number, .def = "65472255", .meaning = "the file system flags (default 0x03E706FF)"},
 };
 
+const Field kWindowsVersionFields[] = {
+    {.key = "major", .kind = Kind::Number, .def = nullptr, .meaning = "the major version", .required = true},
+    {.key = "minor", .kind = Kind::Number, .def = nullptr, .meaning = "the minor version", .required = true},
+    {.key = "build", .kind = Kind::Number, .def = nullptr, .meaning = "the build number", .required = true},
+};
+
+const Field kCapturedByFields[] = {
+    {.key = "program", .kind = Kind::Text, .def = nullptr, .meaning = "the program that wrote the file", .required = true},
+    {.key = "version", .kind = Kind::Text, .def = nullptr, .meaning = "its version", .required = true},
+    {.key = "architecture", .kind = Kind::Text, .def = nullptr, .meaning = "its build: windows-x86, windows-x64, or linux-<processor> over the simulated platform", .required = true},
+    {.key = "windows", .kind = Kind::Entry, .def = nullptr, .meaning = "the Windows version it ran on, as RtlGetVersion reports it; absent over the simulated platform", .entry = &kWindowsVersion},
+};
+
 const Field kMachineFields[] = {
     {.key = "$schema", .kind = Kind::Text, .def = nullptr, .meaning = "the JSON Schema of machine files, for editors; ignored"},
     {.key = "description", .kind = Kind::Text, .def = nullptr, .meaning = "what this machine is; ignored"},
+    {.key = "captured_by", .kind = Kind::Entry, .def = nullptr, .meaning = "the capture that wrote this file and the Windows it ran on; ignored by the replay", .entry = &kCapturedBy},
     {.key = "clock", .kind = Kind::Int64, .def = nullptr, .meaning = "the time in seconds since 1970 that the run header prints; default: the real clock"},
     {.key = "windows_directory", .kind = Kind::TextOrNull, .def = R"("C:\\Windows")", .meaning = "what GetWindowsDirectoryW returns; null makes it fail"},
     {.key = "windows_directory_error", .kind = Kind::Code, .def = "2", .meaning = "the error GetWindowsDirectoryW fails with when windows_directory is null"},
@@ -198,6 +212,8 @@ const char *const kLibraries[] = {TARSEL_API_LIBRARIES(TARSEL_FORMAT_LIBRARY, ) 
 }  // namespace
 
 const Entry kMachine{"machine", "a machine file: one computer as the simulated platform answers for it", kMachineFields};
+const Entry kCapturedBy{"captured_by", "the capture that wrote a machine file", kCapturedByFields};
+const Entry kWindowsVersion{"windows_version", "a Windows version: major, minor, build", kWindowsVersionFields};
 const Entry kDevice{"device", "a device node", kDeviceFields};
 const Entry kInterface{"interface", "a device interface", kInterfaceFields};
 const Entry kObject{"object", "a kernel device object, what an opened handle refers to", kObjectFields};

@@ -82,6 +82,8 @@ extern const Entry kStorageDescriptor;
 extern const Entry kMediaType;
 extern const Entry kRawAnswer;
 extern const Entry kProperties;
+extern const Entry kCapturedBy;
+extern const Entry kWindowsVersion;
 
 // DN_ status flags by the names cfgmgr32.h gives them.
 struct Flag {

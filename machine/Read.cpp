@@ -690,10 +690,19 @@ struct Parser {
         }
     }
 
+    // Who wrote the file says nothing the replay answers; it is only checked.
+    void ReadCapturedBy(const Node &n) {
+        for (const char *key : {"program", "version", "architecture"}) n.Text(key);
+        if (!n.Has("windows")) return;
+        const Node windows(r, n.Get("windows"), n.Path("windows"), format::kWindowsVersion);
+        for (const char *key : {"major", "minor", "build"}) windows.Number(key);
+    }
+
     void ReadTop(const json &j) {
         Node n(r, j, "", format::kMachine);
         if (n.Has("$schema")) n.Text("$schema");
         if (n.Has("description")) n.Text("description");
+        if (n.Has("captured_by")) ReadCapturedBy(Node(r, n.Get("captured_by"), n.Path("captured_by"), format::kCapturedBy));
         if (n.Has("clock")) m.clock = n.I64("clock");
         if (n.Get("windows_directory").is_null())
             m.windowsDirectory.reset();

@@ -114,7 +114,8 @@ std::string MachineSchema() {
     ordered_json defs = CommonDefinitions();
     for (const Entry *e : {&format::kDevice, &format::kInterface, &format::kProperties, &format::kObject, &format::kVolume,
                            &format::kHub, &format::kPort, &format::kDescriptor, &format::kDeviceNumber,
-                           &format::kStorageDescriptor, &format::kMediaType, &format::kRawAnswer})
+                           &format::kStorageDescriptor, &format::kMediaType, &format::kRawAnswer,
+                           &format::kCapturedBy, &format::kWindowsVersion})
         defs[e->name] = EntrySchema(*e);
     top["$defs"] = defs;
     return top.dump(2) + "\n";

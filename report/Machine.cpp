@@ -36,6 +36,24 @@ std::string Text(const nlohmann::json &object, const char *key) {
     return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// The file's own word on who wrote it (the capture writes "captured_by").
+std::string CapturedBy(const nlohmann::json &root) {
+    const auto by = root.find("captured_by");
+    if (by == root.end() || !by->is_object()) return std::string();
+    std::string text = "written by " + Text(*by, "program") + " " + Text(*by, "version") + " (" +
+                       Text(*by, "architecture") + ")";
+    const auto windows = by->find("windows");
+    if (windows == by->end() || !windows->is_object()) return text + ", over the simulated platform";
+    text += " on Windows";
+    const char *separator = " ";
+    for (const char *key : {"major", "minor", "build"}) {
+        const auto part = windows->find(key);
+        text += separator + (part != windows->end() && part->is_number_unsigned() ? part->dump() : std::string("?"));
+        separator = ".";
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string DeviceKey(std::string_view id) {
@@ -72,6 +90,7 @@ std::optional<Machine> ReadMachine(const std::string &path, std::string &error) 
         return std::nullopt;
     }
     Machine machine;
+    machine.capturedBy = CapturedBy(root);
     std::unordered_map<std::string, std::uint32_t> objectOwner;  // kernel object name -> DEVINST
     std::uint32_t index = 0;
     for (const nlohmann::json &entry : *devices) {

@@ -24,6 +24,9 @@ struct MachineDevice {
 struct Machine {
     std::map<std::uint32_t, MachineDevice> byDevinst;
     std::unordered_map<std::string, std::uint32_t> devinstByKey;  // key: DeviceKey(id)
+    // Who wrote the file, as its "captured_by" says: "written by PROGRAM
+    // VERSION (ARCHITECTURE) on Windows MAJOR.MINOR.BUILD"; empty when it does not say.
+    std::string capturedBy;
 
     const MachineDevice *Find(std::uint32_t devinst) const;
     const MachineDevice *Find(const std::string &key) const;

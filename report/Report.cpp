@@ -174,11 +174,14 @@ int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostr
         sessions = {ReadSession(log, options.diff->first, view.machine), ReadSession(log, options.diff->second, view.machine)};
     else
         sessions.push_back(ReadSession(log, options.session.value_or(count), view.machine));
-    for (Session &session : sessions)
+    for (Session &session : sessions) {
         if (const std::string refused = CheckMachine(session, options.machine); !refused.empty()) {
             err << program << refused << '\n';
             return 2;
         }
+        if (view.machine && !view.machine->capturedBy.empty())
+            session.notes.push_back("machine file " + options.machine + ": " + view.machine->capturedBy);
+    }
     if (options.diff)
         WriteDiffReport(out, options.format, view, DiffSessions(sessions[0], sessions[1], options.device));
     else

@@ -141,6 +141,18 @@ with tempfile.TemporaryDirectory() as directory:
     lines = report("--format", "jsonl", *golden).splitlines()
     check([json.loads(line)["id"] for line in lines] == [e[1] for e in expected], "--format jsonl rows")
 
+    # A captured machine file says who wrote it, and the report repeats it.
+    with open(os.path.join(SOURCE, "machines", "default.json")) as file:
+        captured = json.load(file)
+    captured["captured_by"] = {"program": "enumerate-tarsel-capture", "version": "9.8.7", "architecture": "windows-x86",
+                               "windows": {"major": 10, "minor": 0, "build": 19045}}
+    captured_path = os.path.join(directory, "captured.json")
+    with open(captured_path, "w") as file:
+        json.dump(captured, file)
+    notes = report("--format", "json", "--machine", captured_path, log)["session"]["notes"]
+    check(f"machine file {captured_path}: written by enumerate-tarsel-capture 9.8.7 (windows-x86) on Windows 10.0.19045"
+          in notes, f"captured_by note: {notes}")
+
     for args in (["--list"], [], ["--device", "usb"], ["--machine", os.path.join(SOURCE, "machines", "default.json")],
                  ["--diff", "2", "3"]):
         report(*args, "--format", "html", log)

@@ -1,0 +1,52 @@
+#include "capture/CapturedBy.h"
+
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "release/Version.h"
+
+#if defined(_WIN32) && defined(TARSEL_CAPTURE_REAL_SYSTEM)
+#include <windows.h>
+#endif
+
+namespace capture {
+namespace {
+
+struct WindowsVersion {
+    unsigned long major, minor, build;
+};
+
+// RtlGetVersion reports the version itself, where GetVersionExW reports what
+// the program's manifest lets it see.  Over the simulated platform there is
+// no Windows to name.
+std::optional<WindowsVersion> RunningWindows() {
+#if defined(_WIN32) && defined(TARSEL_CAPTURE_REAL_SYSTEM)
+    using RtlGetVersionFn = LONG(WINAPI *)(OSVERSIONINFOW *);
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    FARPROC proc = ntdll != nullptr ? ::GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+    if (proc == nullptr) return std::nullopt;
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    // Through void(*)(): the one function pointer type any other converts to cleanly.
+    const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void (*)()>(proc));
+    if (rtlGetVersion(&info) != 0) return std::nullopt;
+    return WindowsVersion{info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber};
+#else
+    return std::nullopt;
+#endif
+}
+
+}  // namespace
+
+std::string WithCapturedBy(const std::string &machineJson) {
+    nlohmann::ordered_json machine = nlohmann::ordered_json::parse(machineJson);
+    nlohmann::ordered_json by{{"program", "enumerate-tarsel-capture"},
+                              {"version", release::kVersion},
+                              {"architecture", release::kArchitecture}};
+    if (const std::optional<WindowsVersion> windows = RunningWindows())
+        by["windows"] = {{"major", windows->major}, {"minor", windows->minor}, {"build", windows->build}};
+    machine["captured_by"] = by;
+    return machine.dump();
+}
+
+}  // namespace capture
