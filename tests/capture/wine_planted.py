@@ -13,7 +13,6 @@ not been built.
 usage: wine_planted.py WINE_RUN CAPTURE_EXE LINUX_PROGRAM SOURCE_DIR [MACHINE...]
 """
 import concurrent.futures
-import glob
 import os
 import re
 import shutil
@@ -21,23 +20,15 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from roundtrip import CannotRun, machines  # the same machines, and Wine's refusal to run the code
+
 SKIP = 77
 MACHINE_FILE = "enumerate-tarsel-machine.json"
 REFUSAL = "Unable to write machine file " + MACHINE_FILE + ": "
 WINE_EXES = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 WINE64 = os.environ.get("TARSEL_WINE64", "/usr/lib/wine/wine64")
 VOLATILE = re.compile(rb"^(LEAVE GetMediaTypes )[0-9A-F]+|^Log Session: .*$", re.MULTILINE)
-
-
-class CannotRun(Exception):
-    """Wine cannot run the capture's code on this machine."""
-
-
-def machines(source):
-    found = [m for m in glob.glob(os.path.join(source, "machines", "*.json")) if not m.endswith("schema.json")]
-    found += glob.glob(os.path.join(source, "tests", "golden", "machines", "*.json"))
-    found += glob.glob(os.path.join(source, "tests", "capture", "machines", "*.json"))
-    return sorted(found)
 
 
 def wine(wine_run, prefix, cwd, *command, timeout=300):
