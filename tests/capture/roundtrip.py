@@ -50,6 +50,12 @@ def machines(source):
 def run(program, machine, directory):
     env = dict(os.environ, TARSEL_MACHINE=os.path.abspath(machine))
     done = subprocess.run(RUNNER + [program], cwd=directory, env=env, capture_output=True, timeout=600)
+    # Wine now and then fails to start a program among several starting at
+    # once (exit 1, nothing said).  The programs always print a console line
+    # and write their log, so a run that did neither never began: run it again.
+    if RUNNER and done.returncode not in (0, SKIP) and not done.stdout \
+            and not os.path.exists(os.path.join(directory, LOG_FILE)):
+        done = subprocess.run(RUNNER + [program], cwd=directory, env=env, capture_output=True, timeout=600)
     if RUNNER and done.returncode == SKIP:
         raise CannotRun(done.stderr.decode(errors="replace"))
     if done.returncode != 0:
