@@ -48,7 +48,8 @@ std::string CapturedBy(const nlohmann::json &root) {
     const char *separator = " ";
     for (const char *key : {"major", "minor", "build"}) {
         const auto part = windows->find(key);
-        text += separator + (part != windows->end() && part->is_number_unsigned() ? part->dump() : std::string("?"));
+        text += separator;
+        text += part != windows->end() && part->is_number_unsigned() ? part->dump() : std::string("?");
         separator = ".";
     }
     return text;
