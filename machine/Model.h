@@ -162,6 +162,15 @@ struct LibraryModel {
     std::set<std::string> missingExports;
 };
 
+// Who wrote a machine file ("captured_by"); the replay answers nothing from it.
+struct CapturedBy {
+    std::string program, version, architecture;
+    struct Windows {
+        uint32_t major = 0, minor = 0, build = 0;
+    };
+    std::optional<Windows> windows;
+};
+
 struct Machine {
     // The members of a device information set.
     struct Members {
@@ -182,6 +191,7 @@ struct Machine {
     // Per interface class, the interfaces (device, interface) that interface
     // sets list first, in this order; the others follow in file order.
     std::vector<std::pair<GUID, std::vector<std::pair<int, size_t>>>> interfaceOrder;
+    std::optional<CapturedBy> capturedBy;
 
     // Lookup indexes, built once the machine is loaded (IndexMachine), so
     // that each request costs what the real system's lookup would, not a

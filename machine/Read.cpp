@@ -690,12 +690,15 @@ struct Parser {
         }
     }
 
-    // Who wrote the file says nothing the replay answers; it is only checked.
+    // Who wrote the file says nothing the replay answers; the report names it.
     void ReadCapturedBy(const Node &n) {
-        for (const char *key : {"program", "version", "architecture"}) n.Text(key);
+        CapturedBy &by = m.capturedBy.emplace();
+        by.program = n.Text("program");
+        by.version = n.Text("version");
+        by.architecture = n.Text("architecture");
         if (!n.Has("windows")) return;
         const Node windows(r, n.Get("windows"), n.Path("windows"), format::kWindowsVersion);
-        for (const char *key : {"major", "minor", "build"}) windows.Number(key);
+        by.windows = CapturedBy::Windows{windows.Number("major"), windows.Number("minor"), windows.Number("build")};
     }
 
     void ReadTop(const json &j) {

@@ -134,6 +134,7 @@ typedef struct _CRITICAL_SECTION {
 #define SPDRP_DEVICEDESC 0x0u
 #define SPDRP_HARDWAREID 0x1u
 #define SPDRP_COMPATIBLEIDS 0x2u
+#define SPDRP_CLASS 0x7u
 #define SPDRP_CLASSGUID 0x8u
 #define SPDRP_DRIVER 0x9u
 #define SPDRP_MFG 0xBu

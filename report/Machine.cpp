@@ -1,6 +1,9 @@
 #include "report/Machine.h"
 
-#include <nlohmann/json.hpp>
+#include "hostio/HostIo.h"
+#include "machine/Error.h"
+#include "machine/Model.h"
+#include "machine/Rules.h"
 
 #include "report/Log.h"
 
@@ -31,28 +34,42 @@ const std::unordered_map<std::string, std::string> &KnownClasses() {
     return classes;
 }
 
-std::string Text(const nlohmann::json &object, const char *key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+// A REG_SZ property as text (16-bit units, up to the first null).
+std::string PropertyText(const machine::Device &device, std::uint32_t code) {
+    const machine::Property *property = device.properties.Find(code);
+    if (!property) return std::string();
+    WString text;
+    for (std::size_t i = 0; i + 1 < property->data.size(); i += 2) {
+        const auto unit = static_cast<WCHAR>(property->data[i] | property->data[i + 1] << 8);
+        if (unit == 0) break;
+        text.push_back(unit);
+    }
+    return wstr::ToUtf8(text);
 }
 
-// The file's own word on who wrote it (the capture writes "captured_by").
-std::string CapturedBy(const nlohmann::json &root) {
-    const auto by = root.find("captured_by");
-    if (by == root.end() || !by->is_object()) return std::string();
-    std::string text = "written by " + Text(*by, "program") + " " + Text(*by, "version") + " (" +
-                       Text(*by, "architecture") + ")";
-    const auto windows = by->find("windows");
-    if (windows == by->end() || !windows->is_object()) return text + ", over the simulated platform";
-    text += " on Windows";
-    const char *separator = " ";
-    for (const char *key : {"major", "minor", "build"}) {
-        const auto part = windows->find(key);
-        text += separator;
-        text += part != windows->end() && part->is_number_unsigned() ? part->dump() : std::string("?");
-        separator = ".";
-    }
+// "written by PROGRAM VERSION (ARCHITECTURE) on Windows MAJOR.MINOR.BUILD".
+std::string CapturedByText(const machine::CapturedBy &by) {
+    std::string text = "written by " + by.program;
+    text += " " + by.version + " (" + by.architecture + ")";
+    if (!by.windows) return text + ", over the simulated platform";
+    text += " on Windows " + std::to_string(by.windows->major);
+    text += "." + std::to_string(by.windows->minor) + "." + std::to_string(by.windows->build);
     return text;
+}
+
+MachineDevice DeviceOf(const machine::Machine &m, const machine::Device &d) {
+    MachineDevice device;
+    device.id = d.idText;
+    device.classGuid = d.classText;
+    if (d.parent >= 0) device.parent = m.devices[static_cast<std::size_t>(d.parent)].idText;
+    device.description = PropertyText(d, SPDRP_DEVICEDESC);
+    device.friendlyName = PropertyText(d, SPDRP_FRIENDLYNAME);
+    device.className = PropertyText(d, SPDRP_CLASS);
+    if (device.className.empty()) {
+        const auto known = KnownClasses().find(DeviceKey(device.classGuid));
+        if (known != KnownClasses().end()) device.className = known->second;
+    }
+    return device;
 }
 
 }  // namespace
@@ -75,65 +92,39 @@ const MachineDevice *Machine::Find(const std::string &key) const {
 }
 
 std::optional<Machine> ReadMachine(const std::string &path, std::string &error) {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-        error = "cannot read machine file " + path;
+    std::string bytes, reason;
+    if (!hostio::ReadRegularFile(path, bytes, reason)) {
+        error = "cannot read machine file " + path + ": " + reason;
         return std::nullopt;
     }
-    const nlohmann::json root = nlohmann::json::parse(bytes, nullptr, false);
-    if (root.is_discarded() || !root.is_object()) {
-        error = "machine file " + path + " is not a JSON object";
+    std::unique_ptr<machine::Machine> read;
+    try {
+        read = machine::ParseMachine(bytes, path);
+    } catch (const machine::MachineError &e) {
+        error = e.what();
         return std::nullopt;
     }
-    const auto devices = root.find("devices");
-    if (devices == root.end() || !devices->is_array()) {
-        error = "machine file " + path + " has no \"devices\" array";
-        return std::nullopt;
-    }
-    Machine machine;
-    machine.capturedBy = CapturedBy(root);
-    std::unordered_map<std::string, std::uint32_t> objectOwner;  // kernel object name -> DEVINST
-    std::uint32_t index = 0;
-    for (const nlohmann::json &entry : *devices) {
-        ++index;
-        if (!entry.is_object()) continue;
-        MachineDevice device;
-        device.id = Text(entry, "id");
-        if (device.id.empty()) continue;
-        std::uint32_t devinst = index;
-        if (const auto it = entry.find("devinst"); it != entry.end() && it->is_number_unsigned() &&
-                                                  it->get<std::uint64_t>() <= 0xFFFFFFFFu)
-            devinst = static_cast<std::uint32_t>(it->get<std::uint64_t>());
-        device.classGuid = Text(entry, "class");
-        device.parent = Text(entry, "parent");
-        if (const auto props = entry.find("properties"); props != entry.end() && props->is_object()) {
-            device.description = Text(*props, "DeviceDesc");
-            device.friendlyName = Text(*props, "FriendlyName");
-            device.className = Text(*props, "Class");
-        }
-        if (device.className.empty()) {
-            const auto known = KnownClasses().find(DeviceKey(device.classGuid));
-            if (known != KnownClasses().end()) device.className = known->second;
-        }
-        if (const auto interfaces = entry.find("interfaces"); interfaces != entry.end() && interfaces->is_array())
-            for (const nlohmann::json &interface : *interfaces)
-                if (interface.is_object()) objectOwner.emplace(Text(interface, "object"), devinst);
-        machine.devinstByKey.emplace(DeviceKey(device.id), devinst);
-        machine.byDevinst.emplace(devinst, std::move(device));
+    machine::IndexMachine(*read);
+    const machine::Machine &m = *read;
+    Machine result;
+    if (m.capturedBy) result.capturedBy = CapturedByText(*m.capturedBy);
+    std::unordered_map<int, std::uint32_t> objectOwner;  // object index -> DEVINST
+    for (const machine::Device &d : m.devices) {
+        for (const machine::Interface &interface : d.interfaces)
+            if (interface.object >= 0) objectOwner.emplace(interface.object, d.devinst);
+        result.devinstByKey.emplace(DeviceKey(d.idText), d.devinst);
+        result.byDevinst.emplace(d.devinst, DeviceOf(m, d));
     }
     // A drive letter names a volume object, which forwards to its disk's object.
-    std::unordered_map<std::string, std::string> forwards;
-    if (const auto objects = root.find("objects"); objects != root.end() && objects->is_array())
-        for (const nlohmann::json &object : *objects)
-            if (object.is_object()) forwards.emplace(Text(object, "name"), Text(object, "forward"));
-    if (const auto letters = root.find("dos_devices"); letters != root.end() && letters->is_object())
-        for (const auto &[letter, target] : letters->items()) {
-            std::string name = target.is_string() ? target.get<std::string>() : std::string();
-            if (const auto it = forwards.find(name); it != forwards.end() && !it->second.empty()) name = it->second;
-            if (const auto owner = objectOwner.find(name); owner != objectOwner.end() && !name.empty())
-                machine.byDevinst[owner->second].driveLetters.push_back(letter);
-        }
-    return machine;
+    for (const auto &[letter, target] : m.dosDevices) {
+        const auto named = m.index.objectByName.find(machine::rules::Folded(target));
+        if (named == m.index.objectByName.end()) continue;
+        int object = named->second;
+        if (m.objects[static_cast<std::size_t>(object)].forward >= 0) object = m.objects[static_cast<std::size_t>(object)].forward;
+        if (const auto owner = objectOwner.find(object); owner != objectOwner.end())
+            result.byDevinst[owner->second].driveLetters.push_back(wstr::ToUtf8(letter));
+    }
+    return result;
 }
 
 }  // namespace report

@@ -32,9 +32,9 @@ struct Machine {
     const MachineDevice *Find(const std::string &key) const;
 };
 
-// Accepts the simulator's machine files: a device's DEVINST is its "devinst"
-// or its index + 1; unknown keys are ignored. On failure returns nothing and
-// sets error to one line.
+// Reads a machine file through the simulator's own reader, so the report
+// accepts exactly the files the replay does. On failure returns nothing and
+// sets error to the reader's one line.
 std::optional<Machine> ReadMachine(const std::string &path, std::string &error);
 
 // Device identifiers compare without regard to the case of ASCII letters.

@@ -246,7 +246,7 @@ TEST(ReportTest, MissingFileUnknownSessionBadArguments) {
         {{"--session", "0", log}, "--session needs a session number from 1"},
         {{"--format", "xml", log}, "unknown format \"xml\""},
         {{"--machine", "/nonexistent.json", log}, "cannot read machine file"},
-        {{"--machine", log, log}, "is not a JSON object"},
+        {{"--machine", log, log}, ": not valid JSON: "},
         // A folder is not a file; reading one threw out of the report.
         {{kGolden}, "cannot read " + kGolden + "\n"},
         {{"--machine", kGolden, log}, "cannot read machine file"},
