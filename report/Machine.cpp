@@ -49,11 +49,14 @@ std::string PropertyText(const machine::Device &device, std::uint32_t code) {
 
 // "written by PROGRAM VERSION (ARCHITECTURE) on Windows MAJOR.MINOR.BUILD".
 std::string CapturedByText(const machine::CapturedBy &by) {
-    std::string text = "written by " + by.program;
-    text += " " + by.version + " (" + by.architecture + ")";
-    if (!by.windows) return text + ", over the simulated platform";
-    text += " on Windows " + std::to_string(by.windows->major);
-    text += "." + std::to_string(by.windows->minor) + "." + std::to_string(by.windows->build);
+    // Appended piece by piece: GCC 12 warns falsely on "literal" + temporary.
+    std::string text = "written by ";
+    for (const std::string *part : {&by.program, &by.version}) text.append(*part).append(" ");
+    text.append("(").append(by.architecture).append(")");
+    if (!by.windows) return text.append(", over the simulated platform");
+    text.append(" on Windows ").append(std::to_string(by.windows->major));
+    text.append(".").append(std::to_string(by.windows->minor));
+    text.append(".").append(std::to_string(by.windows->build));
     return text;
 }
 
