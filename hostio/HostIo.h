@@ -25,4 +25,10 @@ bool ReplaceWhole(const std::string &target, std::string_view text, std::string 
 // For a main's last catch: the exception in flight as one printable line.
 std::string CurrentExceptionText();
 
+// Text that came from a file, made safe to print on one line of a terminal:
+// C0 controls and DEL as \n, \r, \t or \xHH, C1 controls (U+0080 to
+// U+009F) as \u0085 and the like, and bytes that are not UTF-8 as \xHH.
+// Everything else, backslashes included, is kept as it is.
+std::string PrintableLine(std::string_view text);
+
 }  // namespace hostio

@@ -18,9 +18,7 @@ std::string CurrentExceptionText() {
         text = "unexpected error";
     }
     // A message may quote what a file held; it must not break the line.
-    for (char &c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    return text;
+    return PrintableLine(text);
 }
 
 }  // namespace hostio

@@ -31,16 +31,16 @@ const Field kPropertyFields[] = {
 
 const Field kInterfaceFields[] = {
     {.key = "class", .kind = Kind::Guid, .def = nullptr, .meaning = "the interface class GUID", .required = true},
-    {.key = "path", .kind = Kind::Text, .def = nullptr, .meaning = "the device path (DevicePath); unique ignoring case", .required = true},
+    {.key = "path", .kind = Kind::Text, .def = nullptr, .meaning = "the device path (DevicePath); unique ignoring case", .required = true, .nonEmpty = true},
     {.key = "object", .kind = Kind::Text, .def = nullptr, .meaning = "the name of the object that opening the path reaches; absent: opening fails with 2"},
     {.key = "present", .kind = Kind::Bool, .def = "true", .meaning = "absent interfaces are left out of present interface sets, and listed with Flags 0 otherwise"},
     {.key = "comment", .kind = Kind::Text, .def = nullptr, .meaning = "free text; ignored"},
 };
 
 const Field kDeviceFields[] = {
-    {.key = "id", .kind = Kind::Text, .def = nullptr, .meaning = "the device instance identifier; unique ignoring case", .required = true},
-    {.key = "devinst", .kind = Kind::Number, .def = nullptr, .meaning = "the DEVINST value of the device, unique, from 1; default: its index in devices + 1"},
-    {.key = "parent", .kind = Kind::Text, .def = nullptr, .meaning = "the id of the parent device; absent for a root node"},
+    {.key = "id", .kind = Kind::Text, .def = nullptr, .meaning = "the device instance identifier; unique ignoring case", .required = true, .nonEmpty = true},
+    {.key = "devinst", .kind = Kind::Number, .def = nullptr, .meaning = "the DEVINST value of the device, unique, from 1; default: its index in devices + 1", .min = 1},
+    {.key = "parent", .kind = Kind::Text, .def = nullptr, .meaning = "the id of the parent device, one of the file's devices; absent for a root node"},
     {.key = "class", .kind = Kind::Guid, .def = nullptr, .meaning = "the setup class GUID"},
     {.key = "present", .kind = Kind::Bool, .def = "true", .meaning = "whether the device is connected; absent devices are left out of present sets"},
     {.key = "status", .kind = Kind::Status, .def = R"(["DN_STARTED", "DN_DRIVER_LOADED"])", .meaning = "DN_ flags as names or one number (CM_Get_DevNode_Status)"},
@@ -100,7 +100,7 @@ const Field kDescriptorFields[] = {
 };
 
 const Field kPortFields[] = {
-    {.key = "port", .kind = Kind::Number, .def = nullptr, .meaning = "the port number, 1 to 255; unique", .max = 255, .required = true},
+    {.key = "port", .kind = Kind::Number, .def = nullptr, .meaning = "the port number, 1 to 255; unique", .max = 255, .min = 1, .required = true},
     {.key = "connected", .kind = Kind::Bool, .def = "true", .meaning = "false: the port reports no device"},
     {.key = "device_is_hub", .kind = Kind::Bool, .def = "false", .meaning = "DeviceIsHub"},
     {.key = "speed", .kind = Kind::Number, .def = "2", .meaning = "Speed (0 low, 1 full, 2 high, 3 super)", .max = 255},
@@ -110,7 +110,7 @@ const Field kPortFields[] = {
     {.key = "descriptor", .kind = Kind::Entry, .def = "{}", .meaning = "the USB device descriptor", .entry = &kDescriptor},
     {.key = "driver_key", .kind = Kind::Text, .def = nullptr, .meaning = "the driver key name of the device on the port; absent: the request fails with 87", .orError = true},
     {.key = "languages", .kind = Kind::NumberList, .def = "[]", .meaning = "the language identifiers of string descriptor 0", .max = 0xFFFF},
-    {.key = "strings", .kind = Kind::TextMap, .def = "{}", .meaning = "string descriptors by index (\"1\" to \"255\"), at most 126 characters", .keys = KeyRule::StringIndex},
+    {.key = "strings", .kind = Kind::TextMap, .def = "{}", .meaning = "string descriptors by index (\"1\" to \"255\"), at most 126 characters", .keys = KeyRule::StringIndex, .maxLength = 126},
     {.key = "comment", .kind = Kind::Text, .def = nullptr, .meaning = "free text; ignored"},
 };
 
@@ -129,7 +129,7 @@ const Field kRawAnswerFields[] = {
 };
 
 const Field kObjectFields[] = {
-    {.key = "name", .kind = Kind::Text, .def = nullptr, .meaning = "the kernel name NtQueryObject reports; unique ignoring case", .required = true},
+    {.key = "name", .kind = Kind::Text, .def = nullptr, .meaning = "the kernel name NtQueryObject reports; unique ignoring case", .required = true, .nonEmpty = true},
     {.key = "aliases", .kind = Kind::TextList, .def = "[]", .meaning = "further names that open the object"},
     {.key = "open_error", .kind = Kind::OpenError, .def = nullptr, .meaning = "every open fails: a Win32 error or NTSTATUS, or {\"error\", \"status\"}"},
     {.key = "write_error", .kind = Kind::OpenError, .def = nullptr, .meaning = "an open asking for write access fails with this; read-only opens succeed"},
@@ -138,9 +138,9 @@ const Field kObjectFields[] = {
     {.key = "device_number", .kind = Kind::Entry, .def = nullptr, .meaning = "IOCTL_STORAGE_GET_DEVICE_NUMBER", .entry = &kDeviceNumber, .orError = true},
     {.key = "storage_descriptor", .kind = Kind::Entry, .def = nullptr, .meaning = "IOCTL_STORAGE_QUERY_PROPERTY, device property", .entry = &kStorageDescriptor, .orError = true},
     {.key = "media_types", .kind = Kind::EntryList, .def = nullptr, .meaning = "IOCTL_STORAGE_GET_MEDIA_TYPES_EX", .entry = &kMediaType, .orError = true},
-    {.key = "mountdev_name", .kind = Kind::Text, .def = nullptr, .meaning = "IOCTL_MOUNTDEV_QUERY_DEVICE_NAME: the kernel name", .orError = true},
+    {.key = "mountdev_name", .kind = Kind::Text, .def = nullptr, .meaning = "IOCTL_MOUNTDEV_QUERY_DEVICE_NAME: the kernel name", .orError = true, .maxLength = 32000},
     {.key = "sd_protocol", .kind = Kind::Guid, .def = nullptr, .meaning = "IOCTL_SFFDISK_QUERY_DEVICE_PROTOCOL: the protocol GUID", .orError = true},
-    {.key = "sd_cid", .kind = Kind::HexDigits, .def = nullptr, .meaning = "IOCTL_SFFDISK_DEVICE_COMMAND with SEND_CID: the CID as 32 hex digits, most significant first", .orError = true},
+    {.key = "sd_cid", .kind = Kind::HexDigits, .def = nullptr, .meaning = "IOCTL_SFFDISK_DEVICE_COMMAND with SEND_CID: the CID as 32 hex digits, most significant first", .orError = true, .pattern = "^ *([0-9A-Fa-f] *[0-9A-Fa-f] *){16}$"},
     {.key = "hub", .kind = Kind::Entry, .def = nullptr, .meaning = "the USB hub requests", .entry = &kHub, .orError = true},
     {.key = "ioctl", .kind = Kind::Ioctl, .def = "{}", .meaning = "raw answers by control code (hex text): one answer, or a list matched on the request's input", .entry = &kRawAnswer, .keys = KeyRule::HexCode},
     {.key = "comment", .kind = Kind::Text, .def = nullptr, .meaning = "free text; ignored"},
@@ -148,7 +148,7 @@ const Field kObjectFields[] = {
 
 const Field kVolumeFields[] = {
     {.key = "label", .kind = Kind::Text, .def = "\"\"", .meaning = "the volume label"},
-    {.key = "serial", .kind = Kind::HexDigits, .def = "\"00000000\"", .meaning = "the volume serial number as 8 hex digits"},
+    {.key = "serial", .kind = Kind::HexDigits, .def = "\"00000000\"", .meaning = "the volume serial number as 8 hex digits", .pattern = "^[0-9A-Fa-f]{8}$"},
     {.key = "file_system", .kind = Kind::Text, .def = "\"NTFS\"", .meaning = "the file system name"},
     {.key = "max_component_length", .kind = Kind::Number, .def = "255", .meaning = "the longest file name"},
     {.key = "flags", .kind = Kind::Number, .def = "65472255", .meaning = "the file system flags (default 0x03E706FF)"},

@@ -52,10 +52,14 @@ struct Field {
     const char *meaning;
     const Entry *entry = nullptr;  // for Entry, EntryList, EntryMap and Ioctl
     uint32_t max = 0xFFFFFFFFu;    // for Number and NumberList
+    uint32_t min = 0;              // for Number
     bool required = false;
     bool orError = false;  // the value may instead be {"error": N}
     KeyRule keys = KeyRule::Any;   // for maps
     uint32_t code = 0;     // for Property: the SPDRP code
+    bool nonEmpty = false;         // for Text: "" is refused
+    uint32_t maxLength = 0;        // for Text and TextMap values: the most UTF-16 units; 0: any
+    const char *pattern = nullptr; // for HexDigits: the form, as a regular expression
 };
 
 struct Entry {
@@ -67,6 +71,11 @@ struct Entry {
     const Field *Find(const char *key) const;
     const Field *Find(const char *key, size_t length) const;
 };
+
+// The deepest nesting of objects and arrays a machine file may have, the top
+// level counting as one.  The format itself goes seven deep (a port's
+// descriptor in a hub's list of ports); more is refused while parsing.
+inline constexpr size_t kMaxNesting = 32;
 
 // The top level of a machine file; every other entry is reached from it.
 extern const Entry kMachine;

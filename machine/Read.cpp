@@ -60,32 +60,40 @@ const json &DefaultOf(const Field &field) {
 
 namespace {
 
-// Finds the first key that appears twice in one object, with its path.
-class DuplicateFinder {
+// Thrown out of the parse at the first container nested too deep, so that no
+// deeper level is ever built: writing and copying values recurse.
+struct TooDeep {
+    std::string path;
+};
+
+// Builds the document as the library's own parser does, and on the way finds
+// the first key that appears twice in one object, with its path, and stops at
+// nesting deeper than the format has.  (The library's parse callbacks would
+// do the same checks, but they rescan the enclosing array whenever an object
+// ends, which makes a long list of devices cost its length squared.)
+class CheckedBuilder : public nlohmann::json_sax<json> {
 public:
-    bool operator()(int, json::parse_event_t event, json &parsed) {
-        switch (event) {
-        case json::parse_event_t::object_start:
-        case json::parse_event_t::array_start:
-            CountElement();
-            m_stack.push_back(Frame{event == json::parse_event_t::array_start, 0, {}, {}});
-            break;
-        case json::parse_event_t::object_end:
-        case json::parse_event_t::array_end:
-            if (!m_stack.empty()) m_stack.pop_back();
-            break;
-        case json::parse_event_t::key:
-            if (!m_stack.empty() && parsed.is_string()) {
-                Frame &top = m_stack.back();
-                top.key = parsed.get<std::string>();
-                if (!top.keys.insert(top.key).second && m_duplicate.empty()) m_duplicate = Path();
-            }
-            break;
-        case json::parse_event_t::value:
-            CountElement();
-            break;
-        }
-        return true;
+    explicit CheckedBuilder(json &result) : m_dom(result) {}
+
+    bool null() override { return Value() && m_dom.null(); }
+    bool boolean(bool v) override { return Value() && m_dom.boolean(v); }
+    bool number_integer(number_integer_t v) override { return Value() && m_dom.number_integer(v); }
+    bool number_unsigned(number_unsigned_t v) override { return Value() && m_dom.number_unsigned(v); }
+    bool number_float(number_float_t v, const string_t &s) override { return Value() && m_dom.number_float(v, s); }
+    bool string(string_t &v) override { return Value() && m_dom.string(v); }
+    bool binary(binary_t &v) override { return Value() && m_dom.binary(v); }
+    bool start_object(std::size_t n) override { return Open(false) && m_dom.start_object(n); }
+    bool start_array(std::size_t n) override { return Open(true) && m_dom.start_array(n); }
+    bool end_object() override { return Close() && m_dom.end_object(); }
+    bool end_array() override { return Close() && m_dom.end_array(); }
+    bool key(string_t &k) override {
+        Frame &top = m_stack.back();
+        top.key = k;
+        if (!top.keys.insert(k).second && m_duplicate.empty()) m_duplicate = Path();
+        return m_dom.key(k);
+    }
+    bool parse_error(std::size_t at, const std::string &token, const nlohmann::detail::exception &e) override {
+        return m_dom.parse_error(at, token, e);  // throws it
     }
     const std::string &Duplicate() const { return m_duplicate; }
 
@@ -96,14 +104,27 @@ private:
         std::set<std::string> keys;
         std::string key;
     };
-    void CountElement() {
+    bool Value() {
         if (!m_stack.empty() && m_stack.back().array) ++m_stack.back().count;
+        return true;
     }
+    bool Open(bool array) {
+        Value();
+        if (m_stack.size() >= format::kMaxNesting) throw TooDeep{Path()};
+        m_stack.push_back(Frame{array, 0, {}, {}});
+        return true;
+    }
+    bool Close() {
+        m_stack.pop_back();
+        return true;
+    }
+    // The path of the value last begun.
     std::string Path() const {
         std::string path;
         for (const Frame &f : m_stack) path = f.array ? Element(path, f.count == 0 ? 0 : f.count - 1) : Member(path, f.key);
         return path;
     }
+    nlohmann::detail::json_sax_dom_parser<json> m_dom;
     std::vector<Frame> m_stack;
     std::string m_duplicate;
 };
@@ -112,17 +133,19 @@ private:
 
 json ParseMachineJson(std::string_view text, const std::string &source) {
     json j;
-    DuplicateFinder duplicates;
+    CheckedBuilder builder(j);
     try {
-        j = json::parse(text.begin(), text.end(), std::ref(duplicates));
+        json::sax_parse(text.begin(), text.end(), &builder);
     } catch (const json::exception &e) {
         std::string what = e.what();
         // Drop the library's "[json.exception...] " prefix.
         size_t close = what.find("] ");
         if (what.rfind("[json.exception", 0) == 0 && close != std::string::npos) what = what.substr(close + 2);
         FailMachine(source, "", "not valid JSON: " + what);
+    } catch (const TooDeep &deep) {
+        FailMachine(source, deep.path, "nested deeper than " + std::to_string(format::kMaxNesting) + " levels");
     }
-    if (!duplicates.Duplicate().empty()) FailMachine(source, duplicates.Duplicate(), "duplicate key");
+    if (!builder.Duplicate().empty()) FailMachine(source, builder.Duplicate(), "duplicate key");
     return j;
 }
 
@@ -222,6 +245,8 @@ public:
         if (!j.is_object()) r.Fail(m_path, "expected an object");
         for (auto it = j.begin(); it != j.end(); ++it)
             if (entry.Find(it.key().c_str(), it.key().size()) == nullptr) r.Fail(Member(m_path, it.key()), unknown);
+        // Ignored, but still text: nothing else may hide in it.
+        if (entry.Find("comment") != nullptr && Has("comment")) Text("comment");
     }
 
     // The value, its default when left out, or null when it has none (a
@@ -240,8 +265,12 @@ public:
     const std::string &Path() const { return m_path; }
     const json &Json() const { return m_j; }
 
-    std::string Text(const char *key) const { return r.String(Get(key), Path(key)); }
-    WString Wide(const char *key) const { return r.Wide(Get(key), Path(key)); }
+    std::string Text(const char *key) const {
+        std::string text = r.String(Get(key), Path(key));
+        if (text.empty() && FieldOf(key).nonEmpty) r.Fail(Path(key), "empty");
+        return text;
+    }
+    WString Wide(const char *key) const { return wstr::FromUtf8(Text(key)); }
     bool Bool(const char *key) const { return r.Bool(Get(key), Path(key)); }
     uint32_t Number(const char *key) const { return r.U32(Get(key), Path(key), FieldOf(key).max); }
     uint32_t Code(const char *key) const { return r.Code(Get(key), Path(key)); }
@@ -360,7 +389,6 @@ struct Parser {
         Interface itf;
         itf.cls = r.Guid(n.Get("class"), n.Path("class"), &itf.classText);
         itf.path = n.Wide("path");
-        if (itf.path.empty()) r.Fail(n.Path("path"), "empty");
         auto [seen, added] = interfacePaths.emplace(rules::Folded(itf.path), std::make_pair(m.devices.size(), d.interfaces.size()));
         if (!added && seen->second.first < m.devices.size())
             r.Fail(n.Path("path"), "duplicate of devices[" + std::to_string(seen->second.first) + "].interfaces[" +
@@ -374,7 +402,6 @@ struct Parser {
     void ReadDevice(const Node &n) {
         Device d;
         d.idText = n.Text("id");
-        if (d.idText.empty()) r.Fail(n.Path("id"), "empty");
         d.id = wstr::FromUtf8(d.idText);
         if (auto [it, added] = deviceIds.emplace(rules::Folded(d.id), m.devices.size()); !added)
             r.Fail(n.Path("id"), "duplicate of devices[" + std::to_string(it->second) + "].id");
@@ -523,7 +550,6 @@ struct Parser {
 
     void ReadNames(const Node &n, Object &o) {
         o.nameText = n.Text("name");
-        if (o.nameText.empty()) r.Fail(n.Path("name"), "empty");
         o.name = wstr::FromUtf8(o.nameText);
         auto clash = [&](const WString &name, const std::string &where) {
             auto it = objectNames.find(rules::Folded(name));
@@ -752,31 +778,43 @@ struct Parser {
         }
     }
 
-    // A chain that runs longer than the list without coming back only leads
-    // into a loop; a member of that loop is named instead.
+    // The first entry in file order that lies on a loop of `next`, or -1.
+    // Each entry is walked once: a walk ends where an earlier one passed.
     template <typename Next>
-    void CheckChain(size_t i, size_t count, Next next, const std::string &path, const char *problem) {
-        int at = next(i);
-        for (size_t steps = 0; at >= 0 && steps <= count; ++steps) {
-            if (static_cast<size_t>(at) == i) r.Fail(path, problem);
-            at = next(static_cast<size_t>(at));
+    static int FirstOnLoop(size_t count, Next next) {
+        std::vector<size_t> walkOf(count, 0);  // 1 + the walk that passed the entry; 0: none yet
+        std::vector<bool> onLoop(count, false);
+        for (size_t start = 0; start < count; ++start) {
+            int at = static_cast<int>(start);
+            while (at >= 0 && walkOf[static_cast<size_t>(at)] == 0) {
+                walkOf[static_cast<size_t>(at)] = start + 1;
+                at = next(static_cast<size_t>(at));
+            }
+            if (at < 0 || walkOf[static_cast<size_t>(at)] != start + 1) continue;
+            // Back on this walk's own path: `at` is on a loop; mark it round.
+            int member = at;
+            do {
+                onLoop[static_cast<size_t>(member)] = true;
+                member = next(static_cast<size_t>(member));
+            } while (member != at);
         }
+        for (size_t i = 0; i < count; ++i)
+            if (onLoop[i]) return static_cast<int>(i);
+        return -1;
     }
 
     void Link() {
         for (size_t i = 0; i < m.devices.size(); ++i) LinkDevice(i);
-        for (size_t i = 0; i < m.devices.size(); ++i)
-            CheckChain(i, m.devices.size(), [&](size_t d) { return m.devices[d].parent; },
-                       Member(Element("devices", i), "parent"), "the parent chain loops back to this device");
+        if (int i = FirstOnLoop(m.devices.size(), [&](size_t d) { return m.devices[d].parent; }); i >= 0)
+            r.Fail(Member(Element("devices", static_cast<size_t>(i)), "parent"), "the parent chain loops back to this device");
         for (size_t i = 0; i < m.objects.size(); ++i) {
             if (!objectForwards[i]) continue;
             int index = FindObjectIn(wstr::FromUtf8(*objectForwards[i]));
             if (index < 0) r.Fail(Member(Element("objects", i), "forward"), "no object is named \"" + *objectForwards[i] + "\"");
             m.objects[i].forward = index;
         }
-        for (size_t i = 0; i < m.objects.size(); ++i)
-            CheckChain(i, m.objects.size(), [&](size_t o) { return m.objects[o].forward; },
-                       Member(Element("objects", i), "forward"), "the forward chain loops back to this object");
+        if (int i = FirstOnLoop(m.objects.size(), [&](size_t o) { return m.objects[o].forward; }); i >= 0)
+            r.Fail(Member(Element("objects", static_cast<size_t>(i)), "forward"), "the forward chain loops back to this object");
     }
 
     void ReadInterfaceOrder(const Node &n) {

@@ -166,11 +166,32 @@ ordered_json WriteEntry(const json &j, const Entry &entry) {
     return out;
 }
 
+// The JSON library escapes C0 controls in strings but writes DEL and the C1
+// controls as they are; a file's text must not act on a terminal it is shown
+// on, so those become \u escapes too.  Outside strings the text is ASCII.
+std::string EscapeInvisibles(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    char escape[8];
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (c == 0x7F || (c == 0xC2 && next >= 0x80 && next < 0xA0)) {
+            std::snprintf(escape, sizeof escape, "\\u%04X", c == 0x7F ? c : next);
+            out += escape;
+            i += c == 0x7F ? 0 : 1;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string NormaliseMachine(std::string_view text, const std::string &source) {
     ParseMachine(text, source);  // the checks
-    return WriteEntry(ParseMachineJson(text, source), format::kMachine).dump(2) + "\n";
+    return EscapeInvisibles(WriteEntry(ParseMachineJson(text, source), format::kMachine).dump(2)) + "\n";
 }
 
 }  // namespace machine

@@ -28,7 +28,7 @@ std::string ReadMachineText(const std::string &path) {
 void LoadMachineFile(const std::string &path) { LoadMachine(ReadMachineText(path), path); }
 
 std::string BadMachineLine(const MachineError &error) {
-    return std::string("enumerate-tarsel: bad machine file ") + error.what();
+    return "enumerate-tarsel: bad machine file " + hostio::PrintableLine(error.what());
 }
 
 // What loading the machine cost, so that the benchmark can tell the

@@ -1,11 +1,14 @@
 // Machine file validation: every mistake is reported with the JSON path of
 // the bad key, and a bad file stops the program before it writes its log.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "machine/File.h"
 #include "tests/support/Harness.h"
 
 #ifndef _WIN32
@@ -82,6 +85,14 @@ const BadMachine kBadMachines[] = {
      "libraries.setupapi.dll.missing_exports[0]: \"CreateFileW\" is not an export of setupapi.dll"},
     {"BadSerial", R"({"volumes": {"C:": {"label": "OS", "serial": "1A2B"}}})",
      "volumes.C:.serial: expected 8 hex digits such as \"1A2B3C4D\""},
+    // A comment is ignored, but it is still text.
+    {"CommentObject", R"({"devices": [{"id": "A\\1", "comment": {"note": "x"}}]})", "devices[0].comment: expected a string"},
+    {"CommentArrayInInterface",
+     R"({"devices": [{"id": "A\\1", "interfaces": [{"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "p", "comment": ["x"]}]}]})",
+     "devices[0].interfaces[0].comment: expected a string"},
+    {"CommentNumberInPort", R"({"objects": [{"name": "\\Device\\H", "hub": {"ports": [{"port": 1, "comment": 7}]}}]})",
+     "objects[0].hub.ports[0].comment: expected a string"},
+    {"CommentTrueInObject", R"({"objects": [{"name": "\\Device\\A", "comment": true}]})", "objects[0].comment: expected a string"},
 };
 
 class SimValidationTest : public ::testing::TestWithParam<BadMachine> {};
@@ -115,6 +126,67 @@ TEST(SimValidation, ShippedMachinesLoad) {
     }
     // The built-in machine is the shipped default file.
     EXPECT_EQ(std::string(sim::DefaultMachineJson()), testing_support::ReadSourceFile("machines/default.json"));
+}
+
+// Nesting deeper than the format has is refused while parsing, before any
+// part of the tools that walks values recursively could overflow its stack.
+TEST(SimValidation, NestingDeeperThanTheFormatIsRefusedWhileParsing) {
+    const size_t depth = 100000;
+    const std::string json = R"({"devices": [{"id": "A\\1", "comment": )" + std::string(depth, '[') +
+                             std::string(depth, ']') + "}]}";
+    std::string path = "devices[0].comment";
+    for (int level = 4; level <= 32; ++level) path += "[0]";
+    const std::string expected = "bad.json: " + path + ": nested deeper than 32 levels";
+    EXPECT_EQ(LoadError(json), expected);
+    try {
+        machine::NormaliseMachine(json, "bad.json");
+        ADD_FAILURE() << "normalised";
+    } catch (const machine::MachineError &e) {
+        EXPECT_EQ(e.what(), expected);
+    }
+}
+
+// Reading a machine costs in proportion to its size: four times the devices
+// may take about four times as long (below seven, leaving room for caches),
+// where a quadratic reader takes sixteen.  Processor time, each size at its
+// best of three runs, so that other work on the machine does not count.
+TEST(SimValidation, ReadingGrowsInProportionToTheMachine) {
+    const struct {
+        const char *name;
+        std::string (*device)(size_t i);
+        size_t count;
+    } cases[] = {
+        {"a chain of parents", [](size_t i) {
+             return "{\"id\": \"C\\\\" + std::to_string(i) + "\"" +
+                    (i == 0 ? std::string() : ", \"parent\": \"C\\\\" + std::to_string(i - 1) + "\"") + "}";
+         }, 3000},
+        // Parsing alone, with almost nothing to read: each device is refused
+        // for its missing id only once the whole list is parsed.
+        {"a flat list of empty devices", [](size_t) { return std::string("{}"); }, 100000},
+    };
+    const auto seconds = [](const std::string &json) {
+        double best = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            const std::clock_t start = std::clock();
+            try {
+                machine::CheckMachine(json, "big.json");
+            } catch (const machine::MachineError &) {
+            }
+            best = std::min(best, static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+        }
+        return best;
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string small = R"({"devices": [)", large = small;
+        for (size_t i = 0; i < 4 * c.count; ++i) {
+            const std::string device = (i == 0 ? "" : ", ") + c.device(i);
+            if (i < c.count) small += device;
+            large += device;
+        }
+        const double ratio = seconds(large + "]}") / seconds(small + "]}");
+        EXPECT_LT(ratio, 7.0) << "reading four times the devices took " << ratio << " times as long";
+    }
 }
 
 #ifndef _WIN32
