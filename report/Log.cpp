@@ -115,7 +115,11 @@ LogFile ParseLog(std::string owned) {
     LogFile log;
     log.bytes = std::make_unique<const std::string>(std::move(owned));
     const std::string_view bytes = *log.bytes;
-    log.lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+    std::size_t lineEnds = 0;
+    for (const char *at = bytes.data(), *end = at + bytes.size();
+         (at = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
+        ++lineEnds;
+    log.lines.reserve(lineEnds + 1);
     LineRanges nonText("bytes that are not text; not read");
     LineRanges bareLf("ends with LF alone, not CR LF");
     std::size_t start = 0;
@@ -125,7 +129,7 @@ LogFile ParseLog(std::string owned) {
         std::string_view raw = bytes.substr(start, cut ? std::string_view::npos : lf - start);
         start = cut ? bytes.size() : lf + 1;
         LogLine line;
-        line.number = log.lines.size() + 1;
+        line.number = static_cast<std::uint32_t>(log.lines.size() + 1);
         if (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
         else if (!cut)
