@@ -3,6 +3,9 @@
 #include "hostio/HostIo.h"
 #include "hostio/SystemError.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -17,6 +20,12 @@ namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
 
+// Room for the whole file and one chunk more, so that reading it copies
+// nothing; a size past what memory could hold reserves nothing.
+void ReserveFor(std::string &bytes, std::uint64_t size) {
+    if (size < bytes.max_size() / 2) bytes.reserve(static_cast<std::size_t>(size) + kChunk);
+}
+
 #ifdef _WIN32
 
 struct Handle {
@@ -26,16 +35,21 @@ struct Handle {
     }
 };
 
-bool ReadOpened(HANDLE h, std::string &bytes, std::string &reason) {
-    std::string chunk(kChunk, '\0');
+// Reads straight into bytes, which grows by chunks; sizeHint (the size the
+// file reports) only reserves room: the reads decide how much there is.
+bool ReadOpened(HANDLE h, std::uint64_t sizeHint, std::string &bytes, std::string &reason) {
+    ReserveFor(bytes, sizeHint);
     for (;;) {
+        const std::size_t used = bytes.size();
+        bytes.resize(used + kChunk);
         DWORD got = 0;
-        if (!ReadFile(h, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
+        const BOOL ok = ReadFile(h, bytes.data() + used, static_cast<DWORD>(kChunk), &got, nullptr);
+        bytes.resize(used + (ok && got < kChunk ? got : ok ? kChunk : 0));
+        if (!ok) {
             reason = SystemErrorText("cannot read it");
             return false;
         }
         if (got == 0) return true;
-        bytes.append(chunk.data(), got < chunk.size() ? got : chunk.size());
     }
 }
 
@@ -48,17 +62,20 @@ struct Descriptor {
     }
 };
 
-bool ReadOpened(int fd, std::string &bytes, std::string &reason) {
-    std::string chunk(kChunk, '\0');
+// As on Windows: into bytes directly, the reported size a reservation only.
+bool ReadOpened(int fd, std::uint64_t sizeHint, std::string &bytes, std::string &reason) {
+    ReserveFor(bytes, sizeHint);
     for (;;) {
-        const ssize_t got = read(fd, chunk.data(), chunk.size());
+        const std::size_t used = bytes.size();
+        bytes.resize(used + kChunk);
+        const ssize_t got = read(fd, bytes.data() + used, kChunk);
+        bytes.resize(used + (got > 0 ? std::min(static_cast<std::size_t>(got), kChunk) : 0));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             reason = SystemErrorText("cannot read it");
             return false;
         }
         if (got == 0) return true;
-        bytes.append(chunk.data(), static_cast<std::size_t>(got) < chunk.size() ? static_cast<std::size_t>(got) : chunk.size());
     }
 }
 
@@ -87,7 +104,9 @@ bool ReadRegularFile(const std::string &path, std::string &bytes, std::string &r
         reason = "is not a regular file";
         return false;
     }
-    return ReadOpened(file.h, bytes, reason);
+    LARGE_INTEGER size{};
+    return ReadOpened(file.h, GetFileSizeEx(file.h, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0, bytes,
+                      reason);
 #else
     // Not blocking: opening a FIFO would otherwise wait for a writer.
     Descriptor file;
@@ -109,7 +128,7 @@ bool ReadRegularFile(const std::string &path, std::string &bytes, std::string &r
         reason = "is not a regular file";
         return false;
     }
-    return ReadOpened(file.fd, bytes, reason);
+    return ReadOpened(file.fd, static_cast<std::uint64_t>(info.st_size), bytes, reason);
 #endif
 }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "hostio/HostIo.h"
 
@@ -14,6 +15,30 @@ constexpr std::string_view kHeader = "Log Session: ";
 const std::string kDashes(79, '-');
 
 bool IsTextByte(unsigned char c) { return c >= 0x20 ? c != 0x7F : c == '\t'; }
+
+// Whether every byte of raw is text, and whether all are ASCII. Eight bytes
+// at a time: a word of printable ASCII (the common case) is passed in a few
+// operations, and only a word that may hold something else is looked at
+// byte by byte.
+void Classify(std::string_view raw, bool &text, bool &ascii) {
+    const auto bytewise = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) {
+            const unsigned char c = static_cast<unsigned char>(raw[k]);
+            text = text && IsTextByte(c);
+            ascii = ascii && c < 0x80;
+        }
+    };
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= raw.size(); i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, raw.data() + i, 8);
+        const std::uint64_t below20 = (word - 0x20 * kOnes) & ~word & kHigh;  // some byte may be < 0x20
+        const std::uint64_t del = ((word ^ (0x7F * kOnes)) - kOnes) & ~(word ^ (0x7F * kOnes)) & kHigh;
+        if (((word & kHigh) | below20 | del) != 0) bytewise(i, i + 8);
+    }
+    bytewise(i, raw.size());
+}
 
 // Collects line numbers into "lines 12-40" ranges for one kind of damage.
 class LineRanges {
@@ -90,7 +115,11 @@ LogFile ParseLog(std::string owned) {
     LogFile log;
     log.bytes = std::make_unique<const std::string>(std::move(owned));
     const std::string_view bytes = *log.bytes;
-    log.lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+    std::size_t lineEnds = 0;
+    for (const char *at = bytes.data(), *end = at + bytes.size();
+         (at = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
+        ++lineEnds;
+    log.lines.reserve(lineEnds + 1);
     LineRanges nonText("bytes that are not text; not read");
     LineRanges bareLf("ends with LF alone, not CR LF");
     std::size_t start = 0;
@@ -100,16 +129,13 @@ LogFile ParseLog(std::string owned) {
         std::string_view raw = bytes.substr(start, cut ? std::string_view::npos : lf - start);
         start = cut ? bytes.size() : lf + 1;
         LogLine line;
-        line.number = log.lines.size() + 1;
+        line.number = static_cast<std::uint32_t>(log.lines.size() + 1);
         if (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
         else if (!cut)
             bareLf.Add(line.number);
         bool ascii = true;
-        for (unsigned char c : raw) {
-            if (!IsTextByte(c)) line.readable = false;
-            ascii = ascii && c < 0x80;
-        }
+        Classify(raw, line.readable, ascii);
         if (!line.readable) nonText.Add(line.number);
         if (cut && line.readable) {
             line.readable = false;

@@ -14,10 +14,11 @@
 
 namespace report {
 
+// 24 bytes: a large log holds half a million of them.
 struct LogLine {
-    std::size_t number = 0;  // 1-based line number in the file
-    std::string_view text;   // UTF-8, without the line end; into the LogFile's storage
-    bool readable = true;    // false: the line holds bytes that are not text
+    std::string_view text;     // UTF-8, without the line end; into the LogFile's storage
+    std::uint32_t number = 0;  // 1-based line number in the file
+    bool readable = true;      // false: the line holds bytes that are not text
 };
 
 struct SessionSpan {

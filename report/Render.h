@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/Diff.h"
@@ -30,6 +31,10 @@ void WriteTableHead(std::ostream &out, Format format);
 void WriteTableRows(std::ostream &out, Format format, const ReportView &view, const Session &session);
 
 // Helpers the three forms share.
+// Text from a file made safe for a terminal or a cell: C0 and C1 control
+// characters and DEL as `\n`, `\t`, `\r` or `\x1B`, and bytes that are not
+// UTF-8 as `\xFF`, so that what is printed is one line of valid UTF-8.
+std::string Printable(std::string_view text);
 std::string SessionTitle(const Session &session, std::size_t sessionCount);
 std::string ListSizesText(const Session &session);
 std::string FactsSummary(const Device &device);

@@ -18,8 +18,13 @@ std::string Escape(const std::string &text) {
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
             case '"': out += "&quot;"; break;
-            // XML allows no control characters but these; a machine file may hold any.
-            default: out += static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t' ? '?' : c;
+            // XML allows no control characters but these; a machine file may
+            // hold any, shown as the text form shows them.
+            default:
+                if ((static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') || c == 0x7F)
+                    out += Printable(std::string_view(&c, 1));
+                else
+                    out += c;
         }
     }
     return out;
@@ -40,11 +45,17 @@ void Begin(std::ostream &out, const std::string &title) {
            "td.id,pre,ul.tree{font-family:monospace}\n"
            "td.n{text-align:right}\n"
            "col.n{width:3.5em} col.t{width:8em} col.l{width:3.2em} col.d{width:32%} col.f{width:22%}\n"
-           ".finding{color:#a00;font-weight:bold}\n"
            ".why,.known{color:#444;font-weight:normal;font-family:sans-serif}\n"
            "pre{background:#f6f6f6;padding:4px;white-space:pre-wrap;overflow-wrap:anywhere;margin:0}\n"
            "ul.tree{overflow-wrap:anywhere;padding-left:1.2em}\n"
            "details>summary{font-weight:bold;font-size:1.2em;margin:0.8em 0;cursor:pointer}\n"
+           // Device rows are most of a large page: their cells take their
+           // look from the column, not from markup repeated on every row.
+           "table.dev td:nth-child(1),table.dev td:nth-child(4),table.dev td:nth-child(5),"
+           "table.dev td:nth-child(6){text-align:right}\n"
+           "table.dev td:nth-child(2){font-family:monospace}\n"
+           "table.dev td:nth-child(8){color:#a00;font-weight:bold}\n"
+           "table.dev i{color:#444;font-weight:normal;font-style:normal}\n"
            "</style>\n</head>\n<body>\n<h1>" << Escape(title) << "</h1>\n";
 }
 
@@ -88,7 +99,7 @@ std::string Evidence(const Rows &rows, const Finding &finding) {
 }
 
 void TableHead(std::ostream &out) {
-    out << "<table>\n<colgroup><col class=\"n\"/><col class=\"d\"/><col class=\"t\"/><col class=\"l\"/>"
+    out << "<table class=\"dev\">\n<colgroup><col class=\"n\"/><col class=\"d\"/><col class=\"t\"/><col class=\"l\"/>"
            "<col class=\"l\"/><col class=\"l\"/><col class=\"f\"/><col/></colgroup>\n"
            "<tr><th>#</th><th>Device</th><th>Type</th><th>All</th><th>Leg</th><th>Hkd</th><th>Facts</th>"
            "<th>Where it stands</th></tr>\n";
@@ -97,19 +108,17 @@ void TableHead(std::ostream &out) {
 void DeviceRow(std::ostream &out, const ReportView &view, const Session &session, Rows &rows, const Device &device) {
     const std::size_t number = rows.number.at(&device);
     out << (rows.anchored.insert(&device).second ? "<tr id=\"d" + std::to_string(number) + "\">" : std::string("<tr>"));
-    Cell(out, std::to_string(number), "n");
-    out << "<td class=\"id\">" << Escape(DeviceName(device));
+    out << "<td>" << number << "</td><td>" << Escape(DeviceName(device));
     if (device.machine) out << "<br/><span class=\"known\">" << Escape(MachineSummary(device)) << "</span>";
     out << "</td>";
     Cell(out, device.facts.type ? TypeName(*device.facts.type) : "");
-    for (int list = 0; list < kListCount; ++list) Cell(out, CountText(session, device, list), "n");
+    for (int list = 0; list < kListCount; ++list) Cell(out, CountText(session, device, list));
     Cell(out, FactsSummary(device));
-    out << "<td class=\"finding\">";
+    out << "<td>";
     for (std::size_t i = 0; i < device.findings.size(); ++i)
-        out << (i ? "<br/>" : "") << Escape(device.findings[i].Full()) << "<br/><span class=\"why\">"
-            << Escape(Evidence(rows, device.findings[i])) << "</span>";
-    if (device.findings.empty())
-        out << "<span class=\"why\">" << Escape(device.standing.Full() + "; " + Evidence(rows, device.standing)) << "</span>";
+        out << (i ? "<br/>" : "") << Escape(device.findings[i].Full()) << "<br/><i>" << Escape(Evidence(rows, device.findings[i]))
+            << "</i>";
+    if (device.findings.empty()) out << "<i>" << Escape(device.standing.Full() + "; " + Evidence(rows, device.standing)) << "</i>";
     out << "</td></tr>\n";
     if (!view.filter.empty()) Trace(out, view, session, device);
 }

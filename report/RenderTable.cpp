@@ -43,7 +43,7 @@ std::vector<std::string> RowCells(const std::string &logName, const Session &ses
 void CsvRow(std::ostream &out, const std::vector<std::string> &cells) {
     for (std::size_t i = 0; i < cells.size(); ++i) {
         out << (i ? ",\"" : "\"");
-        for (char c : cells[i]) out << (c == '"' ? "\"\"" : std::string(1, c));
+        for (char c : Printable(cells[i])) out << (c == '"' ? "\"\"" : std::string(1, c));
         out << '"';
     }
     out << "\r\n";

@@ -12,24 +12,41 @@ constexpr std::size_t kWidth = 100;
 constexpr std::size_t kFactsColumn = 37;  // after "  #  type   all leg hkd  ", for up to 999 rows
 constexpr std::size_t kIndent = 5;
 
-// Breaks text into pieces of at most width columns, at blanks where it can.
-std::vector<std::string> Wrap(const std::string &text, std::size_t width) {
+// Byte offset just past the first count characters of text (UTF-8), or
+// text.size() where it holds no more.
+std::size_t CharacterEnd(std::string_view text, std::size_t count) {
+    std::size_t i = 0;
+    for (; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && count-- == 0) break;
+    return i;
+}
+
+std::size_t CharacterCount(std::string_view text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// Breaks text into pieces of at most width characters, at blanks where it
+// can; text from a file is made printable first. Each piece is looked at
+// once, so a long unbroken identifier costs no more than its length.
+std::vector<std::string> Wrap(const std::string &raw, std::size_t width) {
+    const std::string text = Printable(raw);
     std::vector<std::string> lines;
-    std::string rest = text;
-    while (rest.size() > width) {
+    std::string_view rest = text;
+    for (std::size_t end = CharacterEnd(rest, width); end < rest.size(); end = CharacterEnd(rest, width)) {
         // Facts are joined by "; ": keep each whole where one line can hold it.
-        const std::size_t part = rest.rfind("; ", width - 1);
-        if (part != std::string::npos && part > width / 3) {
-            lines.push_back(rest.substr(0, part + 1));
-            rest = rest.substr(part + 2);
+        const std::size_t part = rest.rfind("; ", end - 1);
+        if (part != std::string_view::npos && CharacterCount(rest.substr(0, part)) > width / 3) {
+            lines.emplace_back(rest.substr(0, part + 1));
+            rest.remove_prefix(part + 2);
             continue;
         }
-        std::size_t cut = rest.rfind(' ', width);
-        if (cut == std::string::npos || cut == 0) cut = width;
-        lines.push_back(rest.substr(0, cut));
-        rest = rest.substr(cut == width && rest[cut] != ' ' ? cut : cut + 1);
+        std::size_t cut = rest.rfind(' ', end);
+        if (cut == std::string_view::npos || cut == 0) cut = end;
+        lines.emplace_back(rest.substr(0, cut));
+        rest.remove_prefix(cut == end && rest[cut] != ' ' ? cut : cut + 1);
     }
-    lines.push_back(rest);
+    lines.emplace_back(rest);
     return lines;
 }
 
@@ -118,7 +135,7 @@ void Summary(std::ostream &out, const std::vector<const Device *> &shown) {
 }
 
 void TextList(std::ostream &out, const ReportView &view, const std::vector<Session> &sessions) {
-    out << view.logName << ": " << sessions.size() << " session(s), " << view.log->lines.size() << " lines\n";
+    out << Printable(view.logName) << ": " << sessions.size() << " session(s), " << view.log->lines.size() << " lines\n";
     for (const Session &session : sessions) {
         Indented(out, SessionTitle(session, sessions.size()), 2);
         Indented(out, ListSizesText(session), 6);
@@ -133,7 +150,7 @@ void TextSession(std::ostream &out, const ReportView &view, const Session &sessi
     const std::vector<const Device *> shown = ShownDevices(view, session);
     Summary(out, shown);
     out << "\nDevices: " << shown.size();
-    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier or name holds \"" << view.filter << "\")";
+    if (!view.filter.empty()) out << " of " << session.devices.size() << " (identifier or name holds \"" << Printable(view.filter) << "\")";
     if (!view.filter.empty() && !view.machine && session.unnamedNodes > 0)
         out << "\n  " << session.unnamedNodes << " device node(s) the log names by DEVINST only: --machine names them";
     const std::size_t numberWidth = std::max<std::size_t>(3, std::to_string(shown.size()).size());
@@ -150,7 +167,7 @@ std::string Counted(int times) { return times == 1 ? "once" : times == 2 ? "twic
 
 void TextDiff(std::ostream &out, const ReportView &view, const SessionDiff &diff) {
     const std::size_t count = view.log->sessions.size();
-    out << view.logName << ":\n";
+    out << Printable(view.logName) << ":\n";
     Indented(out, "from " + SessionTitle(*diff.from, count), 2);
     Indented(out, "to   " + SessionTitle(*diff.to, count), 2);
     Notes(out, view.log->notes, {});

@@ -14,9 +14,7 @@ const std::array<const char *, kListCount> kListKeys = {"all", "legacy", "hooked
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
+inline bool StartsWith(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
 
 std::string_view RTrim(std::string_view text) {
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -162,7 +160,7 @@ private:
             if (m_strayListLines++ == 0) m_firstStrayListLine = i;
             return;
         }
-        Device &device = Name(std::string(text.substr(1)), i);
+        Device &device = Name(text.substr(1), i);
         if (device.lists[m_section]++ == 0) device.listLines[m_section] = m_log.lines[i].number;
         ++*m_session.listSizes[m_section];
     }
@@ -241,15 +239,15 @@ private:
     void IdValue(std::size_t i, std::string_view line) {
         for (std::string_view label : kIdMentionLabels) {
             if (StartsWith(line, label) && line.size() > label.size()) {
-                m_idMentions.emplace_back(i, DeviceKey(line.substr(label.size())));
+                m_idMentions.emplace_back(i, line.substr(label.size()));
                 return;
             }
         }
         if (!StartsWith(line, kGetDeviceId)) return;
         const std::string_view id = line.substr(kGetDeviceId.size());
         if (id.empty() || StartsWith(id, "\\")) return;  // an interface path, not an identifier
-        Device &device = Name(std::string(id), i);
-        m_idMentions.emplace_back(i, device.key);
+        Device &device = Name(id, i);
+        m_idMentions.emplace_back(i, id);
         // The hub walk reads a device, then each parent up to its hub.
         if (m_hubWalk && !m_hubWalk->empty() && *m_hubWalk != device.key)
             m_session.usbParents.emplace_back(*m_hubWalk, device.key);
@@ -297,28 +295,28 @@ private:
     }
 
     void CountError(std::size_t i, std::string_view line) {
-        std::string_view text = line;
-        std::string number;
+        std::string_view text = line, number;
         const std::size_t blank = line.rfind(' ');
         const std::string_view last = line.substr(blank + 1);
         const std::string_view digits = StartsWith(last, "-") ? last.substr(1) : last;
         if (blank > 6 && !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             text = RTrim(line.substr(0, blank));
-            number = std::string(last);
+            number = last;
         }
-        auto it = std::find_if(m_session.errors.begin(), m_session.errors.end(),
-                               [&](const ErrorGroup &group) { return group.text == text; });
-        if (it == m_session.errors.end()) {
+        // By hash: a log may hold many kinds, and a kind many numbers.
+        const auto [kind, added] = m_errorKinds.emplace(text, m_session.errors.size());
+        if (added) {
             m_session.errors.push_back(ErrorGroup{std::string(text), 0, m_log.lines[i].number, {}});
-            it = m_session.errors.end() - 1;
+            m_errorNumbers.emplace_back();
         }
-        ++it->count;
+        ErrorGroup &group = m_session.errors[kind->second];
+        ++group.count;
         if (number.empty()) return;
-        auto seen = std::find_if(it->numbers.begin(), it->numbers.end(), [&](const auto &n) { return n.first == number; });
-        if (seen == it->numbers.end())
-            it->numbers.emplace_back(number, 1);
+        const auto [seen, first] = m_errorNumbers[kind->second].emplace(number, group.numbers.size());
+        if (first)
+            group.numbers.emplace_back(number, 1);
         else
-            ++seen->second;
+            ++group.numbers[seen->second].second;
     }
 
     void DumpField(std::size_t i, std::string_view text) {
@@ -393,17 +391,23 @@ private:
         m_episode.reset();
     }
 
-    Device &Name(const std::string &id, std::size_t index) {
-        const std::string key = DeviceKey(id);
-        const auto [it, added] = m_byKey.emplace(key, m_session.devices.size());
-        if (added) {
-            Device device;
-            device.id = id;
-            device.key = key;
-            device.firstSeen = index;
-            m_session.devices.push_back(std::move(device));
-        }
-        return m_session.devices[it->second];
+    // The key of id in a buffer kept for it: looking a device up allocates nothing.
+    const std::string &Key(std::string_view id) {
+        m_key.assign(id);
+        for (char &c : m_key)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return m_key;
+    }
+
+    Device &Name(std::string_view id, std::size_t index) {
+        const std::string &key = Key(id);
+        if (const auto it = m_byKey.find(key); it != m_byKey.end()) return m_session.devices[it->second];
+        m_byKey.emplace(key, m_session.devices.size());
+        Device &device = m_session.devices.emplace_back();
+        device.id = id;
+        device.key = key;
+        device.firstSeen = index;
+        return device;
     }
 
     Device *Find(const std::string &key) {
@@ -502,8 +506,8 @@ private:
                 if (device.machine && !device.devinst) device.devinst = m_machine->devinstByKey.at(device.key);
             }
         }
-        for (const auto &[index, key] : m_idMentions)
-            if (Device *device = Find(key)) Mention(*device, index);
+        for (const auto &[index, id] : m_idMentions)
+            if (Device *device = Find(Key(id))) Mention(*device, index);
         std::unordered_multimap<std::uint32_t, std::size_t> byDevinst;
         for (std::size_t d = 0; d < m_session.devices.size(); ++d)
             if (m_session.devices[d].devinst) byDevinst.emplace(*m_session.devices[d].devinst, d);
@@ -514,6 +518,7 @@ private:
         WriteSessionNotes();
         std::stable_sort(m_session.devices.begin(), m_session.devices.end(),
                          [](const Device &a, const Device &b) { return a.firstSeen < b.firstSeen; });
+        m_session.IndexDevinsts();
     }
 
     // How far the machine file agrees with what the log itself names.
@@ -567,7 +572,11 @@ private:
     std::vector<Episode> m_episodes;
     std::unordered_map<std::string, std::size_t> m_byKey;
     std::map<std::uint32_t, std::string> m_devinstIds;
-    std::vector<std::pair<std::size_t, std::string>> m_idMentions;
+    std::vector<std::pair<std::size_t, std::string_view>> m_idMentions;  // line index, identifier as written
+    std::string m_key;
+    // Views into the log's lines, which outlive the parser.
+    std::unordered_map<std::string_view, std::size_t> m_errorKinds;
+    std::vector<std::unordered_map<std::string_view, std::size_t>> m_errorNumbers;
 };
 
 }  // namespace
@@ -587,10 +596,15 @@ bool Session::ListsComplete() const {
     return std::all_of(listSizes.begin(), listSizes.end(), [](const auto &size) { return size.has_value(); });
 }
 
+void Session::IndexDevinsts() {
+    byDevinst.clear();
+    for (std::size_t d = 0; d < devices.size(); ++d)
+        if (devices[d].devinst) byDevinst.emplace(*devices[d].devinst, d);  // the first device keeps it
+}
+
 const Device *Session::FindByDevinst(std::uint32_t devinst) const {
-    for (const Device &device : devices)
-        if (device.devinst == devinst) return &device;
-    return nullptr;
+    const auto it = byDevinst.find(devinst);
+    return it == byDevinst.end() ? nullptr : &devices[it->second];
 }
 
 Session ReadSession(const LogFile &log, std::size_t number, const Machine *machine) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -112,7 +113,10 @@ struct Session {
         std::size_t ids = 0, idsMissing = 0, devinsts = 0, devinstsOther = 0;
     } machineCheck;
 
+    std::unordered_map<std::uint32_t, std::size_t> byDevinst;  // index into devices, once they are in order
+
     bool ListsComplete() const;
+    void IndexDevinsts();
     const Device *FindByDevinst(std::uint32_t devinst) const;
 };
 

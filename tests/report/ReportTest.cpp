@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -327,6 +330,120 @@ TEST(ReportTest, EveryCutOfALogIsRead) {
         if (end == base.size()) {
             EXPECT_EQ(log.sessions.size(), 2u);
         }
+    }
+}
+
+// What in out is not printable text: a byte that is not UTF-8, a control
+// character (C0 but line ends, DEL, C1), or a line longer than width
+// characters (0: any length). Empty when all is well.
+std::string Unprintable(const std::string &out, std::size_t width) {
+    std::size_t characters = 0, following = 0, line = 1;
+    unsigned char previous = 0;
+    for (unsigned char byte : out) {
+        const bool continuation = (byte & 0xC0) == 0x80;
+        if (continuation != (following > 0)) return "not UTF-8 in line " + std::to_string(line);
+        if ((byte < 0x20 && byte != '\n' && byte != '\r') || byte == 0x7F || (previous == 0xC2 && byte < 0xA0))
+            return "control character " + std::to_string(byte) + " in line " + std::to_string(line);
+        following = continuation ? following - 1 : byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+        previous = byte;
+        if (byte == '\n') {
+            if (width && characters > width) return "line " + std::to_string(line) + " is " + std::to_string(characters) + " characters";
+            characters = 0;
+            ++line;
+        } else if (!continuation) {
+            ++characters;
+        }
+    }
+    return "";
+}
+
+// Text from a file (log or machine file) reaches the text and CSV forms as
+// printable text: control characters escaped, valid UTF-8, text lines of at
+// most 100 characters, none cut inside a character.
+TEST(ReportTest, HostileTextIsEscapedAndWrappedByCharacter) {
+    const std::string base = Golden("default");
+    const auto listed = [&](const std::string &id) {
+        std::string log = base;
+        log.insert(log.find('\n', log.rfind("Hooked devices: ")) + 1, "\t" + id + "\n");
+        return log;
+    };
+    nlohmann::json machine = nlohmann::json::parse(Read(std::string(TARSEL_SOURCE_DIR) + "/machines/default.json"));
+    for (auto &device : machine["devices"])
+        if (device["id"] == "USB\\VID_067B&PID_2303\\6&1A2B3C4D&0&4") device["properties"]["FriendlyName"] = "a\x1B[2J\x07" "b";
+    const std::string machinePath = WriteTemp("hostile-machine.json", machine.dump());
+    const struct {
+        const char *name;
+        std::string log;
+        bool withMachine;
+        const char *shown;  // in the text form (and the CSV form where it is not empty)
+    } cases[] = {
+        // Latin-1 0x9B is CSI, a C1 control character.
+        {"c1-in-log", listed("USB\\VID_1\x9B" "2J\\X"), false, "USB\\VID_1\\x9B2J\\X"},
+        {"escape-in-machine", base, true, "a\\x1B[2J\\x07b"},
+        // Two UTF-8 bytes per character: a wrap at a byte count splits them.
+        {"latin1-identifier", listed("USB\\" + std::string(230, '\xE9')), false, "USB\\\xC3\xA9\xC3\xA9"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {WriteTemp(c.name, c.log)};
+        if (c.withMachine) args.insert(args.begin(), {"--machine", machinePath});
+        const Outcome text = Report(args);
+        ASSERT_EQ(text.status, 0) << text.err;
+        EXPECT_NE(text.out.find(c.shown), std::string::npos);
+        args.insert(args.begin(), {"--format", "csv"});
+        const Outcome csv = Report(args);
+        if (!c.withMachine) {
+            EXPECT_NE(csv.out.find(c.shown), std::string::npos);
+        }
+        EXPECT_EQ(Unprintable(text.out, 100), "");
+        EXPECT_EQ(Unprintable(csv.out, 0), "");
+    }
+}
+
+// Parsing and the text form's wrapping do work in proportion to the log:
+// four times the input costs about four times the time, not sixteen. The
+// bound is generous, and the best of three runs' processor time counts, so
+// that other work on a busy machine does not.
+TEST(ReportTest, WorkGrowsLinearlyWithTheLog) {
+    const auto session = [](const std::string &body) {
+        return std::string(79, '-') + "\r\nLog Session: 0\r\n" + std::string(79, '-') + "\r\n" + body +
+               "All devices: \r\nHooked devices legacy: \r\nHooked devices: \r\n";
+    };
+    const auto repeated = [](std::size_t n, const auto &line) {
+        std::string body;
+        for (std::size_t k = 0; k < n; ++k) body += line(k);
+        return body;
+    };
+    const auto handles = [&](std::size_t n) {
+        return session(repeated(n, [](std::size_t k) {
+            return "ENTER GetHandleToDevice " + std::to_string(k + 1) + "\r\nINFO GetDeviceId USB\\VID_046D&PID_C52B\\6&" +
+                   std::to_string(k) + "\r\n";
+        }));
+    };
+    const auto errors = [&](std::size_t n) {
+        return session(repeated(n, [](std::size_t k) { return "ERROR Kind" + std::to_string(k) + " failed " + std::to_string(k) + "\r\n"; }));
+    };
+    const auto identifier = [&](std::size_t n) {
+        return session("INFO GetDeviceId USB\\" + std::string(n * 25, 'A') + "\r\n");
+    };
+    const struct {
+        const char *name;
+        std::function<std::string(std::size_t)> log;
+    } cases[] = {{"handles", handles}, {"error kinds", errors}, {"long identifier", identifier}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> best;
+        for (std::size_t n : {6000u, 24000u}) {
+            const std::string path = WriteTemp("linear", c.log(n));
+            double fastest = 1e9;
+            for (int run = 0; run < 3; ++run) {
+                const std::clock_t start = std::clock();
+                ASSERT_EQ(Report({path}).status, 0);
+                fastest = std::min(fastest, static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+            }
+            best.push_back(fastest);
+        }
+        EXPECT_LT(best[1], 8 * best[0]) << best[0] << " s, then " << best[1] << " s";
     }
 }
 
