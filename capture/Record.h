@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace os {
+struct Table;
+}  // namespace os
+
 namespace capture {
 
 using Bytes = std::vector<uint8_t>;
@@ -26,6 +30,12 @@ struct Event {
 
 // The operations recorded so far, in the order they returned.
 const std::vector<Event> &Events();
+
+// The table of the directly imported operations (platform/os.h) that records
+// each call, then passes it on to `wrapped`, and hands out recording thunks
+// for the late-bound table's exports it finds there.  One recording table
+// exists; the call makes `wrapped` the one it passes on to.
+const os::Table &Recording(const os::Table &wrapped);
 
 // Forgets what was recorded (the record starts with the process: the
 // late-bound table binds kernel32.dll during static initialisation).

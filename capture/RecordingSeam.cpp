@@ -1,8 +1,7 @@
-// The recording seam: the program's os:: operations and, through
-// GetProcAddress, every export of the late-bound table, passed on to the real
-// platform (os_real::, the build's own os:: implementation under another
-// name) and recorded with what it answered.  The same code runs over the
-// real system on Windows and over the simulator on Linux.
+// The recording seam: a table of the program's os:: operations and, through
+// GetProcAddress, every export of the late-bound table, passed on to the
+// table it wraps and recorded with what it answered.  The same code runs over
+// the real system on Windows and over the simulator on Linux.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -10,8 +9,8 @@
 #include <type_traits>
 
 #include "capture/Record.h"
-#include "capture/RealOs.h"
 #include "platform/api.h"
+#include "platform/os.h"
 #include "platform/wstr.h"
 
 namespace capture {
@@ -25,8 +24,12 @@ std::vector<Event> &Store() {
     return *events;
 }
 
+// The table every operation is passed on to.
+const os::Table *g_wrapped = nullptr;
+const os::Table &Wrapped() { return *g_wrapped; }
+
 // Operations the platform makes on its own behalf while answering one of
-// ours (the simulator's exports call os:: too) are not the program's.
+// ours, should it call back through the current table, are not the program's.
 int g_depth = 0;
 
 Bytes Block(const void *data, size_t size) {
@@ -71,23 +74,23 @@ auto Passed(const char *op, Before &&before, Call &&call, Describe &&describe) {
     ++g_depth;
     if constexpr (std::is_void_v<R>) {
         call();
-        e.lastError = os_real::GetLastError();
+        e.lastError = Wrapped().GetLastError();
         --g_depth;
         if (g_depth == 0) {
             describe(e);
             Store().push_back(std::move(e));
         }
-        os_real::SetLastError(e.lastError);
+        Wrapped().SetLastError(e.lastError);
     } else {
         R result = call();
-        e.lastError = os_real::GetLastError();
+        e.lastError = Wrapped().GetLastError();
         e.result = Word(result);
         --g_depth;
         if (g_depth == 0) {
             describe(e);
             Store().push_back(std::move(e));
         }
-        os_real::SetLastError(e.lastError);
+        Wrapped().SetLastError(e.lastError);
         return result;
     }
 }
@@ -248,30 +251,21 @@ struct Thunk {
 const Thunk kThunks[] = {TARSEL_API_ALL(TARSEL_CAPTURE_ROW)};
 #undef TARSEL_CAPTURE_ROW
 
-}  // namespace
-
-const std::vector<Event> &Events() { return Store(); }
-void ClearEvents() { Store().clear(); }
-
-}  // namespace capture
-
-namespace os {
-
-using capture::Event;
+namespace recorded {
 
 HMODULE LoadLibraryW(LPCWSTR name) {
-    return capture::Passed("LoadLibraryW", [&] { return os_real::LoadLibraryW(name); },
-                           [&](Event &e) { e.in = {capture::WideIn(name)}; });
+    return Passed("LoadLibraryW", [&] { return Wrapped().LoadLibraryW(name); },
+                  [&](Event &e) { e.in = {WideIn(name)}; });
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    FARPROC real = capture::Passed("GetProcAddress", [&] { return os_real::GetProcAddress(module, name); },
-                                   [&](Event &e) {
-                                       e.args = {capture::Word(module)};
-                                       e.in = {capture::Block(name, std::strlen(name))};
-                                   });
+    FARPROC real = Passed("GetProcAddress", [&] { return Wrapped().GetProcAddress(module, name); },
+                          [&](Event &e) {
+                              e.args = {Word(module)};
+                              e.in = {Block(name, std::strlen(name))};
+                          });
     if (real == nullptr) return nullptr;
-    for (const capture::Thunk &t : capture::kThunks)
+    for (const Thunk &t : kThunks)
         if (std::strcmp(t.name, name) == 0) {
             *t.real = reinterpret_cast<api::Proc>(real);
             return reinterpret_cast<FARPROC>(t.recorded);
@@ -280,66 +274,79 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
-    return capture::Passed("FreeLibrary", [&] { return os_real::FreeLibrary(module); },
-                           [&](Event &e) { e.args = {capture::Word(module)}; });
+    return Passed("FreeLibrary", [&] { return Wrapped().FreeLibrary(module); },
+                  [&](Event &e) { e.args = {Word(module)}; });
 }
 
-void InitializeCriticalSection(LPCRITICAL_SECTION section) { os_real::InitializeCriticalSection(section); }
-HMODULE GetModuleHandleW(LPCWSTR name) { return os_real::GetModuleHandleW(name); }
-DWORD GetLastError() { return os_real::GetLastError(); }
-void SetLastError(DWORD error) { os_real::SetLastError(error); }
+void InitializeCriticalSection(LPCRITICAL_SECTION section) { Wrapped().InitializeCriticalSection(section); }
+HMODULE GetModuleHandleW(LPCWSTR name) { return Wrapped().GetModuleHandleW(name); }
+DWORD GetLastError() { return Wrapped().GetLastError(); }
+void SetLastError(DWORD error) { Wrapped().SetLastError(error); }
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, PSP_DEVINFO_DATA device, PWSTR id, DWORD idSize,
                                  PDWORD requiredSize) {
-    return capture::Passed(
+    return Passed(
         "SetupDiGetDeviceInstanceIdW",
-        [&] { return os_real::SetupDiGetDeviceInstanceIdW(set, device, id, idSize, requiredSize); },
+        [&] { return Wrapped().SetupDiGetDeviceInstanceIdW(set, device, id, idSize, requiredSize); },
         [&](Event &e) {
-            e.args = {capture::Word(set), capture::DevinstOf(device), idSize, capture::WordAt(requiredSize)};
-            e.out = {e.result != 0 ? capture::WideOut(id, wstr::LenBounded(id, idSize), idSize) : capture::Bytes{}};
+            e.args = {Word(set), DevinstOf(device), idSize, WordAt(requiredSize)};
+            e.out = {e.result != 0 ? WideOut(id, wstr::LenBounded(id, idSize), idSize) : Bytes{}};
         });
 }
 
-HRESULT IIDFromString(LPCWSTR text, LPIID iid) { return os_real::IIDFromString(text, iid); }
+HRESULT IIDFromString(LPCWSTR text, LPIID iid) { return Wrapped().IIDFromString(text, iid); }
 
 BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
                            LPDWORD maxComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
                            DWORD fileSystemNameSize) {
-    return capture::Passed(
+    return Passed(
         "GetVolumeInformationW",
         [&] {
-            return os_real::GetVolumeInformationW(root, volumeName, volumeNameSize, serial, maxComponentLength,
-                                                  fileSystemFlags, fileSystemName, fileSystemNameSize);
+            return Wrapped().GetVolumeInformationW(root, volumeName, volumeNameSize, serial, maxComponentLength,
+                                                   fileSystemFlags, fileSystemName, fileSystemNameSize);
         },
         [&](Event &e) {
             const bool ok = e.result != 0;
-            e.args = {volumeNameSize, fileSystemNameSize, ok ? capture::WordAt(serial) : 0,
-                      ok ? capture::WordAt(maxComponentLength) : 0, ok ? capture::WordAt(fileSystemFlags) : 0};
-            e.in = {capture::WideIn(root)};
+            e.args = {volumeNameSize, fileSystemNameSize, ok ? WordAt(serial) : 0,
+                      ok ? WordAt(maxComponentLength) : 0, ok ? WordAt(fileSystemFlags) : 0};
+            e.in = {WideIn(root)};
             if (ok)
-                e.out = {capture::WideOut(volumeName, wstr::LenBounded(volumeName, volumeNameSize), volumeNameSize),
-                         capture::WideOut(fileSystemName, wstr::LenBounded(fileSystemName, fileSystemNameSize),
-                                          fileSystemNameSize)};
+                e.out = {WideOut(volumeName, wstr::LenBounded(volumeName, volumeNameSize), volumeNameSize),
+                         WideOut(fileSystemName, wstr::LenBounded(fileSystemName, fileSystemNameSize),
+                                 fileSystemNameSize)};
         });
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int chars) {
-    return os_real::MultiByteToWideChar(codePage, flags, text, bytes, wide, chars);
+    return Wrapped().MultiByteToWideChar(codePage, flags, text, bytes, wide, chars);
 }
 
 std::time_t Time() {
-    return capture::Passed("Time", [&] { return os_real::Time(); }, [](Event &) {});
+    return Passed("Time", [&] { return Wrapped().Time(); }, [](Event &) {});
 }
 
 int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
-    return capture::Passed(
-        "WGetEnv", [&] { return os_real::WGetEnv(required, buffer, count, name); },
+    return Passed(
+        "WGetEnv", [&] { return Wrapped().WGetEnv(required, buffer, count, name); },
         [&](Event &e) {
-            e.args = {count, capture::WordAt(required)};
-            e.in = {capture::WideIn(name)};
-            e.out = {e.result == 0 ? capture::WideOut(buffer, wstr::LenBounded(buffer, count), count)
-                                   : capture::Bytes{}};
+            e.args = {count, WordAt(required)};
+            e.in = {WideIn(name)};
+            e.out = {e.result == 0 ? WideOut(buffer, wstr::LenBounded(buffer, count), count) : Bytes{}};
         });
 }
 
-}  // namespace os
+constexpr os::Table kTable = {TARSEL_OS_ALL(TARSEL_OS_ENTRY)};
+
+}  // namespace recorded
+
+}  // namespace
+
+const os::Table &Recording(const os::Table &wrapped) {
+    g_wrapped = &wrapped;
+    return recorded::kTable;
+}
+
+const std::vector<Event> &Events() { return Store(); }
+void ClearEvents() { Store().clear(); }
+
+}  // namespace capture

@@ -11,13 +11,26 @@
 #include "capture/Record.h"
 #include "hostio/HostIo.h"
 #include "machine/File.h"
+#include "platform/os.h"
 #include "release/Version.h"
+#include "sim/Sim.h"
 
 namespace {
 
 const char kMachineFile[] = "enumerate-tarsel-machine.json";
 
 }  // namespace
+
+// The capture starts recording: the late-bound table binds kernel32.dll
+// during static initialisation, and that is part of the run.  Over the real
+// system on the Windows capture, over the simulator otherwise.
+const os::Table &os::StartTable() {
+#ifdef TARSEL_CAPTURE_REAL_SYSTEM
+    return capture::Recording(os::RealSystem());
+#else
+    return capture::Recording(sim::Table());
+#endif
+}
 
 int main(int argc, char **argv) {
     if (release::PrintedVersion(argc, argv, "enumerate-tarsel-capture")) {

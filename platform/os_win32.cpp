@@ -1,12 +1,15 @@
-// The directly imported operations, bound to the real system.  Linked only
-// into the shipped Windows program; the test programs of both builds and the
-// Linux program link the simulated platform's version instead.
+// The directly imported operations, bound to the real system.  Linked into
+// the Windows programs: the shipped program starts with this table, and the
+// capture wraps it.
 #include "platform/os.h"
 
 #include <objbase.h>
 #include <stdlib.h>
 
 namespace os {
+
+namespace win32 {
+namespace {
 
 HMODULE LoadLibraryW(LPCWSTR name) { return ::LoadLibraryW(name); }
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) { return ::GetProcAddress(module, name); }
@@ -39,5 +42,12 @@ std::time_t Time() { return std::time(nullptr); }
 int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
     return ::_wgetenv_s(required, buffer, count, name);
 }
+
+constexpr Table kTable = {TARSEL_OS_ALL(TARSEL_OS_ENTRY)};
+
+}  // namespace
+}  // namespace win32
+
+const Table &RealSystem() { return win32::kTable; }
 
 }  // namespace os

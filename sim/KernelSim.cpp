@@ -566,7 +566,7 @@ BOOL WINAPI Sim_IsDebuggerPresent() {
 }
 
 BOOL WINAPI Sim_GetModuleHandleExW(DWORD, LPCWSTR name, HMODULE *mod) {
-    HMODULE found = os::GetModuleHandleW(name);
+    HMODULE found = direct::GetModuleHandleW(name);
     if (mod != nullptr) *mod = found;
     return found != nullptr ? TRUE : FALSE;
 }

@@ -449,7 +449,7 @@ CONFIGRET WINAPI Sim_CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINS
 
 }  // namespace sim
 
-namespace os {
+namespace sim::direct {
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA device, PWSTR id, DWORD idSize,
                                  PDWORD requiredSize) {
@@ -471,4 +471,4 @@ BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA device, PW
     return sim::Succeed(op, d.idText);
 }
 
-}  // namespace os
+}  // namespace sim::direct

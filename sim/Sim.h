@@ -16,7 +16,14 @@
 
 #include "machine/Error.h"
 
+namespace os {
+struct Table;
+}  // namespace os
+
 namespace sim {
+
+// The simulator's table of the directly imported operations (platform/os.h).
+const os::Table &Table();
 
 // The built-in default machine (machines/default.json, compiled in).
 const char *DefaultMachineJson();

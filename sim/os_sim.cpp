@@ -14,6 +14,7 @@
 #include "platform/api.h"
 #include "platform/os.h"
 #include "machine/File.h"
+#include "sim/Ops.h"
 #include "sim/RunState.h"
 
 namespace sim {
@@ -288,9 +289,7 @@ int FindObjectByName(const WString &name, bool caseInsensitive) {
 
 }  // namespace sim
 
-namespace os {
-
-using sim::Record;
+namespace sim::direct {
 
 HMODULE LoadLibraryW(LPCWSTR name) {
     sim::SimulatorScope scope;
@@ -497,4 +496,10 @@ int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
     return 0;
 }
 
-}  // namespace os
+namespace {
+constexpr os::Table kTable = {TARSEL_OS_ALL(TARSEL_OS_ENTRY)};
+}  // namespace
+
+}  // namespace sim::direct
+
+const os::Table &sim::Table() { return direct::kTable; }

@@ -69,6 +69,32 @@ TEST_F(ApiTableTest, MissingExportFallsBackAloneAndTheRestBinds) {
     EXPECT_FALSE(api::SlotHoldsFallback("CM_Get_Device_ID_Size"));
 }
 
+// A process may hold several tables of the directly imported operations; the
+// late-bound table loads through whichever is current, and only through it.
+TEST_F(ApiTableTest, LibrariesLoadThroughTheCurrentTable) {
+    Use(R"({})");
+    static int refused = 0;
+    refused = 0;
+    os::Table refusing = sim::Table();
+    refusing.LoadLibraryW = [](LPCWSTR) -> HMODULE {
+        ++refused;
+        return nullptr;
+    };
+    const os::Table &before = os::Use(refusing);
+    EXPECT_EQ(&before, &sim::Table());
+    EXPECT_EQ(api::SetupDiGetClassDevsW(nullptr, WS("USB"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(&os::Use(before), &refusing);
+    EXPECT_EQ(refused, 1);
+    EXPECT_EQ(Loads("setupapi.dll"), 0u) << "the simulator's own table was not asked";
+    EXPECT_EQ(api::GetLibraryState(api::Library::Setupapi).handle, nullptr);
+    api::ResetForTesting();
+    HDEVINFO set = api::SetupDiGetClassDevsW(nullptr, WS("USB"), nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    EXPECT_NE(set, INVALID_HANDLE_VALUE) << "back on the simulator's table";
+    if (set != INVALID_HANDLE_VALUE) api::SetupDiDestroyDeviceInfoList(set);
+    EXPECT_EQ(Loads("setupapi.dll"), 1u);
+}
+
 TEST_F(ApiTableTest, FirstCallBindsTheWholeLibraryInTableOrder) {
     Use(R"({})");
     api::NtClose(reinterpret_cast<HANDLE>(0x100));
