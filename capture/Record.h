@@ -24,11 +24,9 @@ struct Event {
     std::vector<Bytes> out;    // output blocks as written, cut to the count reported and the buffer
 };
 
-// The operations recorded so far, in the order they returned.
-const std::vector<Event> &Events();
-
-// Forgets what was recorded (the record starts with the process: the
-// late-bound table binds kernel32.dll during static initialisation).
-void ClearEvents();
+// Hands one answered operation, as it returns, to the run's machine builder:
+// the record is taken in as it comes, never kept whole, so the capture's
+// memory grows with the machine and not with the run.
+void Take(const Event &e);
 
 }  // namespace capture

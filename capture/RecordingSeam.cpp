@@ -18,13 +18,6 @@ namespace capture {
 
 namespace {
 
-// Never destroyed: the table binds during static initialisation and releases
-// its libraries at exit, outside the lifetime of ordinary globals.
-std::vector<Event> &Store() {
-    static std::vector<Event> *events = new std::vector<Event>;
-    return *events;
-}
-
 // Operations the platform makes on its own behalf while answering one of
 // ours (the simulator's exports call os:: too) are not the program's.
 int g_depth = 0;
@@ -75,7 +68,7 @@ auto Passed(const char *op, Before &&before, Call &&call, Describe &&describe) {
         --g_depth;
         if (g_depth == 0) {
             describe(e);
-            Store().push_back(std::move(e));
+            Take(e);
         }
         os_real::SetLastError(e.lastError);
     } else {
@@ -85,7 +78,7 @@ auto Passed(const char *op, Before &&before, Call &&call, Describe &&describe) {
         --g_depth;
         if (g_depth == 0) {
             describe(e);
-            Store().push_back(std::move(e));
+            Take(e);
         }
         os_real::SetLastError(e.lastError);
         return result;
@@ -249,9 +242,6 @@ const Thunk kThunks[] = {TARSEL_API_ALL(TARSEL_CAPTURE_ROW)};
 #undef TARSEL_CAPTURE_ROW
 
 }  // namespace
-
-const std::vector<Event> &Events() { return Store(); }
-void ClearEvents() { Store().clear(); }
 
 }  // namespace capture
 
