@@ -30,12 +30,14 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
+// Device answers are most of a large machine file: no formatting call per byte.
 std::string HexBytes(const Bytes &bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    char pair[3];
+    text.reserve(bytes.size() * 2);
     for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", b);
-        text += pair;
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0xF];
     }
     return text;
 }
@@ -64,7 +66,10 @@ const Bytes &Part(const std::vector<Bytes> &parts, size_t i) {
 const Bytes &In(const Event &e, size_t i) { return Part(e.in, i); }
 const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
 
-bool IsNull(const GUID &g) { return GuidText(g) == GuidText(GUID{}); }
+// By their bytes: the program walks whole sets once per device, so these run
+// for every element of every walk.
+bool SameGuid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool IsNull(const GUID &g) { return SameGuid(g, GUID{}); }
 
 using machine::rules::Folded;
 
@@ -217,6 +222,7 @@ private:
         int serial = 0;  // from 1, in the order made: handles may be reused once a set is destroyed
         std::string cls;
         std::set<DEVINST> members;  // what it listed so far
+        std::string query;          // a device set's key in deviceSets_
     };
     // Interface sets by class: the devices each listed, in order.
     std::map<std::string, Listings<DEVINST>> interfaceSetDevices_;
@@ -482,9 +488,11 @@ void Builder::OnClassDevs(const Event &e) {
         return;
     }
     OnDestroySet(Event{"", 0, 0, {e.result}, {}, {}});  // a handle never destroyed, given again
-    Set set{Arg(e, 0), Utf8(In(e, 1)), ++sets_, cls, {}};
-    if ((set.flags & DIGCF_DEVICEINTERFACE) == 0)
-        deviceSets_.try_emplace(QueryKey(set.flags, set.enumerator, cls), DeviceSets{set, {}});
+    Set set{Arg(e, 0), Utf8(In(e, 1)), ++sets_, cls, {}, {}};
+    if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
+        set.query = QueryKey(set.flags, set.enumerator, cls);
+        deviceSets_.try_emplace(set.query, DeviceSets{set, {}});
+    }
     liveSets_[e.result] = std::move(set);
 }
 
@@ -495,7 +503,7 @@ void Builder::OnDestroySet(const Event &e) {
     if (live == liveSets_.end()) return;
     const Set &set = live->second;
     if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
-        deviceSets_.at(QueryKey(set.flags, set.enumerator, set.cls)).listings.Close(set.serial);
+        deviceSets_.at(set.query).listings.Close(set.serial);
     } else if (!set.cls.empty()) {
         interfaceSetDevices_[set.cls].Close(set.serial);
         detailListings_[set.cls].Close(set.serial);
@@ -520,14 +528,14 @@ void Builder::OnEnumDeviceInfo(const Event &e) {
         Refuse(why);
     }
     if (!IsNull(data.ClassGuid)) {
-        if (d.cls && GuidText(*d.cls) != GuidText(data.ClassGuid))
+        if (d.cls && !SameGuid(*d.cls, data.ClassGuid))
             Refuse(PerSetRefusal(data.DevInst, "a device of class " + GuidText(*d.cls),
                                  "a device of class " + GuidText(data.ClassGuid)));
         d.cls = data.ClassGuid;
     }
     if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
     if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
-        deviceSets_.at(QueryKey(set.flags, set.enumerator, set.cls)).listings.Add(set.serial, data.DevInst);
+        deviceSets_.at(set.query).listings.Add(set.serial, data.DevInst);
         if (d.enumerator.empty()) d.enumerator = set.enumerator;
     } else if (!set.cls.empty()) {
         interfaceSetDevices_[set.cls].Add(set.serial, data.DevInst);
