@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <stdexcept>
 
 #include "platform/win32.h"
@@ -65,6 +66,10 @@ const Bytes &Part(const std::vector<Bytes> &parts, size_t i) {
 }
 const Bytes &In(const Event &e, size_t i) { return Part(e.in, i); }
 const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
+
+// Bytes as a map key: GCC 12 warns falsely (-Wstringop-overread) on
+// comparing byte vectors in a map.
+std::string AsText(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // By their bytes: the program walks whole sets once per device, so these run
 // for every element of every walk.
@@ -201,7 +206,7 @@ private:
 
     std::optional<std::string> refusal_;  // the first answer no machine file can give
     std::optional<std::string> zeroAnswer_;  // an answer on DEVINST 0 the replay gives otherwise
-    std::map<DEVINST, Device> devices_;
+    std::unordered_map<DEVINST, Device> devices_;  // looked up for every element of every walk
     std::vector<DEVINST> deviceOrder_;
     std::vector<Object> objects_;
     std::map<std::string, std::pair<DEVINST, size_t>> interfaceByPath_;  // folded path
@@ -221,7 +226,7 @@ private:
         std::string enumerator;
         int serial = 0;  // from 1, in the order made: handles may be reused once a set is destroyed
         std::string cls;
-        std::set<DEVINST> members;  // what it listed so far
+        uint64_t listed = 0;  // how many elements it listed so far
         std::string query;          // a device set's key in deviceSets_
     };
     // Interface sets by class: the devices each listed, in order.
@@ -230,7 +235,8 @@ private:
     int sets_ = 0;                      // sets made so far
     std::map<uint64_t, Set> liveSets_;  // by handle, until destroyed
     Set &SetOf(uint64_t handle);
-    std::map<uint64_t, std::map<Bytes, DEVINST>> interfaceData_;  // set, element -> the device asked about, or 0
+    // set, element (its bytes as text) -> the device asked about, or 0
+    std::map<uint64_t, std::map<std::string, DEVINST>> interfaceData_;
     // Device sets by what they ask for: the query, and what they listed, in order.
     struct DeviceSets {
         Set query;
@@ -516,12 +522,14 @@ void Builder::OnDestroySet(const Event &e) {
 // gave, and each device is listed once, as on replay.
 void Builder::OnEnumDeviceInfo(const Event &e) {
     Set &set = SetOf(Arg(e, 0));
-    if (e.result == 0 || set.serial == 0 || Arg(e, 1) < set.members.size()) return;  // an element asked again
+    if (e.result == 0 || set.serial == 0 || Arg(e, 1) < set.listed) return;  // an element asked again
+    ++set.listed;
     const auto data = Read<SP_DEVINFO_DATA>(Out(e, 0));
     Device &d = DeviceAt(data.DevInst);
-    if (d.listedBy != 0 && d.listedBy != set.serial) d.severalSets = true;
+    const bool twice = d.listedBy == set.serial;
+    if (d.listedBy != 0 && !twice) d.severalSets = true;
     d.listedBy = set.serial;
-    if (!set.members.insert(data.DevInst).second) {
+    if (twice) {
         std::string why = "a device set listed DEVINST ";
         why += Hex(data.DevInst) + " twice; on replay a set lists each device once, so such a run cannot be written "
                                    "as a machine file";
@@ -603,6 +611,9 @@ void Builder::OnRegistryProperty(const Event &e) {
     Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 1)));
     const auto code = static_cast<uint32_t>(Arg(e, 2));
     auto &known = d.properties[code];
+    // The same answer again (the program reads one property of every device
+    // once per device it looks up): nothing to learn.
+    if (e.result != 0 && known.first == Arg(e, 4) && known.second == Out(e, 0)) return;
     if (e.result != 0 || e.lastError == ERROR_INSUFFICIENT_BUFFER) {
         // A size answer alone still says how long the value is.
         Bytes data = e.result != 0 ? Out(e, 0) : Bytes(static_cast<size_t>(Arg(e, 5)), 0);
@@ -625,7 +636,7 @@ void Builder::OnRegistryProperty(const Event &e) {
 }
 
 void Builder::OnEnumInterfaces(const Event &e) {
-    if (e.result != 0) interfaceData_[Arg(e, 0)][Out(e, 0)] = static_cast<DEVINST>(Arg(e, 1));
+    if (e.result != 0) interfaceData_[Arg(e, 0)][AsText(Out(e, 0))] = static_cast<DEVINST>(Arg(e, 1));
 }
 
 void Builder::OnInterfaceDetail(const Event &e) {
@@ -644,7 +655,7 @@ void Builder::OnInterfaceDetail(const Event &e) {
     // The device comes with the path, or from the walk of one device's interfaces.
     // (A walk of every interface asked about no device: 0 there is none.)
     const auto &elements = interfaceData_[Arg(e, 0)];
-    auto asked = elements.find(In(e, 0));
+    auto asked = elements.find(AsText(In(e, 0)));
     const bool withDevice = !Out(e, 1).empty() || (asked != elements.end() && asked->second != 0);
     if (!withDevice) return;
     const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst : asked->second;
