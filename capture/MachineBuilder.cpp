@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <stdexcept>
 
 #include "platform/win32.h"
@@ -30,12 +31,14 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
+// Device answers are most of a large machine file: no formatting call per byte.
 std::string HexBytes(const Bytes &bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    char pair[3];
+    text.reserve(bytes.size() * 2);
     for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", b);
-        text += pair;
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0xF];
     }
     return text;
 }
@@ -64,7 +67,14 @@ const Bytes &Part(const std::vector<Bytes> &parts, size_t i) {
 const Bytes &In(const Event &e, size_t i) { return Part(e.in, i); }
 const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
 
-bool IsNull(const GUID &g) { return GuidText(g) == GuidText(GUID{}); }
+// Bytes as a map key: GCC 12 warns falsely (-Wstringop-overread) on
+// comparing byte vectors in a map.
+std::string AsText(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// By their bytes: the program walks whole sets once per device, so these run
+// for every element of every walk.
+bool SameGuid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool IsNull(const GUID &g) { return SameGuid(g, GUID{}); }
 
 using machine::rules::Folded;
 
@@ -83,7 +93,9 @@ struct Device {
     std::optional<GUID> cls;
     bool listedPresent = false;
     std::string enumerator;  // of the first set with one that listed it
-    std::optional<uint32_t> status, problem, statusError;
+    std::optional<uint32_t> status, problem, statusError, idError;
+    int listedBy = 0;          // the serial of the latest set that listed it
+    bool severalSets = false;  // listed by more than one set
     std::map<uint32_t, std::pair<uint32_t, Bytes>> properties;  // code: type, bytes
     std::vector<Interface> interfaces;
 };
@@ -111,12 +123,48 @@ struct Object {
     int mergedInto = -1;
 };
 
+// What sets listed, each distinct listing kept once, by the serial of the
+// first set that listed it.  The program makes the same sets again and again,
+// and a walk that stopped early lists the start of a longer one: keeping
+// every copy would grow with the run, not with the machine.  A set's listing
+// is settled when the set is destroyed, or at the end.
+template <typename T>
+class Listings {
+public:
+    void Add(int serial, const T &item) { open_[serial].push_back(item); }
+    void Close(int serial) {
+        auto it = open_.find(serial);
+        if (it == open_.end()) return;
+        std::vector<T> listed = std::move(it->second);
+        open_.erase(it);
+        for (auto &[first, kept] : kept_) {
+            if (StartOf(listed, kept)) return;
+            if (StartOf(kept, listed)) {
+                kept = std::move(listed);
+                return;
+            }
+        }
+        kept_.emplace(serial, std::move(listed));
+    }
+    const std::map<int, std::vector<T>> &All() {
+        while (!open_.empty()) Close(open_.begin()->first);
+        return kept_;
+    }
+
+private:
+    static bool StartOf(const std::vector<T> &a, const std::vector<T> &b) {
+        return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin());
+    }
+    std::map<int, std::vector<T>> open_, kept_;
+};
+
 class Builder {
 public:
-    explicit Builder(const std::vector<Event> &events) : events_(events) {}
+    void Take(const Event &e);
     ordered_json Build();
 
 private:
+    void Refuse(const std::string &why);
     Device &DeviceAt(DEVINST devinst);
     void NoteId(DEVINST devinst, const Bytes &id);
     int Find(int object) const;
@@ -128,7 +176,6 @@ private:
     void Merge(int from, int into);
     void NoteOpen(int object, uint64_t access, bool ok, uint32_t error);
     void NoteRequest(const Event &e);
-    void Walk();
     // One handler per operation.
     void OnLoadLibrary(const Event &e);
     void OnGetProcAddress(const Event &e);
@@ -138,9 +185,12 @@ private:
     void OnQueryDosDevice(const Event &e);
     void OnVolumeInformation(const Event &e);
     void OnClassDevs(const Event &e);
+    void OnDestroySet(const Event &e);
     void OnEnumDeviceInfo(const Event &e);
     void OnInstanceId(const Event &e);
     void OnDeviceId(const Event &e);
+    void OnDeviceIdSize(const Event &e);
+    bool NoDeviceNode(const Event &e);
     void OnParent(const Event &e);
     void OnStatus(const Event &e);
     void OnRegistryProperty(const Event &e);
@@ -154,8 +204,9 @@ private:
     ordered_json ObjectJson(const Object &o) const;
     ordered_json InterfaceOrder() const;
 
-    const std::vector<Event> &events_;
-    std::map<DEVINST, Device> devices_;
+    std::optional<std::string> refusal_;  // the first answer no machine file can give
+    std::optional<std::string> zeroAnswer_;  // an answer on DEVINST 0 the replay gives otherwise
+    std::unordered_map<DEVINST, Device> devices_;  // looked up for every element of every walk
     std::vector<DEVINST> deviceOrder_;
     std::vector<Object> objects_;
     std::map<std::string, std::pair<DEVINST, size_t>> interfaceByPath_;  // folded path
@@ -169,21 +220,29 @@ private:
     std::map<std::string, uint32_t> classErrors_;
     // Per interface class, the paths in the order the first set of that class listed them.
     std::map<std::string, std::vector<std::string>> listed_;
-    std::map<std::string, std::map<int, std::vector<std::string>>> detailListings_;  // class, set serial: paths
+    std::map<std::string, Listings<std::string>> detailListings_;  // by class: paths
     struct Set {
         uint64_t flags = 0;
         std::string enumerator;
         int serial = 0;  // from 1, in the order made: handles may be reused once a set is destroyed
         std::string cls;
+        uint64_t listed = 0;  // how many elements it listed so far
+        std::string query;          // a device set's key in deviceSets_
     };
-    // Interface sets by class, then by serial: the devices each listed, in order.
-    std::map<std::string, std::map<int, std::vector<DEVINST>>> interfaceSetDevices_;
+    // Interface sets by class: the devices each listed, in order.
+    std::map<std::string, Listings<DEVINST>> interfaceSetDevices_;
     void AddListedInterfaces();
-    std::map<uint64_t, int> setSerials_;  // set handle -> serial of the latest set it named
-    const Set &SetOf(uint64_t handle) const;
-    std::map<std::pair<uint64_t, Bytes>, DEVINST> interfaceData_;  // (set, element) -> the device asked about, or 0
-    std::map<int, std::vector<DEVINST>> setListings_;  // device sets by serial: what they listed, in order
-    std::map<int, Set> setsBySerial_;
+    int sets_ = 0;                      // sets made so far
+    std::map<uint64_t, Set> liveSets_;  // by handle, until destroyed
+    Set &SetOf(uint64_t handle);
+    // set, element (its bytes as text) -> the device asked about, or 0
+    std::map<uint64_t, std::map<std::string, DEVINST>> interfaceData_;
+    // Device sets by what they ask for: the query, and what they listed, in order.
+    struct DeviceSets {
+        Set query;
+        Listings<DEVINST> listings;
+    };
+    std::map<std::string, DeviceSets> deviceSets_;
     std::string IdOf(const Device &d) const;
     bool Selects(const Set &set, const Device &d) const;
     void OrderDevices();
@@ -198,15 +257,35 @@ Device &Builder::DeviceAt(DEVINST devinst) {
     return it->second;
 }
 
+void Builder::Refuse(const std::string &why) {
+    if (!refusal_) refusal_ = why;
+}
+
+// The refusal of a DEVINST that two sets gave to two devices.
+std::string PerSetRefusal(DEVINST devinst, const std::string &one, const std::string &another) {
+    std::string why = "DEVINST ";
+    why += Hex(devinst);
+    why += " names " + one + " in one device set and " + another;
+    why += " in another: this system hands out device node values per set (Wine does); such a run cannot be "
+           "written as a machine file";
+    return why;
+}
+
 // Windows gives each device node one DEVINST for the life of the boot; a
 // system that hands one value to two devices (Wine does, per device
 // information set) cannot be written as a machine, so the capture says so.
 void Builder::NoteId(DEVINST devinst, const Bytes &id) {
     Device &d = DeviceAt(devinst);
     const std::string text = Utf8(id);
-    if (!d.id.empty() && Folded(d.id) != Folded(text))
-        throw std::runtime_error("DEVINST " + Hex(devinst) + " named two devices, " + d.id + " and " + text +
-                                 "; the system reuses device node values");
+    if (!d.id.empty() && Folded(d.id) != Folded(text)) {
+        if (d.severalSets) {
+            Refuse(PerSetRefusal(devinst, d.id, text));
+        } else {
+            std::string why = "DEVINST ";
+            why += Hex(devinst) + " named two devices, " + d.id + " and " + text;
+            Refuse(why + ": this system reuses device node values; such a run cannot be written as a machine file");
+        }
+    }
     if (d.id.empty()) d.id = text;
 }
 
@@ -394,10 +473,17 @@ void Builder::OnVolumeInformation(const Event &e) {
                        {"max_component_length", Arg(e, 3)}, {"flags", Arg(e, 4)}};
 }
 
-const Builder::Set &Builder::SetOf(uint64_t handle) const {
-    static const Set kUnknown;
-    auto serial = setSerials_.find(handle);
-    return serial == setSerials_.end() ? kUnknown : setsBySerial_.at(serial->second);
+Builder::Set &Builder::SetOf(uint64_t handle) {
+    static Set unknown;
+    auto set = liveSets_.find(handle);
+    if (set != liveSets_.end()) return set->second;
+    unknown = Set{};
+    return unknown;
+}
+
+// The key of a device set's query: sets asking the same list the same.
+std::string QueryKey(uint64_t flags, const std::string &enumerator, const std::string &cls) {
+    return Hex(flags) + "|" + cls + "|" + Folded(enumerator);
 }
 
 void Builder::OnClassDevs(const Event &e) {
@@ -407,23 +493,60 @@ void Builder::OnClassDevs(const Event &e) {
         if (hasClass) classErrors_[cls] = e.lastError;
         return;
     }
-    const int serial = static_cast<int>(setsBySerial_.size()) + 1;
-    setsBySerial_[serial] = {Arg(e, 0), Utf8(In(e, 1)), serial, cls};
-    setSerials_[e.result] = serial;
+    OnDestroySet(Event{"", 0, 0, {e.result}, {}, {}});  // a handle never destroyed, given again
+    Set set{Arg(e, 0), Utf8(In(e, 1)), ++sets_, cls, {}, {}};
+    if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
+        set.query = QueryKey(set.flags, set.enumerator, cls);
+        deviceSets_.try_emplace(set.query, DeviceSets{set, {}});
+    }
+    liveSets_[e.result] = std::move(set);
 }
 
+// A destroyed set's listings are settled, and what was asked of its elements
+// forgotten: its handle value may name another set later.
+void Builder::OnDestroySet(const Event &e) {
+    auto live = liveSets_.find(Arg(e, 0));
+    if (live == liveSets_.end()) return;
+    const Set &set = live->second;
+    if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
+        deviceSets_.at(set.query).listings.Close(set.serial);
+    } else if (!set.cls.empty()) {
+        interfaceSetDevices_[set.cls].Close(set.serial);
+        detailListings_[set.cls].Close(set.serial);
+    }
+    interfaceData_.erase(live->first);
+    liveSets_.erase(live);
+}
+
+// A device set listed a device: the class it gave must be the one other sets
+// gave, and each device is listed once, as on replay.
 void Builder::OnEnumDeviceInfo(const Event &e) {
-    const Set &set = SetOf(Arg(e, 0));
-    if (e.result == 0) return;
+    Set &set = SetOf(Arg(e, 0));
+    if (e.result == 0 || set.serial == 0 || Arg(e, 1) < set.listed) return;  // an element asked again
+    ++set.listed;
     const auto data = Read<SP_DEVINFO_DATA>(Out(e, 0));
     Device &d = DeviceAt(data.DevInst);
-    if (!IsNull(data.ClassGuid)) d.cls = data.ClassGuid;
+    const bool twice = d.listedBy == set.serial;
+    if (d.listedBy != 0 && !twice) d.severalSets = true;
+    d.listedBy = set.serial;
+    if (twice) {
+        std::string why = "a device set listed DEVINST ";
+        why += Hex(data.DevInst) + " twice; on replay a set lists each device once, so such a run cannot be written "
+                                   "as a machine file";
+        Refuse(why);
+    }
+    if (!IsNull(data.ClassGuid)) {
+        if (d.cls && !SameGuid(*d.cls, data.ClassGuid))
+            Refuse(PerSetRefusal(data.DevInst, "a device of class " + GuidText(*d.cls),
+                                 "a device of class " + GuidText(data.ClassGuid)));
+        d.cls = data.ClassGuid;
+    }
     if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
     if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
-        setListings_[set.serial].push_back(data.DevInst);
+        deviceSets_.at(set.query).listings.Add(set.serial, data.DevInst);
         if (d.enumerator.empty()) d.enumerator = set.enumerator;
     } else if (!set.cls.empty()) {
-        interfaceSetDevices_[set.cls][set.serial].push_back(data.DevInst);
+        interfaceSetDevices_[set.cls].Add(set.serial, data.DevInst);
     }
 }
 
@@ -431,11 +554,30 @@ void Builder::OnInstanceId(const Event &e) {
     if (e.result != 0) NoteId(static_cast<DEVINST>(Arg(e, 1)), Out(e, 0));
 }
 
-// A configuration-manager call on no device node: nothing to learn about one.
-bool NoDeviceNode(const Event &e) { return Arg(e, 0) == 0 || e.result == CR_INVALID_DEVNODE; }
+// A configuration-manager call on no device node teaches nothing about one,
+// as long as the replay answers it the same: a machine file's DEVINST 0 and
+// unknown values answer CR_INVALID_DEVNODE.
+bool Builder::NoDeviceNode(const Event &e) {
+    const bool listed = devices_.count(static_cast<DEVINST>(Arg(e, 0))) != 0;
+    if (Arg(e, 0) == 0 && !listed && e.result != CR_INVALID_DEVNODE && !zeroAnswer_) {
+        std::string why = e.op;
+        why += " on DEVINST 0x0 answered " + Hex(e.result) + ", where a machine file answers CR_INVALID_DEVNODE (0x5) for "
+               "a value no device has; such a run cannot be written as a machine file";
+        zeroAnswer_ = why;
+    }
+    return (Arg(e, 0) == 0 && !listed) || (e.result == CR_INVALID_DEVNODE && !listed);
+}
+
+// An identifier asked for and refused is refused on replay too.
+void Builder::OnDeviceIdSize(const Event &e) {
+    if (NoDeviceNode(e) || e.result == CR_SUCCESS) return;
+    DeviceAt(static_cast<DEVINST>(Arg(e, 0))).idError = static_cast<uint32_t>(e.result);
+}
 
 void Builder::OnDeviceId(const Event &e) {
-    if (!NoDeviceNode(e) && e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
+    if (NoDeviceNode(e)) return;
+    if (e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
+    else if (e.result != CR_BUFFER_SMALL) DeviceAt(static_cast<DEVINST>(Arg(e, 0))).idError = static_cast<uint32_t>(e.result);
 }
 
 void Builder::OnParent(const Event &e) {
@@ -445,6 +587,11 @@ void Builder::OnParent(const Event &e) {
     if (e.result == CR_SUCCESS && Arg(e, 2) != 0) {
         d.parent = static_cast<DEVINST>(Arg(e, 2));
         DeviceAt(*d.parent);
+    } else if (e.result != CR_SUCCESS && e.result != CR_NO_SUCH_DEVNODE) {
+        std::string why = "CM_Get_Parent of DEVINST ";
+        why += Hex(d.devinst) + " answered " + Hex(e.result) + ", where a machine file's device has a parent or "
+               "answers CR_NO_SUCH_DEVNODE (0xD); such a run cannot be written as a machine file";
+        Refuse(why);
     }
 }
 
@@ -464,6 +611,9 @@ void Builder::OnRegistryProperty(const Event &e) {
     Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 1)));
     const auto code = static_cast<uint32_t>(Arg(e, 2));
     auto &known = d.properties[code];
+    // The same answer again (the program reads one property of every device
+    // once per device it looks up): nothing to learn.
+    if (e.result != 0 && known.first == Arg(e, 4) && known.second == Out(e, 0)) return;
     if (e.result != 0 || e.lastError == ERROR_INSUFFICIENT_BUFFER) {
         // A size answer alone still says how long the value is.
         Bytes data = e.result != 0 ? Out(e, 0) : Bytes(static_cast<size_t>(Arg(e, 5)), 0);
@@ -472,11 +622,21 @@ void Builder::OnRegistryProperty(const Event &e) {
         if (e.result != 0 || known.second.empty()) known = {static_cast<uint32_t>(Arg(e, 4)), data};
     } else if (known.second.empty() && known.first == 0) {
         d.properties.erase(code);
+        // Left out, a property fails with ERROR_INVALID_DATA, except the two
+        // the replay derives from the device, which never fail.
+        if (e.lastError != ERROR_INVALID_DATA || (code == SPDRP_CLASSGUID && d.cls) ||
+            code == SPDRP_ENUMERATOR_NAME) {
+            std::string why = "registry property " + std::to_string(code) + " of DEVINST ";
+            why += Hex(d.devinst) + " failed with " + std::to_string(e.lastError) + " and no size, which a machine file "
+                   "cannot say (a property it leaves out fails with 13, and properties 8 and 22 are derived from the "
+                   "device's class and identifier); such a run cannot be written as a machine file";
+            Refuse(why);
+        }
     }
 }
 
 void Builder::OnEnumInterfaces(const Event &e) {
-    if (e.result != 0) interfaceData_[{Arg(e, 0), Out(e, 0)}] = static_cast<DEVINST>(Arg(e, 1));
+    if (e.result != 0) interfaceData_[Arg(e, 0)][AsText(Out(e, 0))] = static_cast<DEVINST>(Arg(e, 1));
 }
 
 void Builder::OnInterfaceDetail(const Event &e) {
@@ -486,18 +646,19 @@ void Builder::OnInterfaceDetail(const Event &e) {
     const std::string path = Utf8(Out(e, 0));
     const std::string cls = GuidText(data.InterfaceClassGuid);
     const Set &set = SetOf(Arg(e, 0));
-    detailListings_[cls][set.serial].push_back(path);
+    if (set.serial != 0) detailListings_[cls].Add(set.serial, path);
     auto known = interfaceByPath_.find(Folded(path));
     if (known != interfaceByPath_.end()) {
         if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
         return;
     }
     // The device comes with the path, or from the walk of one device's interfaces.
-    auto asked = interfaceData_.find({Arg(e, 0), In(e, 0)});
-    const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst
-                            : asked != interfaceData_.end() ? asked->second
-                                                            : 0;
-    if (devinst == 0) return;
+    // (A walk of every interface asked about no device: 0 there is none.)
+    const auto &elements = interfaceData_[Arg(e, 0)];
+    auto asked = elements.find(AsText(In(e, 0)));
+    const bool withDevice = !Out(e, 1).empty() || (asked != elements.end() && asked->second != 0);
+    if (!withDevice) return;
+    const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst : asked->second;
     Device &d = DeviceAt(devinst);
     if (!Out(e, 1).empty() && !IsNull(device.ClassGuid)) d.cls = device.ClassGuid;
     if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
@@ -541,8 +702,9 @@ void Builder::OnQueryObject(const Event &e) {
     }
 }
 
-// One handler per operation the machine learns from; the others teach it nothing.
-void Builder::Walk() {
+// One handler per operation the machine learns from; the others teach it
+// nothing.  Once the run cannot be written, nothing more is kept.
+void Builder::Take(const Event &e) {
     static const std::map<std::string, void (Builder::*)(const Event &)> kHandlers = {
         {"LoadLibraryW", &Builder::OnLoadLibrary},
         {"GetProcAddress", &Builder::OnGetProcAddress},
@@ -552,9 +714,11 @@ void Builder::Walk() {
         {"QueryDosDeviceW", &Builder::OnQueryDosDevice},
         {"GetVolumeInformationW", &Builder::OnVolumeInformation},
         {"SetupDiGetClassDevsW", &Builder::OnClassDevs},
+        {"SetupDiDestroyDeviceInfoList", &Builder::OnDestroySet},
         {"SetupDiEnumDeviceInfo", &Builder::OnEnumDeviceInfo},
         {"SetupDiGetDeviceInstanceIdW", &Builder::OnInstanceId},
         {"CM_Get_Device_IDW", &Builder::OnDeviceId},
+        {"CM_Get_Device_ID_Size", &Builder::OnDeviceIdSize},
         {"CM_Get_Parent", &Builder::OnParent},
         {"CM_Get_DevNode_Status", &Builder::OnStatus},
         {"SetupDiGetDeviceRegistryPropertyW", &Builder::OnRegistryProperty},
@@ -567,10 +731,9 @@ void Builder::Walk() {
         {"DeviceIoControl", &Builder::NoteRequest},
         {"NtQueryObject", &Builder::OnQueryObject},
     };
-    for (const Event &e : events_) {
-        auto handler = kHandlers.find(e.op);
-        if (handler != kHandlers.end()) (this->*handler->second)(e);
-    }
+    if (refusal_) return;
+    auto handler = kHandlers.find(e.op);
+    if (handler != kHandlers.end()) (this->*handler->second)(e);
 }
 
 ordered_json Builder::Devices() const {
@@ -588,6 +751,7 @@ ordered_json Builder::Devices() const {
         if (d.status) j["status"] = *d.status;
         if (d.problem) j["problem"] = *d.problem;
         if (d.statusError) j["status_error"] = *d.statusError;
+        if (d.idError) j["id_error"] = *d.idError;
         ordered_json properties = ordered_json::object();
         for (const auto &[code, p] : d.properties)
             for (const machine::format::Field &f : machine::format::kProperties.fields)
@@ -701,13 +865,14 @@ void Builder::OrderDevices() {
     auto edge = [&](DEVINST first, DEVINST next) {
         if (first != next && after[first].insert(next).second) ++before[next];
     };
-    for (const auto &[serial, listed] : setListings_) {
-        for (size_t i = 1; i < listed.size(); ++i) edge(listed[i - 1], listed[i]);
-        // A walk that stopped early: the members it did not reach come later.
-        const std::set<DEVINST> reached(listed.begin(), listed.end());
-        for (const auto &[devinst, d] : devices_)
-            if (reached.count(devinst) == 0 && Selects(setsBySerial_.at(serial), d)) edge(listed.back(), devinst);
-    }
+    for (auto &[key, sets] : deviceSets_)
+        for (const auto &[serial, listed] : sets.listings.All()) {
+            for (size_t i = 1; i < listed.size(); ++i) edge(listed[i - 1], listed[i]);
+            // A walk that stopped early: the members it did not reach come later.
+            const std::set<DEVINST> reached(listed.begin(), listed.end());
+            for (const auto &[devinst, d] : devices_)
+                if (reached.count(devinst) == 0 && Selects(sets.query, d)) edge(listed.back(), devinst);
+        }
     std::set<std::pair<size_t, DEVINST>> ready;
     for (DEVINST d : deviceOrder_)
         if (before[d] == 0) ready.insert({seen[d], d});
@@ -739,19 +904,20 @@ std::vector<T> Longest(const std::map<int, std::vector<T>> &listings) {
     std::vector<T> longest;
     for (const auto &[serial, listed] : listings)
         if (listed.size() > longest.size()) longest = listed;
+    std::set<T> known(longest.begin(), longest.end());
     for (const auto &[serial, listed] : listings)
         for (const T &item : listed)
-            if (std::find(longest.begin(), longest.end(), item) == longest.end()) longest.push_back(item);
+            if (known.insert(item).second) longest.push_back(item);
     return longest;
 }
 
 // A device an interface set listed has an interface of that class, even
 // when the run never asked for its path: one is made up, unique by its DEVINST.
 void Builder::AddListedInterfaces() {
-    for (const auto &[cls, sets] : detailListings_) listed_[cls] = Longest(sets);
-    for (const auto &[cls, sets] : interfaceSetDevices_) {
+    for (auto &[cls, sets] : detailListings_) listed_[cls] = Longest(sets.All());
+    for (auto &[cls, sets] : interfaceSetDevices_) {
         const bool ordered = listed_.count(cls) != 0;
-        for (DEVINST devinst : Longest(sets)) {
+        for (DEVINST devinst : Longest(sets.All())) {
             Device &d = devices_[devinst];
             auto has = std::find_if(d.interfaces.begin(), d.interfaces.end(),
                                     [&](const Interface &i) { return i.cls == cls; });
@@ -767,8 +933,18 @@ void Builder::AddListedInterfaces() {
     }
 }
 
+// Refusals found on the way come first; DEVINST 0 only at the end, when the
+// device it names is known as well as the run will tell.
 ordered_json Builder::Build() {
-    Walk();
+    if (refusal_) throw Refusal(*refusal_);
+    if (auto zero = devices_.find(0); zero != devices_.end()) {
+        std::string why = "DEVINST 0x0 names ";
+        why += zero->second.id.empty() ? std::string("a device") : zero->second.id;
+        throw Refusal(why + ": this system hands out device node value 0, which names no device on Windows and which "
+                            "a machine file cannot give (its devices' values start at 1); such a run cannot be written "
+                            "as a machine file");
+    }
+    if (zeroAnswer_) throw Refusal(*zeroAnswer_);
     ReachDrivesThroughDosDevices();
     AddListedInterfaces();
     OrderDevices();
@@ -788,8 +964,23 @@ ordered_json Builder::Build() {
     return j;
 }
 
+// The run's builder lives as long as the process: the seam hands it events
+// from static initialisation (the late-bound table binds kernel32.dll) on.
+Builder &RunBuilder() {
+    static Builder *builder = new Builder;
+    return *builder;
+}
+
 }  // namespace
 
-std::string BuildMachine(const std::vector<Event> &events) { return Builder(events).Build().dump(); }
+void Take(const Event &e) { RunBuilder().Take(e); }
+
+std::string MachineOfRun() { return RunBuilder().Build().dump(); }
+
+std::string BuildMachine(const std::vector<Event> &events) {
+    Builder builder;
+    for (const Event &e : events) builder.Take(e);
+    return builder.Build().dump();
+}
 
 }  // namespace capture

@@ -3,6 +3,7 @@
 // operation of the same run the same way.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,18 @@
 
 namespace capture {
 
-// The machine file's text, before it is put in its canonical form.
+// A run no machine file can replay exactly; what() is one sentence, in the
+// system's terms, saying why.
+class Refusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The machine file's text of the run so far (every event given to Take),
+// before it is put in its canonical form.  Throws Refusal.
+std::string MachineOfRun();
+
+// The same for a record given whole (tests).  Throws Refusal.
 std::string BuildMachine(const std::vector<Event> &events);
 
 }  // namespace capture

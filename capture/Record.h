@@ -28,17 +28,15 @@ struct Event {
     std::vector<Bytes> out;    // output blocks as written, cut to the count reported and the buffer
 };
 
-// The operations recorded so far, in the order they returned.
-const std::vector<Event> &Events();
-
 // The table of the directly imported operations (platform/os.h) that records
 // each call, then passes it on to `wrapped`, and hands out recording thunks
 // for the late-bound table's exports it finds there.  One recording table
 // exists; the call makes `wrapped` the one it passes on to.
 const os::Table &Recording(const os::Table &wrapped);
 
-// Forgets what was recorded (the record starts with the process: the
-// late-bound table binds kernel32.dll during static initialisation).
-void ClearEvents();
+// Hands one answered operation, as it returns, to the run's machine builder:
+// the record is taken in as it comes, never kept whole, so the capture's
+// memory grows with the machine and not with the run.
+void Take(const Event &e);
 
 }  // namespace capture

@@ -17,13 +17,6 @@ namespace capture {
 
 namespace {
 
-// Never destroyed: the table binds during static initialisation and releases
-// its libraries at exit, outside the lifetime of ordinary globals.
-std::vector<Event> &Store() {
-    static std::vector<Event> *events = new std::vector<Event>;
-    return *events;
-}
-
 // The table every operation is passed on to.
 const os::Table *g_wrapped = nullptr;
 const os::Table &Wrapped() { return *g_wrapped; }
@@ -78,7 +71,7 @@ auto Passed(const char *op, Before &&before, Call &&call, Describe &&describe) {
         --g_depth;
         if (g_depth == 0) {
             describe(e);
-            Store().push_back(std::move(e));
+            Take(e);
         }
         Wrapped().SetLastError(e.lastError);
     } else {
@@ -88,7 +81,7 @@ auto Passed(const char *op, Before &&before, Call &&call, Describe &&describe) {
         --g_depth;
         if (g_depth == 0) {
             describe(e);
-            Store().push_back(std::move(e));
+            Take(e);
         }
         Wrapped().SetLastError(e.lastError);
         return result;
@@ -345,8 +338,5 @@ const os::Table &Recording(const os::Table &wrapped) {
     g_wrapped = &wrapped;
     return recorded::kTable;
 }
-
-const std::vector<Event> &Events() { return Store(); }
-void ClearEvents() { Store().clear(); }
 
 }  // namespace capture

@@ -1,14 +1,14 @@
 // enumerate-tarsel-capture: the program's enumeration, unchanged, with every
 // answer of the platform recorded; appends the same log to
 // enumerate-tarsel.txt and writes what was answered as a machine file,
-// enumerate-tarsel-machine.json, that replays this run.
+// enumerate-tarsel-machine.json, that replays this run, or says in one
+// console line why this run cannot be written as one.
 #include <cstdio>
 #include <string>
 
 #include "app/Session.h"
 #include "capture/CapturedBy.h"
 #include "capture/MachineBuilder.h"
-#include "capture/Record.h"
 #include "hostio/HostIo.h"
 #include "machine/File.h"
 #include "platform/os.h"
@@ -18,6 +18,21 @@
 namespace {
 
 const char kMachineFile[] = "enumerate-tarsel-machine.json";
+
+// The machine file's text for this run; a run no machine file can replay
+// throws capture::Refusal.  A machine the capture built and its own reader
+// refuses is the capture's fault, said as such: the file it names was never
+// written.
+std::string CapturedMachine() {
+    const std::string built = capture::WithCapturedBy(capture::MachineOfRun());
+    try {
+        return machine::NormaliseMachine(built, "the captured machine");
+    } catch (...) {
+        std::string why = "the capture built a machine its own reader refuses (";
+        why += hostio::CurrentExceptionText();
+        throw capture::Refusal(why + ")");
+    }
+}
 
 }  // namespace
 
@@ -39,8 +54,7 @@ int main(int argc, char **argv) {
     RunSession(stdout);
     std::string reason;
     try {
-        const std::string machine = machine::NormaliseMachine(
-            capture::WithCapturedBy(capture::BuildMachine(capture::Events())), kMachineFile);
+        const std::string machine = CapturedMachine();
         // Replaced only by a complete file, never written through a link.
         if (hostio::ReplaceWhole(kMachineFile, machine, reason)) {
             std::printf("Machine file %s\n", kMachineFile);

@@ -46,6 +46,7 @@ const Field kDeviceFields[] = {
     {.key = "status", .kind = Kind::Status, .def = R"(["DN_STARTED", "DN_DRIVER_LOADED"])", .meaning = "DN_ flags as names or one number (CM_Get_DevNode_Status)"},
     {.key = "problem", .kind = Kind::Number, .def = "0", .meaning = "the problem number CM_Get_DevNode_Status reports"},
     {.key = "status_error", .kind = Kind::Code, .def = nullptr, .meaning = "a CR_ code that makes CM_Get_DevNode_Status fail"},
+    {.key = "id_error", .kind = Kind::Code, .def = nullptr, .meaning = "a CR_ code that makes CM_Get_Device_ID_Size and CM_Get_Device_IDW fail"},
     {.key = "properties", .kind = Kind::Entry, .def = "{}", .meaning = "registry properties by SPDRP name without the prefix", .entry = &kProperties},
     {.key = "interfaces", .kind = Kind::EntryList, .def = "[]", .meaning = "the device's interfaces", .entry = &kInterface},
     {.key = "comment", .kind = Kind::Text, .def = nullptr, .meaning = "free text; ignored"},

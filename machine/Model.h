@@ -64,6 +64,7 @@ struct Device {
     uint32_t status = DN_STARTED | DN_DRIVER_LOADED;
     uint32_t problem = 0;
     std::optional<uint32_t> statusError;
+    std::optional<uint32_t> idError;  // CM_Get_Device_ID_Size and CM_Get_Device_IDW fail with it
     PropertyMap properties;
     std::vector<Interface> interfaces;
 };

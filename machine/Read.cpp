@@ -420,6 +420,7 @@ struct Parser {
         d.status = ReadStatus(n.Get("status"), n.Path("status"));
         d.problem = n.Number("problem");
         d.statusError = n.OptionalCode("status_error");
+        d.idError = n.OptionalCode("id_error");
         ReadProperties(n, d);
         std::vector<std::optional<std::string>> objects;
         const std::string ip = n.Path("interfaces");

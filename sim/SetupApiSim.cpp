@@ -348,6 +348,7 @@ CONFIGRET WINAPI Sim_CM_Get_Device_ID_Size(PULONG length, DEVINST node, ULONG fl
     if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
     int di = NodeIndex(node);
     if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
+    if (const auto &error = M().devices[static_cast<size_t>(di)].idError) return Cr(op, DevinstText(node), *error);
     *length = static_cast<ULONG>(M().devices[static_cast<size_t>(di)].id.size());
     return Cr(op, DevinstText(node), CR_SUCCESS);
 }
@@ -358,6 +359,7 @@ CONFIGRET WINAPI Sim_CM_Get_Device_IDW(DEVINST node, PWSTR buffer, ULONG length,
     if (flags != 0) return Cr(op, DevinstText(node), CR_INVALID_FLAG);
     int di = NodeIndex(node);
     if (di < 0) return Cr(op, DevinstText(node), CR_INVALID_DEVNODE);
+    if (const auto &error = M().devices[static_cast<size_t>(di)].idError) return Cr(op, DevinstText(node), *error);
     const WString &id = M().devices[static_cast<size_t>(di)].id;
     // As much as fits; the terminator only when the whole identifier does.
     size_t copy = id.size() < length ? id.size() : length;

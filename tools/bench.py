@@ -11,7 +11,10 @@ which appends the very log the program wrote, one write() per line.  Each
 measurement is a whole process: wall time, user+system CPU time and peak
 resident memory from wait4().  The best (lowest wall) of the runs is
 reported, since other builds share the machine's cores.  OS operations are
-the simulator's call count (TARSEL_SIM_STATS).  Prints a Markdown table.
+the simulator's call count (TARSEL_SIM_STATS).  Beside each program run, the
+capture (enumerate-tarsel-capture) runs on the same machine, and must write
+its machine file: its wall time and peak resident memory are compared with
+the program's.  Prints Markdown tables.
 """
 import argparse
 import os
@@ -25,12 +28,14 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "bench")
 PROGRAM = os.path.join(BUILD, "enumerate-tarsel")
 FLOOR = os.path.join(BUILD, "floor")
+CAPTURE = os.path.join(BUILD, "enumerate-tarsel-capture")
 
 
 def build():
     if not os.path.exists(os.path.join(BUILD, "CMakeCache.txt")):
         subprocess.run(["cmake", "--preset", "bench"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", BUILD, "--target", "enumerate-tarsel", "-j2"], cwd=ROOT, check=True,
+    subprocess.run(["cmake", "--build", BUILD, "--target", "enumerate-tarsel", "enumerate-tarsel-capture",
+                    "-j2"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
     src = os.path.join(ROOT, "tools", "floor.cpp")
     if not os.path.exists(FLOOR) or os.path.getmtime(FLOOR) < os.path.getmtime(src):
@@ -60,7 +65,8 @@ def bench_size(devices, seed, runs, work):
     machine = os.path.join(work, "machine-%d.json" % devices)
     subprocess.run([sys.executable, os.path.join(ROOT, "tools", "gen-machine.py"), "--devices", str(devices),
                     "--seed", str(seed), "--output", machine], check=True)
-    best_prog = best_floor = None
+    best_prog = best_floor = best_capture = None
+    capture_rss = 0
     rss = 0
     lines = calls = None
     for _ in range(runs):
@@ -89,6 +95,12 @@ def bench_size(devices, seed, runs, work):
         with open(out, "rb") as f:
             if f.read() != data:
                 raise RuntimeError("floor wrote a different log")
+        captured = measure([CAPTURE], run_dir, dict(os.environ, TARSEL_MACHINE=machine))
+        if captured[3] != 0 or not os.path.exists(os.path.join(run_dir, "enumerate-tarsel-machine.json")):
+            raise RuntimeError("the capture wrote no machine file for %s" % machine)
+        if best_capture is None or captured[0] < best_capture[0]:
+            best_capture = captured
+        capture_rss = max(capture_rss, captured[2])
         rss = max(rss, prog[2])
         if best_prog is None or prog[0] < best_prog[0]:
             best_prog = prog
@@ -97,7 +109,8 @@ def bench_size(devices, seed, runs, work):
         shutil.rmtree(run_dir)
     return {"devices": devices, "lines": lines, "calls": calls, "wall": best_prog[0], "cpu": best_prog[1],
             "run_wall": best_prog[4], "run_cpu": best_prog[5], "load": best_prog[6],
-            "rss": rss, "floor": best_floor[0], "floor_cpu": best_floor[1]}
+            "rss": rss, "floor": best_floor[0], "floor_cpu": best_floor[1],
+            "capture": best_capture[0], "capture_rss": capture_rss}
 
 
 def main():
@@ -122,6 +135,16 @@ def main():
             r["devices"], r["lines"], r["calls"], r["wall"] * 1e3, r["cpu"] * 1e3, r["load"] * 1e3,
             r["rss"] / 1024.0, r["wall"] * 1e6 / max(r["lines"], 1), r["floor"] * 1e3, r["floor_cpu"] * 1e3,
             r["wall"] / r["floor"], r["run_wall"] / r["floor"]))
+    print()
+    print("The capture beside the program (best wall, largest peak RSS):")
+    print()
+    print("| devices | program wall (ms) | capture wall (ms) | capture / program | program RSS (MiB) "
+          "| capture RSS (MiB) | capture / program |")
+    print("|---:|---:|---:|---:|---:|---:|---:|")
+    for r in rows:
+        print("| %d | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f |" % (
+            r["devices"], r["wall"] * 1e3, r["capture"] * 1e3, r["capture"] / r["wall"], r["rss"] / 1024.0,
+            r["capture_rss"] / 1024.0, r["capture_rss"] / r["rss"]))
     if len(rows) > 1:
         print()
         print("Growth between sizes (ratio of the larger to the smaller):")

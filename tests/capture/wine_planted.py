@@ -2,8 +2,9 @@
 a Wine prefix (tools/wine-plant.py), enumerate-tarsel-capture.exe runs there,
 and what it wrote must replay, with the Linux program, to the log it wrote
 under Wine (byte for byte apart from the session header and the heap address
-in "LEAVE GetMediaTypes"), or it must have refused in one console line.  A
-file that replays to another log fails the check.
+in "LEAVE GetMediaTypes"), or it must have refused in one console line, with
+one of the refusals docs/machine-files.md lists.  A file that replays to
+another log, or a refusal the docs do not list, fails the check.
 
 One prefix is booted and copied per machine, so the check costs one Wine
 start-up per machine.  Exits 77 (skip) where Wine cannot run the capture,
@@ -28,6 +29,10 @@ MACHINE_FILE = "enumerate-tarsel-machine.json"
 REFUSAL = "Unable to write machine file " + MACHINE_FILE + ": "
 WINE_EXES = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 WINE64 = os.environ.get("TARSEL_WINE64", "/usr/lib/wine/wine64")
+# The documented refusals: a sentence in the system's terms, never a path in
+# a file that was not written.
+DOCUMENTED = re.compile(r"^(DEVINST 0x[0-9A-F]+ name|CM_Get_\w+ (on|of) DEVINST 0x|a device set listed DEVINST 0x"
+                        r"|registry property \d+ of DEVINST 0x).*such a run cannot be written as a machine file$")
 VOLATILE = re.compile(rb"^(LEAVE GetMediaTypes )[0-9A-F]+|^Log Session: .*$", re.MULTILINE)
 
 
@@ -77,7 +82,10 @@ def check(machine, args, template, scratch):
     if console[1].startswith(REFUSAL):
         if os.path.exists(os.path.join(under_wine, MACHINE_FILE)):
             return False, "refused, but wrote a file"
-        return True, "refused: " + console[1][len(REFUSAL):]
+        why = console[1][len(REFUSAL):]
+        if not DOCUMENTED.match(why):
+            return False, "refused with a reason the docs do not list: " + why
+        return True, "refused: " + why
     replayed = subprocess.run([program], cwd=replay, capture_output=True, timeout=300,
                               env=dict(os.environ, TARSEL_MACHINE=os.path.join(under_wine, MACHINE_FILE)))
     if replayed.returncode != 0:

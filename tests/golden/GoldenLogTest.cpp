@@ -122,6 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GoldenCase{"hooked_fixed_disk", "tests/golden/machines/hooked_fixed_disk.json"},
                       // The system drive opened before its DOS device is asked for.
                       GoldenCase{"system_drive_mapped", "tests/golden/machines/system_drive_mapped.json"},
+                      // A hooked device whose identifier cannot be read.
+                      GoldenCase{"device_id_refused", "tests/golden/machines/device_id_refused.json"},
                       // Recorded DEVINST, clock and handle values appear exactly.
                       GoldenCase{"replayed_values", "tests/golden/machines/replayed_values.json", false}),
     [](const ::testing::TestParamInfo<GoldenCase> &info) { return std::string(info.param.name); });
