@@ -46,9 +46,13 @@ std::string Caseless(const char *name) {
 }
 
 std::string LibraryPattern() {
-    std::string pattern;
-    for (const char *name : format::kLibraryNames) pattern += (pattern.empty() ? "" : "|") + Caseless(name);
-    return "^(" + pattern + ")$";
+    // Appended piece by piece: GCC 12 warns falsely on "literal" + temporary.
+    std::string pattern = "^(";
+    for (const char *name : format::kLibraryNames) {
+        if (pattern.size() > 2) pattern += '|';
+        pattern += Caseless(name);
+    }
+    return pattern += ")$";
 }
 
 ordered_json Text(const Field &f) {
