@@ -28,7 +28,9 @@ std::string CurrentExceptionText();
 // Text that came from a file, made safe to print on one line of a terminal:
 // C0 controls and DEL as \n, \r, \t or \xHH, C1 controls (U+0080 to
 // U+009F) as \u0085 and the like, and bytes that are not UTF-8 as \xHH.
-// Everything else, backslashes included, is kept as it is.
-std::string PrintableLine(std::string_view text);
+// Everything else, backslashes included, is kept as it is.  The report
+// writes C1 controls as the \xHH of their code instead (C1Form::Hex).
+enum class C1Form { Unicode, Hex };
+std::string PrintableLine(std::string_view text, C1Form c1 = C1Form::Unicode);
 
 }  // namespace hostio

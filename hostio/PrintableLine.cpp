@@ -33,7 +33,7 @@ size_t Utf8Length(std::string_view text, size_t at) {
 
 }  // namespace
 
-std::string PrintableLine(std::string_view text) {
+std::string PrintableLine(std::string_view text, C1Form c1) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
@@ -52,7 +52,7 @@ std::string PrintableLine(std::string_view text) {
             AppendEscape(out, "\\x%02X", c);
             ++i;
         } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-            AppendEscape(out, "\\u%04X", static_cast<unsigned char>(text[i + 1]));
+            AppendEscape(out, c1 == C1Form::Hex ? "\\x%02X" : "\\u%04X", static_cast<unsigned char>(text[i + 1]));
             i += 2;
         } else {
             out.append(text.substr(i, length));

@@ -692,15 +692,22 @@ struct Parser {
         }
     }
 
+    // A map key that must be a GUID not already read; `read` holds (GUID, value) pairs.
+    template <typename Entries>
+    GUID GuidKey(const std::string &key, const std::string &path, const Entries &read) {
+        GUID g{};
+        if (!ParseGuidText(key, &g)) r.Fail(path, "bad GUID");
+        for (const auto &e : read)
+            if (e.first == g) r.Fail(path, "duplicate GUID");
+        return g;
+    }
+
     void ReadClassErrors(const Node &n) {
         const json &map = n.Get("class_errors");
         r.Map(map, "class_errors");
         for (auto it = map.begin(); it != map.end(); ++it) {
             const std::string cp = Member("class_errors", it.key());
-            GUID g{};
-            if (!ParseGuidText(it.key(), &g)) r.Fail(cp, "bad GUID");
-            for (const auto &e : m.classErrors)
-                if (e.first == g) r.Fail(cp, "duplicate GUID");
+            const GUID g = GuidKey(it.key(), cp, m.classErrors);
             m.classErrors.emplace_back(g, r.Code(it.value(), cp));
         }
     }
@@ -823,10 +830,7 @@ struct Parser {
         r.Map(map, "interface_order");
         for (auto it = map.begin(); it != map.end(); ++it) {
             const std::string cp = Member("interface_order", it.key());
-            GUID g{};
-            if (!ParseGuidText(it.key(), &g)) r.Fail(cp, "bad GUID");
-            for (const auto &e : m.interfaceOrder)
-                if (e.first == g) r.Fail(cp, "duplicate GUID");
+            const GUID g = GuidKey(it.key(), cp, m.interfaceOrder);
             r.Array(it.value(), cp);
             std::vector<std::pair<int, size_t>> order;
             std::set<std::pair<int, size_t>> seen;

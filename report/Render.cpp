@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hostio/HostIo.h"
+
 namespace report {
 namespace {
 
@@ -27,51 +29,9 @@ void Join(std::string &into, const std::string &part) {
     into += part;
 }
 
-void AppendHex(std::string &out, unsigned value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += kDigits[(value >> 4) & 0xF];
-    out += kDigits[value & 0xF];
-}
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0.
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    // No overlong forms, surrogates or values past U+10FFFF.
-    const unsigned char second = length > 1 ? byte(i + 1) : 0;
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
-        (lead == 0xF4 && second >= 0x90))
-        return 0;
-    return length;
-}
-
 }  // namespace
 
-std::string Printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = Utf8Length(text, i);
-        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-        if (length == 1 && c >= 0x20 && c != 0x7F) {
-            out += text[i];
-        } else if (length > 1 && !c1) {
-            out.append(text, i, length);
-        } else if (c == '\n' || c == '\t' || c == '\r') {
-            out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
-        } else {
-            AppendHex(out, c1 ? static_cast<unsigned char>(text[i + 1]) : c);
-        }
-        i += length == 0 ? 1 : length;
-    }
-    return out;
-}
+std::string Printable(std::string_view text) { return hostio::PrintableLine(text, hostio::C1Form::Hex); }
 
 void WriteSessionList(std::ostream &out, Format format, const ReportView &view, const std::vector<Session> &sessions) {
     Writer(format).list(out, view, sessions);
