@@ -16,28 +16,33 @@ const std::string kDashes(79, '-');
 
 bool IsTextByte(unsigned char c) { return c >= 0x20 ? c != 0x7F : c == '\t'; }
 
-// Whether every byte of raw is text, and whether all are ASCII. Eight bytes
-// at a time: a word of printable ASCII (the common case) is passed in a few
-// operations, and only a word that may hold something else is looked at
-// byte by byte.
-void Classify(std::string_view raw, bool &text, bool &ascii) {
-    const auto bytewise = [&](std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k) {
-            const unsigned char c = static_cast<unsigned char>(raw[k]);
+// Finds the end of the line that starts at `from` (its '\n', or the end of
+// the bytes) and tells whether its bytes are text and all ASCII; the one CR
+// before the '\n' (or at the very end) is the line end, not part of the line.
+// One pass, eight bytes at a time: a word of printable ASCII (the common case)
+// is passed in a few operations, and only a word that may hold a line end or
+// something other than printable ASCII is looked at byte by byte.
+std::size_t ScanLine(std::string_view bytes, std::size_t from, bool &text, bool &ascii) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    const std::size_t size = bytes.size();
+    std::size_t i = from;
+    for (;;) {
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, bytes.data() + i, 8);
+            const std::uint64_t below20 = (word - 0x20 * kOnes) & ~word & kHigh;  // some byte may be < 0x20
+            const std::uint64_t del = ((word ^ (0x7F * kOnes)) - kOnes) & ~(word ^ (0x7F * kOnes)) & kHigh;
+            if (((word & kHigh) | below20 | del) != 0) break;
+        }
+        for (const std::size_t stop = std::min(size, i + 8); i < stop; ++i) {
+            const unsigned char c = static_cast<unsigned char>(bytes[i]);
+            if (c == '\n') return i;
+            if (c == '\r' && (i + 1 == size || bytes[i + 1] == '\n')) continue;
             text = text && IsTextByte(c);
             ascii = ascii && c < 0x80;
         }
-    };
-    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
-    std::size_t i = 0;
-    for (; i + 8 <= raw.size(); i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, raw.data() + i, 8);
-        const std::uint64_t below20 = (word - 0x20 * kOnes) & ~word & kHigh;  // some byte may be < 0x20
-        const std::uint64_t del = ((word ^ (0x7F * kOnes)) - kOnes) & ~(word ^ (0x7F * kOnes)) & kHigh;
-        if (((word & kHigh) | below20 | del) != 0) bytewise(i, i + 8);
+        if (i >= size) return size;
     }
-    bytewise(i, raw.size());
 }
 
 // Collects line numbers into "lines 12-40" ranges for one kind of damage.
@@ -115,34 +120,28 @@ LogFile ParseLog(std::string owned) {
     LogFile log;
     log.bytes = std::make_unique<const std::string>(std::move(owned));
     const std::string_view bytes = *log.bytes;
-    std::size_t lineEnds = 0;
-    for (const char *at = bytes.data(), *end = at + bytes.size();
-         (at = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
-        ++lineEnds;
-    log.lines.reserve(lineEnds + 1);
+    log.lines.reserve(bytes.size() / 32 + 1);  // about the length of a trace line; grows where lines are shorter
     LineRanges nonText("bytes that are not text; not read");
     LineRanges bareLf("ends with LF alone, not CR LF");
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        const std::size_t lf = bytes.find('\n', start);
-        const bool cut = lf == std::string_view::npos;
-        std::string_view raw = bytes.substr(start, cut ? std::string_view::npos : lf - start);
-        start = cut ? bytes.size() : lf + 1;
+    for (std::size_t start = 0; start < bytes.size();) {
         LogLine line;
         line.number = static_cast<std::uint32_t>(log.lines.size() + 1);
+        bool ascii = true;
+        const std::size_t lf = ScanLine(bytes, start, line.readable, ascii);
+        const bool cut = lf == bytes.size();
+        std::string_view raw = bytes.substr(start, lf - start);
+        start = cut ? lf : lf + 1;
         if (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
         else if (!cut)
             bareLf.Add(line.number);
-        bool ascii = true;
-        Classify(raw, line.readable, ascii);
         if (!line.readable) nonText.Add(line.number);
         if (cut && line.readable) {
             line.readable = false;
             log.notes.push_back("line " + std::to_string(line.number) + ": cut off (no line end); not read");
         }
         if (line.readable) line.text = ascii ? raw : std::string_view(log.converted.emplace_back(Latin1ToUtf8(raw)));
-        log.lines.push_back(std::move(line));
+        log.lines.push_back(line);
     }
     nonText.Flush(log.notes);
     bareLf.Flush(log.notes);

@@ -1,7 +1,9 @@
 #include "report/Session.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <map>
 #include <string_view>
 #include <unordered_map>
@@ -57,6 +59,83 @@ constexpr std::string_view kIdMentionLabels[] = {
 };
 
 constexpr std::string_view kGetDeviceId = "INFO GetDeviceId ";
+
+// The functions whose trace lines the parser reads beyond counting them; a
+// line of any other function (most of a large log) only extends the step it
+// is in. Each label above and below names one of these.
+constexpr std::string_view kReadFunctions[] = {
+    "GetAllDeviceIDs",         "GetHookedDeviceIDs",       "GetSystemDeviceInfo",
+    "GetUSBDeviceHubPath",     "IsDevnodeStatusValid",     "GetDeviceId",
+    "GetHandleToDevice",       "UseDriveInfo",             "IsInterfaceSupportedByDevice",
+    "GetDevInstFromDiskNumber", "GetDiskDevInstFromDiskNumber", "GetDevInstFromHandle",
+    "GetUsbInstanceIdFromDriverKeyName", "GetUSBDevicePath", "UseUSBDeviceInfo",
+    "GetUSBDeviceInfo",        "IsSystemOrFixedDisk",      "IsSystemDisk",
+};
+
+// The read functions by the length of their name, so that a line is told
+// apart with a comparison or two rather than one per label.
+class ReadFunctionTable {
+public:
+    constexpr ReadFunctionTable() {
+        for (std::size_t k = 0; k < std::size(kReadFunctions); ++k)
+            m_byLength[kReadFunctions[k].size()] |= std::uint64_t{1} << k;
+    }
+    bool Holds(std::string_view name) const {
+        if (name.size() >= kLengths) return false;
+        for (std::uint64_t set = m_byLength[name.size()]; set != 0; set &= set - 1)
+            if (kReadFunctions[std::countr_zero(set)] == name) return true;
+        return false;
+    }
+
+private:
+    static constexpr std::size_t kLengths = 40;
+    std::uint64_t m_byLength[kLengths] = {};
+};
+
+// Whether the line (without trailing blanks) is one the trace parser reads:
+// "LEVEL Function ..." of a read function, or "LEAVE ProcessDevice...".
+// Eight bytes at a time: the words of a line are long enough that a loop
+// over bytes, or a call to memchr per word, costs more than the rest of it.
+constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+
+std::uint64_t Word(const char *at) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
+// Where the first blank at or after from is, or text.size().
+std::size_t Blank(std::string_view text, std::size_t from) {
+    for (; from + 8 <= text.size(); from += 8) {
+        const std::uint64_t x = Word(text.data() + from) ^ (' ' * kOnes);
+        const std::uint64_t zero = (x - kOnes) & ~x & kHigh;  // its lowest bit marks the first blank
+        if (zero != 0) return from + static_cast<std::size_t>(std::countr_zero(zero)) / 8;
+    }
+    while (from < text.size() && text[from] != ' ') ++from;
+    return from;
+}
+
+// text with a to z made upper case, in place; other bytes are kept.
+void UpperAscii(std::string &text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t x = Word(text.data() + i), low7 = x & ~kHigh;
+        const std::uint64_t lower = (low7 + (0x80 - 'a') * kOnes) & ~(low7 + (0x80 - 'z' - 1) * kOnes) & ~x & kHigh;
+        const std::uint64_t upper = x ^ (lower >> 2);  // 0x80 >> 2 is the case bit
+        std::memcpy(text.data() + i, &upper, 8);
+    }
+    for (; i < text.size(); ++i)
+        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 'a' + 'A');
+}
+
+bool IsReadLine(std::string_view line) {
+    static constexpr ReadFunctionTable table;
+    const std::size_t level = Blank(line, 0);
+    if (level == line.size()) return false;
+    const std::size_t name = level + 1;
+    if (line.substr(name).starts_with("ProcessDevice")) return true;
+    return table.Holds(line.substr(name, Blank(line, name) - name));
+}
 
 struct Dump {
     std::size_t index = 0;
@@ -138,6 +217,7 @@ private:
 
     bool ListHeading(std::size_t i, std::string_view text) {
         const std::string_view heading = RTrim(text);
+        if (heading.empty() || heading.back() != ':') return false;  // most lines: no heading
         for (int list = 0; list < kListCount; ++list) {
             if (heading.size() != std::char_traits<char>::length(kListHeadings[list]) + 1 ||
                 !StartsWith(heading, kListHeadings[list]) || heading.back() != ':')
@@ -172,6 +252,10 @@ private:
             if (m_episode && !m_episode->firstError) m_episode->firstError = i;
         }
         PassLine(i, line);
+        if (!IsReadLine(line)) {
+            Extend(i);
+            return;
+        }
         if (StartsWith(line, "ENTER GetUSBDeviceHubPath ")) m_hubWalk = std::string();
         if (line == "LEAVE GetUSBDeviceHubPath") m_hubWalk.reset();
         if (line == "ENTER GetAllDeviceIDs") {
@@ -394,8 +478,7 @@ private:
     // The key of id in a buffer kept for it: looking a device up allocates nothing.
     const std::string &Key(std::string_view id) {
         m_key.assign(id);
-        for (char &c : m_key)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        UpperAscii(m_key);
         return m_key;
     }
 
