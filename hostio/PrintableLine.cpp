@@ -37,6 +37,14 @@ std::string PrintableLine(std::string_view text, C1Form c1) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
+        // Runs of printable ASCII, nearly all of any text, go in one append.
+        size_t plain = i;
+        while (plain < text.size() && static_cast<unsigned char>(text[plain]) - 0x20u < 0x5Fu) ++plain;
+        if (plain != i) {
+            out.append(text.data() + i, plain - i);
+            i = plain;
+            continue;
+        }
         const unsigned c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
             if (c == '\n') out += "\\n";

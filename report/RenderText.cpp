@@ -28,31 +28,40 @@ std::size_t CharacterCount(std::string_view text) {
 
 // Breaks text into pieces of at most width characters, at blanks where it
 // can; text from a file is made printable first. Each piece is looked at
-// once, so a long unbroken identifier costs no more than its length.
-std::vector<std::string> Wrap(const std::string &raw, std::size_t width) {
+// once, so a long unbroken identifier costs no more than its length. Hands
+// each piece, a view into the printable text, to emit in order.
+template <typename Emit>
+void ForEachPiece(const std::string &raw, std::size_t width, Emit &&emit) {
     const std::string text = Printable(raw);
-    std::vector<std::string> lines;
     std::string_view rest = text;
     for (std::size_t end = CharacterEnd(rest, width); end < rest.size(); end = CharacterEnd(rest, width)) {
         // Facts are joined by "; ": keep each whole where one line can hold it.
         const std::size_t part = rest.rfind("; ", end - 1);
         if (part != std::string_view::npos && CharacterCount(rest.substr(0, part)) > width / 3) {
-            lines.emplace_back(rest.substr(0, part + 1));
+            emit(rest.substr(0, part + 1));
             rest.remove_prefix(part + 2);
             continue;
         }
         std::size_t cut = rest.rfind(' ', end);
         if (cut == std::string_view::npos || cut == 0) cut = end;
-        lines.emplace_back(rest.substr(0, cut));
+        emit(rest.substr(0, cut));
         rest.remove_prefix(cut == end && rest[cut] != ' ' ? cut : cut + 1);
     }
-    lines.emplace_back(rest);
-    return lines;
+    emit(rest);
+}
+
+// Blanks from a constant: a row writes several indents.
+void Pad(std::ostream &out, std::size_t count) {
+    static const std::string blanks(kWidth, ' ');
+    for (; count > blanks.size(); count -= blanks.size()) out << blanks;
+    out.write(blanks.data(), static_cast<std::streamsize>(count));
 }
 
 void Indented(std::ostream &out, const std::string &text, std::size_t indent, const std::string &mark = "") {
-    const std::string pad(indent, ' ');
-    for (const std::string &piece : Wrap(mark + text, kWidth - indent)) out << pad << piece << '\n';
+    ForEachPiece(mark + text, kWidth - indent, [&](std::string_view piece) {
+        Pad(out, indent);
+        out << piece << '\n';
+    });
 }
 
 void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const std::vector<std::string> &sessionNotes) {
@@ -71,11 +80,19 @@ void DeviceRow(std::ostream &out, std::size_t number, std::size_t numberWidth, c
          << (device.facts.type ? TypeName(*device.facts.type) : "-") << std::right;
     for (int list = 0; list < kListCount; ++list) head << ' ' << std::setw(3) << CountText(session, device, list);
     head << "  ";
-    std::vector<std::string> facts = Wrap(FactsSummary(device), kWidth - factsColumn);
-    std::string first = head.str() + facts[0];
-    while (first.back() == ' ') first.pop_back();
-    out << first << '\n';
-    for (std::size_t i = 1; i < facts.size(); ++i) out << std::string(factsColumn, ' ') << facts[i] << '\n';
+    bool first = true;
+    ForEachPiece(FactsSummary(device), kWidth - factsColumn, [&](std::string_view piece) {
+        if (!first) {
+            Pad(out, factsColumn);
+            out << piece << '\n';
+            return;
+        }
+        first = false;
+        std::string line = head.str();
+        line += piece;
+        while (line.back() == ' ') line.pop_back();
+        out << line << '\n';
+    });
     Indented(out, DeviceName(device), kIndent);
     if (device.machine) Indented(out, MachineSummary(device), kIndent, "machine: ");
     for (const Finding &finding : device.findings) {
@@ -99,9 +116,15 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
         if (!named.empty() && named != device.id) text += "   [= " + named + "]";
         std::ostringstream number;
         number << std::setw(7) << line.number << "  ";
-        const std::vector<std::string> pieces = Wrap(text, kWidth - 11);
-        out << number.str() << pieces[0] << '\n';
-        for (std::size_t p = 1; p < pieces.size(); ++p) out << std::string(11, ' ') << pieces[p] << '\n';
+        bool first = true;
+        ForEachPiece(text, kWidth - 11, [&](std::string_view piece) {
+            if (first)
+                out << number.str();
+            else
+                Pad(out, 11);
+            first = false;
+            out << piece << '\n';
+        });
     }
 }
 

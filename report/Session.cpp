@@ -599,9 +599,21 @@ private:
             for (auto it = from; it != to; ++it) Mention(m_session.devices[it->second], index);
         }
         WriteSessionNotes();
-        std::stable_sort(m_session.devices.begin(), m_session.devices.end(),
-                         [](const Device &a, const Device &b) { return a.firstSeen < b.firstSeen; });
+        SortByFirstSeen(m_session.devices);
         m_session.IndexDevinsts();
+    }
+
+    // In the order the log first names them. A device row is large: the
+    // order is found on positions, then each row moves once.
+    static void SortByFirstSeen(std::vector<Device> &devices) {
+        std::vector<std::size_t> order(devices.size());
+        for (std::size_t d = 0; d < order.size(); ++d) order[d] = d;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return devices[a].firstSeen < devices[b].firstSeen; });
+        std::vector<Device> sorted;
+        sorted.reserve(devices.size());
+        for (std::size_t d : order) sorted.push_back(std::move(devices[d]));
+        devices = std::move(sorted);
     }
 
     // How far the machine file agrees with what the log itself names.
