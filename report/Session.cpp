@@ -80,11 +80,12 @@ public:
         for (std::size_t k = 0; k < std::size(kReadFunctions); ++k)
             m_byLength[kReadFunctions[k].size()] |= std::uint64_t{1} << k;
     }
-    bool Holds(std::string_view name) const {
-        if (name.size() >= kLengths) return false;
+    // The position of name in kReadFunctions, or -1.
+    int Find(std::string_view name) const {
+        if (name.size() >= kLengths) return -1;
         for (std::uint64_t set = m_byLength[name.size()]; set != 0; set &= set - 1)
-            if (kReadFunctions[std::countr_zero(set)] == name) return true;
-        return false;
+            if (kReadFunctions[std::countr_zero(set)] == name) return std::countr_zero(set);
+        return -1;
     }
 
 private:
@@ -128,13 +129,18 @@ void UpperAscii(std::string &text) {
         if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 'a' + 'A');
 }
 
-bool IsReadLine(std::string_view line) {
+constexpr int kNotRead = -1, kGetDeviceIdFunction = 5, kProcessDeviceFunction = 100;
+static_assert(kReadFunctions[kGetDeviceIdFunction] == "GetDeviceId");
+
+// Which read function the line is of: its position in kReadFunctions,
+// kProcessDeviceFunction, or kNotRead.
+int ReadFunction(std::string_view line) {
     static constexpr ReadFunctionTable table;
     const std::size_t level = Blank(line, 0);
-    if (level == line.size()) return false;
+    if (level == line.size()) return kNotRead;
     const std::size_t name = level + 1;
-    if (line.substr(name).starts_with("ProcessDevice")) return true;
-    return table.Holds(line.substr(name, Blank(line, name) - name));
+    if (line.substr(name).starts_with("ProcessDevice")) return kProcessDeviceFunction;
+    return table.Find(line.substr(name, Blank(line, name) - name));
 }
 
 struct Dump {
@@ -252,8 +258,13 @@ private:
             if (m_episode && !m_episode->firstError) m_episode->firstError = i;
         }
         PassLine(i, line);
-        if (!IsReadLine(line)) {
+        const int function = ReadFunction(line);
+        if (function == kNotRead) {
             Extend(i);
+            return;
+        }
+        if (function == kGetDeviceIdFunction) {
+            DeviceIdLine(i, line);
             return;
         }
         if (StartsWith(line, "ENTER GetUSBDeviceHubPath ")) m_hubWalk = std::string();
@@ -294,6 +305,17 @@ private:
                             (m_episode && m_episode->kind == EpisodeKind::HookedRead && line == "LEAVE GetDeviceId");
         if (closes && m_episode && m_episode->kind == EpisodeKind::Legacy) m_episode->result = line.back() == '1';
         if (closes) CloseEpisode();
+    }
+
+    // A GetDeviceId line, the commonest the parser reads: what the general
+    // path above does for one, without trying the labels of other functions.
+    void DeviceIdLine(std::size_t i, std::string_view line) {
+        const bool enter = line == "ENTER GetDeviceId", leave = line == "LEAVE GetDeviceId";
+        if (enter && m_pass == Pass::Hooked) Open(EpisodeKind::HookedRead, i);
+        Extend(i);
+        if (leave) m_pendingDevinst.reset();
+        if (!enter && !leave) IdValue(i, line);
+        if (leave && m_episode && m_episode->kind == EpisodeKind::HookedRead) CloseEpisode();
     }
 
     // The spans of the all-devices and hooked passes, and what the hooked pass
