@@ -30,9 +30,10 @@ std::size_t ScanLine(std::string_view bytes, std::size_t from, bool &text, bool 
         for (; i + 8 <= size; i += 8) {
             std::uint64_t word = 0;
             std::memcpy(&word, bytes.data() + i, 8);
-            const std::uint64_t below20 = (word - 0x20 * kOnes) & ~word & kHigh;  // some byte may be < 0x20
-            const std::uint64_t del = ((word ^ (0x7F * kOnes)) - kOnes) & ~(word ^ (0x7F * kOnes)) & kHigh;
-            if (((word & kHigh) | below20 | del) != 0) break;
+            // A byte of 0x20 to 0x7E keeps its high bit clear in all three;
+            // any other sets it in one (and may set those above it: a miss
+            // costs only a look at the word byte by byte).
+            if (((word - 0x20 * kOnes) | (word + kOnes) | word) & kHigh) break;
         }
         for (const std::size_t stop = std::min(size, i + 8); i < stop; ++i) {
             const unsigned char c = static_cast<unsigned char>(bytes[i]);
