@@ -72,7 +72,7 @@ private:
 void FindSessions(LogFile &log) {
     for (std::size_t i = 0; i < log.lines.size(); ++i) {
         const LogLine &line = log.lines[i];
-        if (!line.readable || line.text.compare(0, kHeader.size(), kHeader) != 0) continue;
+        if (!line.readable || line.text.empty() || line.text[0] != 'L' || !line.text.starts_with(kHeader)) continue;
         SessionSpan span;
         span.header = i;
         span.first = i;

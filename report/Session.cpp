@@ -136,9 +136,14 @@ static_assert(kReadFunctions[kGetDeviceIdFunction] == "GetDeviceId");
 // kProcessDeviceFunction, or kNotRead.
 int ReadFunction(std::string_view line) {
     static constexpr ReadFunctionTable table;
-    const std::size_t level = Blank(line, 0);
-    if (level == line.size()) return kNotRead;
-    const std::size_t name = level + 1;
+    // Every label the parser reads begins with one of the four level words.
+    std::size_t name = 0;
+    if (line.starts_with("INFO "))
+        name = 5;
+    else if (line.starts_with("ENTER ") || line.starts_with("LEAVE ") || line.starts_with("ERROR "))
+        name = 6;
+    else
+        return kNotRead;
     if (line.substr(name).starts_with("ProcessDevice")) return kProcessDeviceFunction;
     return table.Find(line.substr(name, Blank(line, name) - name));
 }
