@@ -279,6 +279,10 @@ TEST(ReportTest, DamagedLogsAreReportedNotFatal) {
         if (c != '\r') lf += c;
     std::string cutDump = base.substr(0, base.find("\t MediaSize 31437020160"));
     cutDump += "\r\n" + Golden("no_devices");
+    std::string crlf;  // the log as the program writes it
+    for (char c : Golden("no_devices")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::string innerCr = crlf;  // a CR past the first eight bytes of line 6 is in the line, not its end
+    innerCr.insert(innerCr.find("Path: "), "\r");
     const struct {
         const char *name;
         std::string bytes;
@@ -289,6 +293,8 @@ TEST(ReportTest, DamagedLogsAreReportedNotFatal) {
         {"truncated", truncated, 0, "line 2739: cut off (no line end); not read"},
         {"nuls", nuls, 0, "line 247: bytes that are not text; not read"},
         {"lf-only", lf, 0, "ends with LF alone, not CR LF"},
+        {"cut-after-cr", crlf.substr(0, crlf.size() - 1), 0, "line 28: cut off (no line end); not read"},
+        {"inner-cr", innerCr, 0, "line 6: bytes that are not text; not read"},
         {"cut-dump", cutDump, 0, "record dump cut short (6 of 12 lines)"},
         {"not-a-log", "Hello\r\nworld\r\n", 1, "no \"Log Session: \" header in 2 lines"},
         {"binary", std::string("\x7F" "ELF\x01\x02\0\0\xff\xfe", 10), 1, "line 1: bytes that are not text"},
