@@ -75,11 +75,22 @@ void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const s
 void DeviceRow(std::ostream &out, std::size_t number, std::size_t numberWidth, const Session &session,
                const Device &device) {
     const std::size_t factsColumn = kFactsColumn - 3 + numberWidth;
-    std::ostringstream head;
-    head << std::setw(static_cast<int>(numberWidth)) << number << "  " << std::left << std::setw(18)
-         << (device.facts.type ? TypeName(*device.facts.type) : "-") << std::right;
-    for (int list = 0; list < kListCount; ++list) head << ' ' << std::setw(3) << CountText(session, device, list);
-    head << "  ";
+    // Built in a string, as a stream's setw would lay it out: a stream per row costs more than the row.
+    std::string head;
+    const auto aligned = [&head](const std::string &text, std::size_t width, bool left) {
+        const std::size_t fill = text.size() < width ? width - text.size() : 0;
+        if (!left) head.append(fill, ' ');
+        head += text;
+        if (left) head.append(fill, ' ');
+    };
+    aligned(std::to_string(number), numberWidth, false);
+    head += "  ";
+    aligned(device.facts.type ? TypeName(*device.facts.type) : "-", 18, true);
+    for (int list = 0; list < kListCount; ++list) {
+        head += ' ';
+        aligned(CountText(session, device, list), 3, false);
+    }
+    head += "  ";
     bool first = true;
     ForEachPiece(FactsSummary(device), kWidth - factsColumn, [&](std::string_view piece) {
         if (!first) {
@@ -88,7 +99,7 @@ void DeviceRow(std::ostream &out, std::size_t number, std::size_t numberWidth, c
             return;
         }
         first = false;
-        std::string line = head.str();
+        std::string line = head;
         line += piece;
         while (line.back() == ' ') line.pop_back();
         out << line << '\n';
