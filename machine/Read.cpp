@@ -1,5 +1,5 @@
 // Reading and checking machine files against their description
-// (MachineFormat.cpp), into the model of Model.h.
+// (Format.cpp), into the model of Model.h.
 #include <cstring>
 #include <functional>
 #include <set>
@@ -223,7 +223,7 @@ public:
         if (!ParseHexBytes(String(j, path), &bytes)) Fail(path, "bad hex bytes");
         return bytes;
     }
-    // {key::kError: N} in place of an answer.
+    // An object of the error alone (key::kError) in place of an answer.
     bool ErrorForm(const json &j, const std::string &path, std::optional<uint32_t> *error) const {
         if (j.is_object() && j.size() == 1 && j.contains(key::kError)) {
             *error = Code(j[key::kError], Member(path, key::kError));
