@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "machine/Format.h"
 #include "release/Version.h"
 
 #if defined(_WIN32) && defined(TARSEL_CAPTURE_REAL_SYSTEM)
@@ -11,6 +12,8 @@
 
 namespace capture {
 namespace {
+
+namespace key = machine::format::key;
 
 struct WindowsVersion {
     unsigned long major, minor, build;
@@ -40,12 +43,12 @@ std::optional<WindowsVersion> RunningWindows() {
 
 std::string WithCapturedBy(const std::string &machineJson) {
     nlohmann::ordered_json machine = nlohmann::ordered_json::parse(machineJson);
-    nlohmann::ordered_json by{{"program", "enumerate-tarsel-capture"},
-                              {"version", release::kVersion},
-                              {"architecture", release::kArchitecture}};
+    nlohmann::ordered_json by{{key::kProgram, "enumerate-tarsel-capture"},
+                              {key::kVersion, release::kVersion},
+                              {key::kArchitecture, release::kArchitecture}};
     if (const std::optional<WindowsVersion> windows = RunningWindows())
-        by["windows"] = {{"major", windows->major}, {"minor", windows->minor}, {"build", windows->build}};
-    machine["captured_by"] = by;
+        by[key::kWindows] = {{key::kMajor, windows->major}, {key::kMinor, windows->minor}, {key::kBuild, windows->build}};
+    machine[key::kCapturedBy] = by;
     return machine.dump();
 }
 

@@ -6,7 +6,7 @@
 
 namespace capture {
 
-// The machine file's JSON text with its "captured_by" entry set.  The Windows
+// The machine file's JSON text with its captured_by entry set.  The Windows
 // version is read here, after the recorded run, so the machine file's answers
 // do not include it.
 std::string WithCapturedBy(const std::string &machineJson);

@@ -24,6 +24,7 @@ namespace capture {
 namespace {
 
 using nlohmann::ordered_json;
+namespace key = machine::format::key;
 
 std::string Hex(uint64_t value) {
     char text[24];
@@ -419,7 +420,7 @@ void Builder::NoteRequest(const Event &e) {
 
 void Builder::OnLoadLibrary(const Event &e) {
     const std::string name = Folded(Utf8(In(e, 0)));
-    if (e.result == 0) libraries_[name] = "missing";
+    if (e.result == 0) libraries_[name] = machine::format::kMissingLibrary;
     else modules_[e.result] = name;
 }
 
@@ -427,25 +428,25 @@ void Builder::OnGetProcAddress(const Event &e) {
     auto m = modules_.find(Arg(e, 0));
     if (e.result != 0 || m == modules_.end()) return;
     ordered_json &lib = libraries_[m->second];
-    if (!lib.is_object()) lib = {{"missing_exports", ordered_json::array()}};
-    lib["missing_exports"].push_back(std::string(In(e, 0).begin(), In(e, 0).end()));
+    if (!lib.is_object()) lib = {{key::kMissingExports, ordered_json::array()}};
+    lib[key::kMissingExports].push_back(std::string(In(e, 0).begin(), In(e, 0).end()));
 }
 
-void Builder::OnTime(const Event &e) { top_["clock"] = static_cast<int64_t>(e.result); }
+void Builder::OnTime(const Event &e) { top_[key::kClock] = static_cast<int64_t>(e.result); }
 
 void Builder::OnWindowsDirectory(const Event &e) {
     if (e.result == 0) {
-        top_["windows_directory"] = nullptr;
-        top_["windows_directory_error"] = e.lastError;
+        top_[key::kWindowsDirectory] = nullptr;
+        top_[key::kWindowsDirectoryError] = e.lastError;
     } else if (!Out(e, 0).empty()) {
-        top_["windows_directory"] = Utf8(Out(e, 0));
+        top_[key::kWindowsDirectory] = Utf8(Out(e, 0));
     }
 }
 
 void Builder::OnGetEnv(const Event &e) {
     // An unset variable reads as empty with no size: the machine has no such variable.
-    if (e.result == 0 && !top_.contains("environment")) top_["environment"] = ordered_json::object();
-    if (e.result == 0 && Arg(e, 1) != 0) top_["environment"][Utf8(In(e, 0))] = Utf8(Out(e, 0));
+    if (e.result == 0 && !top_.contains(key::kEnvironment)) top_[key::kEnvironment] = ordered_json::object();
+    if (e.result == 0 && Arg(e, 1) != 0) top_[key::kEnvironment][Utf8(In(e, 0))] = Utf8(Out(e, 0));
 }
 
 void Builder::OnQueryDosDevice(const Event &e) {
@@ -457,20 +458,20 @@ void Builder::OnQueryDosDevice(const Event &e) {
             break;
         }
     dosDevices_[Folded(Utf8(In(e, 0)))] = Utf8(target);
-    top_["dos_devices"][Utf8(In(e, 0))] = Utf8(target);
+    top_[key::kDosDevices][Utf8(In(e, 0))] = Utf8(target);
 }
 
 void Builder::OnVolumeInformation(const Event &e) {
     std::string drive = Utf8(In(e, 0));
     if (!drive.empty() && drive.back() == '\\') drive.pop_back();
     if (e.result == 0) {
-        if (e.lastError != ERROR_PATH_NOT_FOUND) volumes_[drive] = {{"error", e.lastError}};
+        if (e.lastError != ERROR_PATH_NOT_FOUND) volumes_[drive] = {{key::kError, e.lastError}};
         return;
     }
     char serial[16];
     std::snprintf(serial, sizeof serial, "%08X", static_cast<unsigned>(Arg(e, 2)));
-    volumes_[drive] = {{"label", Utf8(Out(e, 0))}, {"serial", serial}, {"file_system", Utf8(Out(e, 1))},
-                       {"max_component_length", Arg(e, 3)}, {"flags", Arg(e, 4)}};
+    volumes_[drive] = {{key::kLabel, Utf8(Out(e, 0))}, {key::kSerial, serial}, {key::kFileSystem, Utf8(Out(e, 1))},
+                       {key::kMaxComponentLength, Arg(e, 3)}, {key::kFlags, Arg(e, 4)}};
 }
 
 Builder::Set &Builder::SetOf(uint64_t handle) {
@@ -742,45 +743,45 @@ ordered_json Builder::Devices() const {
     ordered_json list = ordered_json::array();
     for (DEVINST devinst : deviceOrder_) {
         const Device &d = devices_.at(devinst);
-        ordered_json j = {{"id", ids[devinst]}, {"devinst", devinst}};
-        if (d.parent) j["parent"] = ids[*d.parent];
-        if (d.cls) j["class"] = GuidText(*d.cls);
+        ordered_json j = {{key::kId, ids[devinst]}, {key::kDevinst, devinst}};
+        if (d.parent) j[key::kParent] = ids[*d.parent];
+        if (d.cls) j[key::kClass] = GuidText(*d.cls);
         // Only a present set can tell presence; a device no present set
         // listed must stay out of them on replay too.
-        if (!d.listedPresent) j["present"] = false;
-        if (d.status) j["status"] = *d.status;
-        if (d.problem) j["problem"] = *d.problem;
-        if (d.statusError) j["status_error"] = *d.statusError;
-        if (d.idError) j["id_error"] = *d.idError;
+        if (!d.listedPresent) j[key::kPresent] = false;
+        if (d.status) j[key::kStatus] = *d.status;
+        if (d.problem) j[key::kProblem] = *d.problem;
+        if (d.statusError) j[key::kStatusError] = *d.statusError;
+        if (d.idError) j[key::kIdError] = *d.idError;
         ordered_json properties = ordered_json::object();
         for (const auto &[code, p] : d.properties)
             for (const machine::format::Field &f : machine::format::kProperties.fields)
                 if (f.kind == machine::format::Kind::Property && f.code == code)
-                    properties[f.key] = {{"type", p.first}, {"bytes", HexBytes(p.second)}};
-        if (!properties.empty()) j["properties"] = properties;
+                    properties[f.key] = {{key::kType, p.first}, {key::kBytes, HexBytes(p.second)}};
+        if (!properties.empty()) j[key::kProperties] = properties;
         ordered_json interfaces = ordered_json::array();
         for (const Interface &i : d.interfaces) {
-            ordered_json ij = {{"class", i.cls}, {"path", i.path}};
-            if (i.object >= 0) ij["object"] = objects_[static_cast<size_t>(Find(i.object))].name;
-            if (!i.present) ij["present"] = false;
+            ordered_json ij = {{key::kClass, i.cls}, {key::kPath, i.path}};
+            if (i.object >= 0) ij[key::kObject] = objects_[static_cast<size_t>(Find(i.object))].name;
+            if (!i.present) ij[key::kPresent] = false;
             interfaces.push_back(ij);
         }
-        if (!interfaces.empty()) j["interfaces"] = interfaces;
+        if (!interfaces.empty()) j[key::kInterfaces] = interfaces;
         list.push_back(j);
     }
     return list;
 }
 
 ordered_json Builder::ObjectJson(const Object &o) const {
-    ordered_json j = {{"name", o.name}};
+    ordered_json j = {{key::kName, o.name}};
     ordered_json aliases = ordered_json::array();
     for (const std::string &p : o.paths)
         if (Folded(p) != Folded(o.name)) aliases.push_back(p);
-    if (!aliases.empty()) j["aliases"] = aliases;
+    if (!aliases.empty()) j[key::kAliases] = aliases;
     const bool readOk = std::any_of(o.opens.begin(), o.opens.end(), [](const Open &x) { return x.ok && !x.write; });
     for (const Open &x : o.opens) {
         if (x.ok) continue;
-        j[x.write && readOk ? "write_error" : "open_error"] = x.error;
+        j[x.write && readOk ? key::kWriteError : key::kOpenError] = x.error;
         break;
     }
     ordered_json ioctl = ordered_json::object();
@@ -792,7 +793,7 @@ ordered_json Builder::ObjectJson(const Object &o) const {
             // Its size answer and its whole answer differ in success: the
             // structured answer gives both.
             const auto length = Read<USHORT>(name->output);
-            j["mountdev_name"] = Utf8(Bytes(name->output.begin() + 2,
+            j[key::kMountdevName] = Utf8(Bytes(name->output.begin() + 2,
                                             name->output.begin() + 2 + std::min<size_t>(length, name->output.size() - 2)));
             continue;
         }
@@ -804,15 +805,15 @@ ordered_json Builder::ObjectJson(const Object &o) const {
         ordered_json answers = ordered_json::array();
         for (const Request *r : sorted) {
             ordered_json a = ordered_json::object();
-            if (!r->input.empty()) a["input"] = HexBytes(r->input);
-            if (!r->output.empty()) a["bytes"] = HexBytes(r->output);
-            if (r->reported != r->output.size()) a["returned"] = r->reported;
-            if (!r->ok) a["error"] = r->error;
+            if (!r->input.empty()) a[key::kInput] = HexBytes(r->input);
+            if (!r->output.empty()) a[key::kBytes] = HexBytes(r->output);
+            if (r->reported != r->output.size()) a[key::kReturned] = r->reported;
+            if (!r->ok) a[key::kError] = r->error;
             answers.push_back(a);
         }
         ioctl[Hex(code)] = answers;
     }
-    if (!ioctl.empty()) j["ioctl"] = ioctl;
+    if (!ioctl.empty()) j[key::kIoctl] = ioctl;
     return j;
 }
 
@@ -951,16 +952,16 @@ ordered_json Builder::Build() {
     ordered_json j = top_;
     ordered_json libraries = ordered_json::object();
     for (const auto &[name, lib] : libraries_) libraries[name] = lib;
-    if (!libraries.empty()) j["libraries"] = libraries;
-    if (!volumes_.empty()) j["volumes"] = volumes_;
-    for (const auto &[cls, error] : classErrors_) j["class_errors"][cls] = error;
+    if (!libraries.empty()) j[key::kLibraries] = libraries;
+    if (!volumes_.empty()) j[key::kVolumes] = volumes_;
+    for (const auto &[cls, error] : classErrors_) j[key::kClassErrors][cls] = error;
     ordered_json order = InterfaceOrder();
-    if (!order.empty()) j["interface_order"] = order;
+    if (!order.empty()) j[key::kInterfaceOrder] = order;
     ordered_json handles = ordered_json::array();
     for (uint64_t h : handleValues_) handles.push_back(h);
-    if (!handles.empty()) j["handle_values"] = handles;
-    j["devices"] = Devices();
-    j["objects"] = Objects();
+    if (!handles.empty()) j[key::kHandleValues] = handles;
+    j[key::kDevices] = Devices();
+    j[key::kObjects] = Objects();
     return j;
 }
 

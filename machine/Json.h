@@ -19,6 +19,7 @@ using nlohmann::ordered_json;
 using format::Entry;
 using format::Field;
 using format::Kind;
+namespace key = format::key;
 
 [[noreturn]] void FailMachine(const std::string &source, const std::string &path, const std::string &problem);
 

@@ -1,6 +1,8 @@
 // The machine: what one computer answers, as a machine file describes it,
 // and its lookup index.  Read and written by machine/, answered from by the
 // simulator (sim/), built by the capture (capture/).  The logic never sees it.
+// A field a file may leave out has no default of its own here: the reader
+// fills every one from the format's table (Format.cpp), where defaults live.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +51,7 @@ struct Interface {
     std::string classText;
     WString path;
     int object = -1;  // index in Machine::objects; -1: no object, opens fail with 2
-    bool present = true;
+    bool present = false;
 };
 
 struct Device {
@@ -60,8 +62,8 @@ struct Device {
     bool hasClass = false;
     GUID cls{};
     std::string classText;
-    bool present = true;
-    uint32_t status = DN_STARTED | DN_DRIVER_LOADED;
+    bool present = false;
+    uint32_t status = 0;
     uint32_t problem = 0;
     std::optional<uint32_t> statusError;
     std::optional<uint32_t> idError;  // CM_Get_Device_ID_Size and CM_Get_Device_IDW fail with it
@@ -69,7 +71,7 @@ struct Device {
     std::vector<Interface> interfaces;
 };
 
-// An answer key may instead be {"error": N}.
+// An answer key may instead be an error alone (format::key::kError).
 template <typename T>
 struct Answer {
     bool given = false;
@@ -99,11 +101,11 @@ struct MediaType {
 
 struct HubPort {
     uint32_t port = 0;
-    bool connected = true;
+    bool connected = false;
     bool deviceIsHub = false;
-    uint8_t speed = 2;
+    uint8_t speed = 0;
     uint16_t address = 0;
-    uint8_t configuration = 1;
+    uint8_t configuration = 0;
     uint32_t openPipes = 0;
     std::vector<uint8_t> descriptor;  // 18-byte USB device descriptor
     std::optional<WString> driverKey;
@@ -113,7 +115,7 @@ struct HubPort {
 };
 
 struct Hub {
-    bool exQuery = true;
+    bool exQuery = false;
     std::optional<uint32_t> portCount;
     bool busPowered = false;
     std::vector<HubPort> ports;
@@ -153,9 +155,9 @@ struct Volume {
     std::optional<uint32_t> error;
     WString label;
     uint32_t serial = 0;
-    WString fileSystem = WS("NTFS");
-    uint32_t maxComponentLength = 255;
-    uint32_t fileSystemFlags = 0x03E706FF;
+    WString fileSystem;
+    uint32_t maxComponentLength = 0;
+    uint32_t fileSystemFlags = 0;
 };
 
 struct LibraryModel {
@@ -163,7 +165,7 @@ struct LibraryModel {
     std::set<std::string> missingExports;
 };
 
-// Who wrote a machine file ("captured_by"); the replay answers nothing from it.
+// Who wrote a machine file (its captured_by entry); the replay answers nothing from it.
 struct CapturedBy {
     std::string program, version, architecture;
     struct Windows {
@@ -178,9 +180,9 @@ struct Machine {
         std::vector<int> devices;  // device indexes, in the order the set lists them
         std::vector<int> sorted;   // the same ascending, when that is another order; else empty
     };
-    std::optional<WString> windowsDirectory = WString(WS("C:\\Windows"));
-    uint32_t windowsDirectoryError = 2;
-    std::vector<std::pair<WString, WString>> environment = {{WS("SystemDrive"), WS("C:")}};
+    std::optional<WString> windowsDirectory;
+    uint32_t windowsDirectoryError = 0;
+    std::vector<std::pair<WString, WString>> environment;
     std::map<std::string, LibraryModel> libraries;  // by lower-case file name
     std::vector<std::pair<WString, WString>> dosDevices;
     std::vector<std::pair<WString, Volume>> volumes;

@@ -1,5 +1,5 @@
 // Reading and checking machine files against their description
-// (MachineFormat.cpp), into the model of Model.h.
+// (Format.cpp), into the model of Model.h.
 #include <cstring>
 #include <functional>
 #include <set>
@@ -223,10 +223,10 @@ public:
         if (!ParseHexBytes(String(j, path), &bytes)) Fail(path, "bad hex bytes");
         return bytes;
     }
-    // {"error": N} in place of an answer.
+    // An object of the error alone (key::kError) in place of an answer.
     bool ErrorForm(const json &j, const std::string &path, std::optional<uint32_t> *error) const {
-        if (j.is_object() && j.size() == 1 && j.contains("error")) {
-            *error = Code(j["error"], Member(path, "error"));
+        if (j.is_object() && j.size() == 1 && j.contains(key::kError)) {
+            *error = Code(j[key::kError], Member(path, key::kError));
             return true;
         }
         return false;
@@ -246,7 +246,7 @@ public:
         for (auto it = j.begin(); it != j.end(); ++it)
             if (entry.Find(it.key().c_str(), it.key().size()) == nullptr) r.Fail(Member(m_path, it.key()), unknown);
         // Ignored, but still text: nothing else may hide in it.
-        if (entry.Find("comment") != nullptr && Has("comment")) Text("comment");
+        if (entry.Find(key::kComment) != nullptr && Has(key::kComment)) Text(key::kComment);
     }
 
     // The value, its default when left out, or null when it has none (a
@@ -298,8 +298,6 @@ private:
     const Entry &m_entry;
 };
 
-WString IdEnumerator(const WString &id) { return id.substr(0, id.find(WCHAR('\\'))); }
-
 OpenError OpenErrorFrom(uint32_t code) {
     const rules::OpenCodes codes = rules::OpenCodesOf(code);
     return OpenError{codes.win32, codes.status};
@@ -336,19 +334,19 @@ struct Parser {
             ReadStrings(j, path, &p.data);
         } else if (j.is_object()) {
             for (auto it = j.begin(); it != j.end(); ++it)
-                if (it.key() != "type" && it.key() != "value" && it.key() != "bytes") r.Fail(Member(path, it.key()), "unknown key");
-            if (!j.contains("type")) r.Fail(Member(path, "type"), "missing");
-            p.type = r.U32(j["type"], Member(path, "type"));
-            if (j.contains("bytes") == j.contains("value")) r.Fail(path, "give exactly one of \"value\" and \"bytes\"");
-            const std::string vp = Member(path, "value");
-            if (j.contains("bytes")) {
-                p.data = r.Hex(j["bytes"], Member(path, "bytes"));
-            } else if (j["value"].is_string()) {
-                AppendWide(&p.data, wstr::FromUtf8(j["value"].get<std::string>()));
-            } else if (j["value"].is_array()) {
-                ReadStrings(j["value"], vp, &p.data);
+                if (it.key() != key::kType && it.key() != key::kValue && it.key() != key::kBytes) r.Fail(Member(path, it.key()), "unknown key");
+            if (!j.contains(key::kType)) r.Fail(Member(path, key::kType), "missing");
+            p.type = r.U32(j[key::kType], Member(path, key::kType));
+            if (j.contains(key::kBytes) == j.contains(key::kValue)) r.Fail(path, "give exactly one of \"value\" and \"bytes\"");
+            const std::string vp = Member(path, key::kValue);
+            if (j.contains(key::kBytes)) {
+                p.data = r.Hex(j[key::kBytes], Member(path, key::kBytes));
+            } else if (j[key::kValue].is_string()) {
+                AppendWide(&p.data, wstr::FromUtf8(j[key::kValue].get<std::string>()));
+            } else if (j[key::kValue].is_array()) {
+                ReadStrings(j[key::kValue], vp, &p.data);
             } else {
-                uint32_t n = r.U32(j["value"], vp);
+                uint32_t n = r.U32(j[key::kValue], vp);
                 for (int i = 0; i < 4; ++i) p.data.push_back(static_cast<uint8_t>(n >> (8 * i)));
             }
         } else {
@@ -374,61 +372,63 @@ struct Parser {
     }
 
     void ReadProperties(const Node &n, Device &d) {
-        Node props(r, n.Get("properties"), n.Path("properties"), format::kProperties, "unknown property");
+        Node props(r, n.Get(key::kProperties), n.Path(key::kProperties), format::kProperties, "unknown property");
         for (auto it = props.Json().begin(); it != props.Json().end(); ++it) {
             if (it->is_null()) continue;
             const Field *f = format::kProperties.Find(it.key().c_str());
             d.properties[f->code] = ReadProperty(it.value(), props.Path(f->key));
         }
-        // Defaults the registry itself derives.
-        if (!d.properties.Has(SPDRP_CLASSGUID) && d.hasClass) AppendWide(&d.properties[SPDRP_CLASSGUID].data, wstr::FromUtf8(d.classText));
-        if (!d.properties.Has(SPDRP_ENUMERATOR_NAME)) AppendWide(&d.properties[SPDRP_ENUMERATOR_NAME].data, IdEnumerator(d.id));
+        for (const Field &f : format::kProperties.fields) {
+            if (d.properties.Has(f.code)) continue;
+            if (auto derived = format::DerivedProperty(f, d.idText, d.hasClass ? &d.classText : nullptr))
+                AppendWide(&d.properties[f.code].data, wstr::FromUtf8(*derived));
+        }
     }
 
     void ReadInterface(const Node &n, Device &d, std::vector<std::optional<std::string>> *objects) {
         Interface itf;
-        itf.cls = r.Guid(n.Get("class"), n.Path("class"), &itf.classText);
-        itf.path = n.Wide("path");
+        itf.cls = r.Guid(n.Get(key::kClass), n.Path(key::kClass), &itf.classText);
+        itf.path = n.Wide(key::kPath);
         auto [seen, added] = interfacePaths.emplace(rules::Folded(itf.path), std::make_pair(m.devices.size(), d.interfaces.size()));
         if (!added && seen->second.first < m.devices.size())
-            r.Fail(n.Path("path"), "duplicate of devices[" + std::to_string(seen->second.first) + "].interfaces[" +
+            r.Fail(n.Path(key::kPath), "duplicate of devices[" + std::to_string(seen->second.first) + "].interfaces[" +
                                        std::to_string(seen->second.second) + "].path");
-        if (!added) r.Fail(n.Path("path"), "duplicate path");
-        itf.present = n.Bool("present");
-        objects->push_back(n.OptionalText("object"));
+        if (!added) r.Fail(n.Path(key::kPath), "duplicate path");
+        itf.present = n.Bool(key::kPresent);
+        objects->push_back(n.OptionalText(key::kObject));
         d.interfaces.push_back(std::move(itf));
     }
 
     void ReadDevice(const Node &n) {
         Device d;
-        d.idText = n.Text("id");
+        d.idText = n.Text(key::kId);
         d.id = wstr::FromUtf8(d.idText);
         if (auto [it, added] = deviceIds.emplace(rules::Folded(d.id), m.devices.size()); !added)
-            r.Fail(n.Path("id"), "duplicate of devices[" + std::to_string(it->second) + "].id");
+            r.Fail(n.Path(key::kId), "duplicate of devices[" + std::to_string(it->second) + "].id");
         d.devinst = static_cast<DEVINST>(m.devices.size() + 1);
-        if (n.Has("devinst")) {
-            d.devinst = n.Number("devinst");
-            if (d.devinst == 0) r.Fail(n.Path("devinst"), "DEVINST values start at 1");
+        if (n.Has(key::kDevinst)) {
+            d.devinst = n.Number(key::kDevinst);
+            if (d.devinst == 0) r.Fail(n.Path(key::kDevinst), "DEVINST values start at 1");
         }
         if (auto [it, added] = devinsts.emplace(d.devinst, m.devices.size()); !added)
-            r.Fail(n.Path("devinst"), "DEVINST " + std::to_string(d.devinst) + " is already devices[" + std::to_string(it->second) + "]'s");
-        if (n.Has("class")) {
+            r.Fail(n.Path(key::kDevinst), "DEVINST " + std::to_string(d.devinst) + " is already devices[" + std::to_string(it->second) + "]'s");
+        if (n.Has(key::kClass)) {
             d.hasClass = true;
-            d.cls = r.Guid(n.Get("class"), n.Path("class"), &d.classText);
+            d.cls = r.Guid(n.Get(key::kClass), n.Path(key::kClass), &d.classText);
         }
-        d.present = n.Bool("present");
-        d.status = ReadStatus(n.Get("status"), n.Path("status"));
-        d.problem = n.Number("problem");
-        d.statusError = n.OptionalCode("status_error");
-        d.idError = n.OptionalCode("id_error");
+        d.present = n.Bool(key::kPresent);
+        d.status = ReadStatus(n.Get(key::kStatus), n.Path(key::kStatus));
+        d.problem = n.Number(key::kProblem);
+        d.statusError = n.OptionalCode(key::kStatusError);
+        d.idError = n.OptionalCode(key::kIdError);
         ReadProperties(n, d);
         std::vector<std::optional<std::string>> objects;
-        const std::string ip = n.Path("interfaces");
-        r.Array(n.Get("interfaces"), ip);
-        for (size_t i = 0; i < n.Get("interfaces").size(); ++i)
-            ReadInterface(Node(r, n.Get("interfaces")[i], Element(ip, i), format::kInterface), d, &objects);
+        const std::string ip = n.Path(key::kInterfaces);
+        r.Array(n.Get(key::kInterfaces), ip);
+        for (size_t i = 0; i < n.Get(key::kInterfaces).size(); ++i)
+            ReadInterface(Node(r, n.Get(key::kInterfaces)[i], Element(ip, i), format::kInterface), d, &objects);
         ifaceObjects.push_back(std::move(objects));
-        deviceParents.push_back(n.OptionalText("parent").value_or(std::string()));
+        deviceParents.push_back(n.OptionalText(key::kParent).value_or(std::string()));
         m.devices.push_back(std::move(d));
     }
 
@@ -454,8 +454,8 @@ struct Parser {
     }
 
     void ReadStringDescriptors(const Node &n, HubPort *port) {
-        const json &strings = n.Get("strings");
-        const std::string sp = n.Path("strings");
+        const json &strings = n.Get(key::kStrings);
+        const std::string sp = n.Path(key::kStrings);
         r.Map(strings, sp);
         for (auto it = strings.begin(); it != strings.end(); ++it) {
             const std::string &k = it.key();
@@ -471,37 +471,37 @@ struct Parser {
 
     HubPort ReadPort(const Node &n) {
         HubPort port;
-        port.port = n.Number("port");
-        if (port.port == 0) r.Fail(n.Path("port"), "ports are numbered from 1");
-        port.connected = n.Bool("connected");
-        port.deviceIsHub = n.Bool("device_is_hub");
-        port.speed = static_cast<uint8_t>(n.Number("speed"));
-        port.address = static_cast<uint16_t>(n.Number("address"));
-        port.configuration = static_cast<uint8_t>(n.Number("configuration"));
-        port.openPipes = n.Number("open_pipes");
-        port.descriptor = ReadDescriptor(Node(r, n.Get("descriptor"), n.Path("descriptor"), format::kDescriptor));
-        if (n.Has("driver_key") && !r.ErrorForm(n.Get("driver_key"), n.Path("driver_key"), &port.driverKeyError))
-            port.driverKey = n.Wide("driver_key");
-        const json &languages = n.Get("languages");
-        r.Array(languages, n.Path("languages"));
+        port.port = n.Number(key::kPort);
+        if (port.port == 0) r.Fail(n.Path(key::kPort), "ports are numbered from 1");
+        port.connected = n.Bool(key::kConnected);
+        port.deviceIsHub = n.Bool(key::kDeviceIsHub);
+        port.speed = static_cast<uint8_t>(n.Number(key::kSpeed));
+        port.address = static_cast<uint16_t>(n.Number(key::kAddress));
+        port.configuration = static_cast<uint8_t>(n.Number(key::kConfiguration));
+        port.openPipes = n.Number(key::kOpenPipes);
+        port.descriptor = ReadDescriptor(Node(r, n.Get(key::kDescriptor), n.Path(key::kDescriptor), format::kDescriptor));
+        if (n.Has(key::kDriverKey) && !r.ErrorForm(n.Get(key::kDriverKey), n.Path(key::kDriverKey), &port.driverKeyError))
+            port.driverKey = n.Wide(key::kDriverKey);
+        const json &languages = n.Get(key::kLanguages);
+        r.Array(languages, n.Path(key::kLanguages));
         for (size_t i = 0; i < languages.size(); ++i)
-            port.languages.push_back(static_cast<uint16_t>(r.U32(languages[i], Element(n.Path("languages"), i), 0xFFFF)));
+            port.languages.push_back(static_cast<uint16_t>(r.U32(languages[i], Element(n.Path(key::kLanguages), i), 0xFFFF)));
         ReadStringDescriptors(n, &port);
         return port;
     }
 
     Hub ReadHub(const Node &n) {
         Hub hub;
-        hub.exQuery = n.Bool("ex_query");
-        hub.busPowered = n.Bool("bus_powered");
-        hub.portCount = n.OptionalNumber("port_count");
-        const json &ports = n.Get("ports");
-        const std::string pp = n.Path("ports");
+        hub.exQuery = n.Bool(key::kExQuery);
+        hub.busPowered = n.Bool(key::kBusPowered);
+        hub.portCount = n.OptionalNumber(key::kPortCount);
+        const json &ports = n.Get(key::kPorts);
+        const std::string pp = n.Path(key::kPorts);
         r.Array(ports, pp);
         for (size_t i = 0; i < ports.size(); ++i) {
             HubPort port = ReadPort(Node(r, ports[i], Element(pp, i), format::kPort));
             for (const HubPort &other : hub.ports)
-                if (other.port == port.port) r.Fail(Member(Element(pp, i), "port"), "duplicate port number");
+                if (other.port == port.port) r.Fail(Member(Element(pp, i), key::kPort), "duplicate port number");
             hub.ports.push_back(std::move(port));
         }
         return hub;
@@ -509,20 +509,20 @@ struct Parser {
 
     RawAnswer ReadRawAnswer(const Node &n) {
         RawAnswer a;
-        if (n.Has("input")) a.input = r.Hex(n.Get("input"), n.Path("input"));
-        if (n.Has("bytes")) {
+        if (n.Has(key::kInput)) a.input = r.Hex(n.Get(key::kInput), n.Path(key::kInput));
+        if (n.Has(key::kBytes)) {
             a.hasBytes = true;
-            a.bytes = r.Hex(n.Get("bytes"), n.Path("bytes"));
+            a.bytes = r.Hex(n.Get(key::kBytes), n.Path(key::kBytes));
         }
-        a.returned = n.OptionalNumber("returned");
-        a.error = n.OptionalCode("error");
+        a.returned = n.OptionalNumber(key::kReturned);
+        a.error = n.OptionalCode(key::kError);
         if (!a.hasBytes && !a.error) r.Fail(n.Path(), "give \"bytes\", \"error\" or both");
         return a;
     }
 
     void ReadIoctl(const Node &n, Object &o) {
-        const json &ioctl = n.Get("ioctl");
-        const std::string ip = n.Path("ioctl");
+        const json &ioctl = n.Get(key::kIoctl);
+        const std::string ip = n.Path(key::kIoctl);
         r.Map(ioctl, ip);
         for (auto it = ioctl.begin(); it != ioctl.end(); ++it) {
             const std::string kp = Member(ip, it.key());
@@ -544,13 +544,13 @@ struct Parser {
         // Separate codes for the two open paths.
         const std::string ep = n.Path(key);
         for (auto it = e.begin(); it != e.end(); ++it)
-            if (it.key() != "error" && it.key() != "status") r.Fail(Member(ep, it.key()), "unknown key");
-        if (!e.contains("error") || !e.contains("status")) r.Fail(ep, "give both \"error\" and \"status\"");
-        return OpenError{r.Code(e["error"], Member(ep, "error")), r.Code(e["status"], Member(ep, "status"))};
+            if (it.key() != key::kError && it.key() != key::kStatus) r.Fail(Member(ep, it.key()), "unknown key");
+        if (!e.contains(key::kError) || !e.contains(key::kStatus)) r.Fail(ep, "give both \"error\" and \"status\"");
+        return OpenError{r.Code(e[key::kError], Member(ep, key::kError)), r.Code(e[key::kStatus], Member(ep, key::kStatus))};
     }
 
     void ReadNames(const Node &n, Object &o) {
-        o.nameText = n.Text("name");
+        o.nameText = n.Text(key::kName);
         o.name = wstr::FromUtf8(o.nameText);
         auto clash = [&](const WString &name, const std::string &where) {
             auto it = objectNames.find(rules::Folded(name));
@@ -559,11 +559,11 @@ struct Parser {
             if (it->second.second) r.Fail(where, "duplicate of objects[" + i + "].name");
             r.Fail(where, "already an alias of objects[" + i + "]");
         };
-        clash(o.name, n.Path("name"));
-        const json &aliases = n.Get("aliases");
-        r.Array(aliases, n.Path("aliases"));
+        clash(o.name, n.Path(key::kName));
+        const json &aliases = n.Get(key::kAliases);
+        r.Array(aliases, n.Path(key::kAliases));
         for (size_t i = 0; i < aliases.size(); ++i) {
-            const std::string ap = Element(n.Path("aliases"), i);
+            const std::string ap = Element(n.Path(key::kAliases), i);
             WString a = r.Wide(aliases[i], ap);
             clash(a, ap);
             if (wstr::EqualNoCase(WStringView(a), WStringView(o.name))) r.Fail(ap, "same as the object's name");
@@ -572,36 +572,36 @@ struct Parser {
     }
 
     void ReadStorageAnswers(const Node &n, Object &o) {
-        ReadAnswer(n, "device_number", &o.deviceNumber, [&](const json &v, const std::string &p) {
+        ReadAnswer(n, key::kDeviceNumber, &o.deviceNumber, [&](const json &v, const std::string &p) {
             Node d(r, v, p, format::kDeviceNumber);
-            return DeviceNumber{d.Number("type"), d.Number("number"), d.Number("partition"), d.OptionalNumber("returned")};
+            return DeviceNumber{d.Number(key::kType), d.Number(key::kNumber), d.Number(key::kPartition), d.OptionalNumber(key::kReturned)};
         });
-        ReadAnswer(n, "storage_descriptor", &o.storageDescriptor, [&](const json &v, const std::string &p) {
+        ReadAnswer(n, key::kStorageDescriptor, &o.storageDescriptor, [&](const json &v, const std::string &p) {
             Node d(r, v, p, format::kStorageDescriptor);
             StorageDescriptor s;
-            s.vendor = d.OptionalText("vendor");
-            s.product = d.OptionalText("product");
-            s.revision = d.OptionalText("revision");
-            s.serial = d.OptionalText("serial");
-            s.busType = d.Number("bus_type");
-            s.removable = d.Bool("removable");
-            s.deviceType = static_cast<uint8_t>(d.Number("device_type"));
-            s.deviceTypeModifier = static_cast<uint8_t>(d.Number("device_type_modifier"));
-            s.commandQueueing = d.Bool("command_queueing");
+            s.vendor = d.OptionalText(key::kVendor);
+            s.product = d.OptionalText(key::kProduct);
+            s.revision = d.OptionalText(key::kRevision);
+            s.serial = d.OptionalText(key::kSerial);
+            s.busType = d.Number(key::kBusType);
+            s.removable = d.Bool(key::kRemovable);
+            s.deviceType = static_cast<uint8_t>(d.Number(key::kDeviceType));
+            s.deviceTypeModifier = static_cast<uint8_t>(d.Number(key::kDeviceTypeModifier));
+            s.commandQueueing = d.Bool(key::kCommandQueueing);
             return s;
         });
-        ReadAnswer(n, "media_types", &o.mediaTypes, [&](const json &v, const std::string &p) {
+        ReadAnswer(n, key::kMediaTypes, &o.mediaTypes, [&](const json &v, const std::string &p) {
             r.Array(v, p);
             std::vector<MediaType> list;
             for (size_t i = 0; i < v.size(); ++i) {
                 Node e(r, v[i], Element(p, i), format::kMediaType);
-                list.push_back(MediaType{e.Number("media_type"), e.I64("cylinders"), e.Number("tracks_per_cylinder"),
-                                         e.Number("sectors_per_track"), e.Number("bytes_per_sector"), e.Number("sides"),
-                                         e.Number("characteristics")});
+                list.push_back(MediaType{e.Number(key::kMediaType), e.I64(key::kCylinders), e.Number(key::kTracksPerCylinder),
+                                         e.Number(key::kSectorsPerTrack), e.Number(key::kBytesPerSector), e.Number(key::kSides),
+                                         e.Number(key::kCharacteristics)});
             }
             return list;
         });
-        ReadAnswer(n, "mountdev_name", &o.mountdevName, [&](const json &v, const std::string &p) {
+        ReadAnswer(n, key::kMountdevName, &o.mountdevName, [&](const json &v, const std::string &p) {
             WString name = r.Wide(v, p);
             if (name.size() > 32000) r.Fail(p, "too long");
             return name;
@@ -611,18 +611,18 @@ struct Parser {
     void ReadObject(const Node &n) {
         Object o;
         ReadNames(n, o);
-        o.openError = ReadOpenError(n, "open_error");
-        o.writeError = ReadOpenError(n, "write_error");
-        if (n.Bool("read_only") && !o.writeError) o.writeError = OpenError{ERROR_ACCESS_DENIED, 0xC0000022u};
-        objectForwards.push_back(n.OptionalText("forward"));
+        o.openError = ReadOpenError(n, key::kOpenError);
+        o.writeError = ReadOpenError(n, key::kWriteError);
+        if (n.Bool(key::kReadOnly) && !o.writeError) o.writeError = OpenError{ERROR_ACCESS_DENIED, 0xC0000022u};
+        objectForwards.push_back(n.OptionalText(key::kForward));
         ReadStorageAnswers(n, o);
-        ReadAnswer(n, "sd_protocol", &o.sdProtocol, [&](const json &v, const std::string &p) { return r.Guid(v, p); });
-        ReadAnswer(n, "sd_cid", &o.sdCid, [&](const json &v, const std::string &p) {
+        ReadAnswer(n, key::kSdProtocol, &o.sdProtocol, [&](const json &v, const std::string &p) { return r.Guid(v, p); });
+        ReadAnswer(n, key::kSdCid, &o.sdCid, [&](const json &v, const std::string &p) {
             std::vector<uint8_t> cid = r.Hex(v, p);
             if (cid.size() != 16) r.Fail(p, "a CID is 32 hex digits (16 bytes)");
             return cid;
         });
-        ReadAnswer(n, "hub", &o.hub, [&](const json &v, const std::string &p) { return ReadHub(Node(r, v, p, format::kHub)); });
+        ReadAnswer(n, key::kHub, &o.hub, [&](const json &v, const std::string &p) { return ReadHub(Node(r, v, p, format::kHub)); });
         ReadIoctl(n, o);
         objectNames.emplace(rules::Folded(o.name), std::make_pair(m.objects.size(), true));
         for (const WString &a : o.aliases) objectNames.emplace(rules::Folded(a), std::make_pair(m.objects.size(), false));
@@ -650,21 +650,21 @@ struct Parser {
         Volume vol;
         if (r.ErrorForm(v, path, &vol.error)) return vol;
         Node n(r, v, path, format::kVolume);
-        vol.label = n.Wide("label");
-        const std::string s = n.Text("serial");
+        vol.label = n.Wide(key::kLabel);
+        const std::string s = n.Text(key::kSerial);
         if (s.size() != 8 || !ParseHexNumber("0x" + s, &vol.serial))
-            r.Fail(n.Path("serial"), "expected 8 hex digits such as \"1A2B3C4D\"");
-        vol.fileSystem = n.Wide("file_system");
-        vol.maxComponentLength = n.Number("max_component_length");
-        vol.fileSystemFlags = n.Number("flags");
+            r.Fail(n.Path(key::kSerial), "expected 8 hex digits such as \"1A2B3C4D\"");
+        vol.fileSystem = n.Wide(key::kFileSystem);
+        vol.maxComponentLength = n.Number(key::kMaxComponentLength);
+        vol.fileSystemFlags = n.Number(key::kFlags);
         return vol;
     }
 
     void ReadLibraries(const Node &n) {
-        const json &libraries = n.Get("libraries");
-        r.Map(libraries, "libraries");
+        const json &libraries = n.Get(key::kLibraries);
+        r.Map(libraries, key::kLibraries);
         for (auto it = libraries.begin(); it != libraries.end(); ++it) {
-            const std::string lp = Member("libraries", it.key());
+            const std::string lp = Member(key::kLibraries, it.key());
             const std::string name = rules::Folded(it.key());
             bool known = false;
             for (const char *l : format::kLibraryNames) known = known || name == l;
@@ -673,18 +673,18 @@ struct Parser {
             LibraryModel &lib = m.libraries[name];
             const json &v = it.value();
             if (v.is_string()) {
-                if (v.get<std::string>() != "missing") r.Fail(lp, "expected \"missing\" or {\"missing_exports\": [...]}");
+                if (v.get<std::string>() != format::kMissingLibrary) r.Fail(lp, "expected \"missing\" or {\"missing_exports\": [...]}");
                 lib.missing = true;
                 continue;
             }
             if (!v.is_object()) r.Fail(lp, "expected an object");
             for (auto k = v.begin(); k != v.end(); ++k)
-                if (k.key() != "missing_exports") r.Fail(Member(lp, k.key()), "unknown key");
-            if (!v.contains("missing_exports")) continue;
-            const std::string ep = Member(lp, "missing_exports");
-            r.Array(v["missing_exports"], ep);
-            for (size_t i = 0; i < v["missing_exports"].size(); ++i) {
-                std::string e = r.String(v["missing_exports"][i], Element(ep, i));
+                if (k.key() != key::kMissingExports) r.Fail(Member(lp, k.key()), "unknown key");
+            if (!v.contains(key::kMissingExports)) continue;
+            const std::string ep = Member(lp, key::kMissingExports);
+            r.Array(v[key::kMissingExports], ep);
+            for (size_t i = 0; i < v[key::kMissingExports].size(); ++i) {
+                std::string e = r.String(v[key::kMissingExports][i], Element(ep, i));
                 if (name != "ole32.dll" && !format::Exports(name, e.c_str()))
                     r.Fail(Element(ep, i), "\"" + e + "\" is not an export of " + name);
                 lib.missingExports.insert(e);
@@ -703,21 +703,21 @@ struct Parser {
     }
 
     void ReadClassErrors(const Node &n) {
-        const json &map = n.Get("class_errors");
-        r.Map(map, "class_errors");
+        const json &map = n.Get(key::kClassErrors);
+        r.Map(map, key::kClassErrors);
         for (auto it = map.begin(); it != map.end(); ++it) {
-            const std::string cp = Member("class_errors", it.key());
+            const std::string cp = Member(key::kClassErrors, it.key());
             const GUID g = GuidKey(it.key(), cp, m.classErrors);
             m.classErrors.emplace_back(g, r.Code(it.value(), cp));
         }
     }
 
     void ReadHandleValues(const Node &n) {
-        const json &list = n.Get("handle_values");
-        r.Array(list, "handle_values");
+        const json &list = n.Get(key::kHandleValues);
+        r.Array(list, key::kHandleValues);
         // A value may come again: Windows reuses a closed handle's value.
         for (size_t i = 0; i < list.size(); ++i) {
-            const std::string p = Element("handle_values", i);
+            const std::string p = Element(key::kHandleValues, i);
             uint32_t v = r.Code(list[i], p);
             if (v == 0 || v % 4 != 0 || v == 0xFFFFFFFFu) r.Fail(p, "a handle value is a nonzero multiple of 4");
             m.handleValues.push_back(v);
@@ -727,40 +727,40 @@ struct Parser {
     // Who wrote the file says nothing the replay answers; the report names it.
     void ReadCapturedBy(const Node &n) {
         CapturedBy &by = m.capturedBy.emplace();
-        by.program = n.Text("program");
-        by.version = n.Text("version");
-        by.architecture = n.Text("architecture");
-        if (!n.Has("windows")) return;
-        const Node windows(r, n.Get("windows"), n.Path("windows"), format::kWindowsVersion);
-        by.windows = CapturedBy::Windows{windows.Number("major"), windows.Number("minor"), windows.Number("build")};
+        by.program = n.Text(key::kProgram);
+        by.version = n.Text(key::kVersion);
+        by.architecture = n.Text(key::kArchitecture);
+        if (!n.Has(key::kWindows)) return;
+        const Node windows(r, n.Get(key::kWindows), n.Path(key::kWindows), format::kWindowsVersion);
+        by.windows = CapturedBy::Windows{windows.Number(key::kMajor), windows.Number(key::kMinor), windows.Number(key::kBuild)};
     }
 
     void ReadTop(const json &j) {
         Node n(r, j, "", format::kMachine);
-        if (n.Has("$schema")) n.Text("$schema");
-        if (n.Has("description")) n.Text("description");
-        if (n.Has("captured_by")) ReadCapturedBy(Node(r, n.Get("captured_by"), n.Path("captured_by"), format::kCapturedBy));
-        if (n.Has("clock")) m.clock = n.I64("clock");
-        if (n.Get("windows_directory").is_null())
+        if (n.Has(key::kSchema)) n.Text(key::kSchema);
+        if (n.Has(key::kDescription)) n.Text(key::kDescription);
+        if (n.Has(key::kCapturedBy)) ReadCapturedBy(Node(r, n.Get(key::kCapturedBy), n.Path(key::kCapturedBy), format::kCapturedBy));
+        if (n.Has(key::kClock)) m.clock = n.I64(key::kClock);
+        if (n.Get(key::kWindowsDirectory).is_null())
             m.windowsDirectory.reset();
         else
-            m.windowsDirectory = n.Wide("windows_directory");
-        m.windowsDirectoryError = n.Code("windows_directory_error");
-        ReadNamed(n, "environment", "duplicate variable", &m.environment,
+            m.windowsDirectory = n.Wide(key::kWindowsDirectory);
+        m.windowsDirectoryError = n.Code(key::kWindowsDirectoryError);
+        ReadNamed(n, key::kEnvironment, "duplicate variable", &m.environment,
                   [&](const json &v, const std::string &p) { return r.Wide(v, p); });
         ReadLibraries(n);
-        ReadNamed(n, "dos_devices", "duplicate drive", &m.dosDevices,
+        ReadNamed(n, key::kDosDevices, "duplicate drive", &m.dosDevices,
                   [&](const json &v, const std::string &p) { return r.Wide(v, p); });
-        ReadNamed(n, "volumes", "duplicate drive", &m.volumes,
+        ReadNamed(n, key::kVolumes, "duplicate drive", &m.volumes,
                   [&](const json &v, const std::string &p) { return ReadVolume(v, p); });
         ReadClassErrors(n);
         ReadHandleValues(n);
-        const json &objects = n.Get("objects");
-        r.Array(objects, "objects");
-        for (size_t i = 0; i < objects.size(); ++i) ReadObject(Node(r, objects[i], Element("objects", i), format::kObject));
-        const json &devices = n.Get("devices");
-        r.Array(devices, "devices");
-        for (size_t i = 0; i < devices.size(); ++i) ReadDevice(Node(r, devices[i], Element("devices", i), format::kDevice));
+        const json &objects = n.Get(key::kObjects);
+        r.Array(objects, key::kObjects);
+        for (size_t i = 0; i < objects.size(); ++i) ReadObject(Node(r, objects[i], Element(key::kObjects, i), format::kObject));
+        const json &devices = n.Get(key::kDevices);
+        r.Array(devices, key::kDevices);
+        for (size_t i = 0; i < devices.size(); ++i) ReadDevice(Node(r, devices[i], Element(key::kDevices, i), format::kDevice));
         Link();
         ReadInterfaceOrder(n);
     }
@@ -770,7 +770,7 @@ struct Parser {
     void LinkDevice(size_t i) {
         const std::string &parent = deviceParents[i];
         if (!parent.empty()) {
-            const std::string p = Member(Element("devices", i), "parent");
+            const std::string p = Member(Element(key::kDevices, i), key::kParent);
             int index = FindDeviceIn(wstr::FromUtf8(parent));
             if (index < 0) r.Fail(p, "no device has the id \"" + parent + "\"");
             if (static_cast<size_t>(index) == i) r.Fail(p, "a device cannot be its own parent");
@@ -780,7 +780,7 @@ struct Parser {
             if (!ifaceObjects[i][k]) continue;
             int index = FindObjectIn(wstr::FromUtf8(*ifaceObjects[i][k]));
             if (index < 0)
-                r.Fail(Member(Element(Member(Element("devices", i), "interfaces"), k), "object"),
+                r.Fail(Member(Element(Member(Element(key::kDevices, i), key::kInterfaces), k), key::kObject),
                        "no object is named \"" + *ifaceObjects[i][k] + "\"");
             m.devices[i].interfaces[k].object = index;
         }
@@ -814,22 +814,22 @@ struct Parser {
     void Link() {
         for (size_t i = 0; i < m.devices.size(); ++i) LinkDevice(i);
         if (int i = FirstOnLoop(m.devices.size(), [&](size_t d) { return m.devices[d].parent; }); i >= 0)
-            r.Fail(Member(Element("devices", static_cast<size_t>(i)), "parent"), "the parent chain loops back to this device");
+            r.Fail(Member(Element(key::kDevices, static_cast<size_t>(i)), key::kParent), "the parent chain loops back to this device");
         for (size_t i = 0; i < m.objects.size(); ++i) {
             if (!objectForwards[i]) continue;
             int index = FindObjectIn(wstr::FromUtf8(*objectForwards[i]));
-            if (index < 0) r.Fail(Member(Element("objects", i), "forward"), "no object is named \"" + *objectForwards[i] + "\"");
+            if (index < 0) r.Fail(Member(Element(key::kObjects, i), key::kForward), "no object is named \"" + *objectForwards[i] + "\"");
             m.objects[i].forward = index;
         }
         if (int i = FirstOnLoop(m.objects.size(), [&](size_t o) { return m.objects[o].forward; }); i >= 0)
-            r.Fail(Member(Element("objects", static_cast<size_t>(i)), "forward"), "the forward chain loops back to this object");
+            r.Fail(Member(Element(key::kObjects, static_cast<size_t>(i)), key::kForward), "the forward chain loops back to this object");
     }
 
     void ReadInterfaceOrder(const Node &n) {
-        const json &map = n.Get("interface_order");
-        r.Map(map, "interface_order");
+        const json &map = n.Get(key::kInterfaceOrder);
+        r.Map(map, key::kInterfaceOrder);
         for (auto it = map.begin(); it != map.end(); ++it) {
-            const std::string cp = Member("interface_order", it.key());
+            const std::string cp = Member(key::kInterfaceOrder, it.key());
             const GUID g = GuidKey(it.key(), cp, m.interfaceOrder);
             r.Array(it.value(), cp);
             std::vector<std::pair<int, size_t>> order;

@@ -94,9 +94,9 @@ ordered_json ValueSchema(const Field &f) {
     case Kind::EntryMap: return StringMap({{"anyOf", {Ref(f.entry->name), Ref("error_answer")}}}, f.keys);
     case Kind::CodeMap: return StringMap(Ref("code"), f.keys);
     case Kind::TextListMap: return StringMap({{"type", "array"}, {"items", {{"type", "string"}}}}, f.keys);
-    case Kind::Status: return Ref("status");
+    case Kind::Status: return Ref(key::kStatus);
     case Kind::Property: return Ref("property");
-    case Kind::OpenError: return Ref("open_error");
+    case Kind::OpenError: return Ref(key::kOpenError);
     case Kind::LibraryMap: return StringMap(Ref("library"), f.keys);
     case Kind::Ioctl:
         return StringMap({{"anyOf", {Ref(f.entry->name), {{"type", "array"}, {"items", Ref(f.entry->name)}}}}}, f.keys);
@@ -125,7 +125,7 @@ ordered_json EntrySchema(const Entry &e) {
     }
     ordered_json s{{"type", "object"}, {"description", e.meaning}, {"properties", properties}, {"additionalProperties", false}};
     if (!required.empty()) s["required"] = required;
-    if (&e == &format::kRawAnswer) s["anyOf"] = {{{"required", {"bytes"}}}, {{"required", {"error"}}}};
+    if (&e == &format::kRawAnswer) s["anyOf"] = {{{"required", {key::kBytes}}}, {{"required", {key::kError}}}};
     return s;
 }
 
@@ -139,21 +139,21 @@ ordered_json CommonDefinitions() {
         {"guid", {{"type", "string"}, {"pattern", kGuidPattern}}},
         {"hex", {{"type", "string"}, {"pattern", kHexPattern}, {"description", "hex digits in pairs, blanks allowed"}}},
         {"error_answer", {{"type", "object"}, {"description", "the request fails with this error"},
-                          {"properties", {{"error", Ref("code")}}}, {"required", {"error"}}, {"additionalProperties", false}}},
-        {"status", {{"anyOf", {{{"type", "array"}, {"items", {{"enum", flags}}}}, {{"type", "integer"}, {"minimum", 0}, {"maximum", 4294967295u}}}}}},
+                          {"properties", {{key::kError, Ref("code")}}}, {"required", {key::kError}}, {"additionalProperties", false}}},
+        {key::kStatus, {{"anyOf", {{{"type", "array"}, {"items", {{"enum", flags}}}}, {{"type", "integer"}, {"minimum", 0}, {"maximum", 4294967295u}}}}}},
         {"property", {{"anyOf", {{{"type", "string"}}, strings,
                                  {{"type", "object"}, {"additionalProperties", false}, {"required", {"type"}},
-                                  {"properties", {{"type", {{"type", "integer"}, {"minimum", 0}, {"maximum", 4294967295u}, {"description", "the registry type"}}},
-                                                  {"value", {{"description", "text, a list of texts or a number (4 bytes)"},
+                                  {"properties", {{key::kType, {{"type", "integer"}, {"minimum", 0}, {"maximum", 4294967295u}, {"description", "the registry type"}}},
+                                                  {key::kValue, {{"description", "text, a list of texts or a number (4 bytes)"},
                                                              {"anyOf", {{{"type", "string"}}, strings, {{"type", "integer"}, {"minimum", 0}, {"maximum", 4294967295u}}}}}},
-                                                  {"bytes", {{"$ref", "#/$defs/hex"}, {"description", "the raw bytes"}}}}},
-                                  {"oneOf", {{{"required", {"value"}}}, {{"required", {"bytes"}}}}}}}}}},
-        {"open_error", {{"anyOf", {Ref("code"), {{"type", "object"}, {"additionalProperties", false}, {"required", {"error", "status"}},
-                                                 {"properties", {{"error", {{"$ref", "#/$defs/code"}, {"description", "what CreateFileW fails with"}}},
-                                                                 {"status", {{"$ref", "#/$defs/code"}, {"description", "what NtCreateFile fails with"}}}}}}}}}},
-        {"library", {{"anyOf", {{{"const", "missing"}},
+                                                  {key::kBytes, {{"$ref", "#/$defs/hex"}, {"description", "the raw bytes"}}}}},
+                                  {"oneOf", {{{"required", {key::kValue}}}, {{"required", {key::kBytes}}}}}}}}}},
+        {key::kOpenError, {{"anyOf", {Ref("code"), {{"type", "object"}, {"additionalProperties", false}, {"required", {key::kError, key::kStatus}},
+                                                 {"properties", {{key::kError, {{"$ref", "#/$defs/code"}, {"description", "what CreateFileW fails with"}}},
+                                                                 {key::kStatus, {{"$ref", "#/$defs/code"}, {"description", "what NtCreateFile fails with"}}}}}}}}}},
+        {"library", {{"anyOf", {{{"const", format::kMissingLibrary}},
                                 {{"type", "object"}, {"additionalProperties", false},
-                                 {"properties", {{"missing_exports", {{"type", "array"}, {"items", {{"type", "string"}}}, {"description", "exports GetProcAddress does not find"}}}}}}}}}},
+                                 {"properties", {{key::kMissingExports, {{"type", "array"}, {"items", {{"type", "string"}}}, {"description", "exports GetProcAddress does not find"}}}}}}}}}},
     };
 }
 

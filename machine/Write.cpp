@@ -60,13 +60,13 @@ ordered_json StatusValue(const json &v) {
 
 ordered_json PropertyValue(const json &v) {
     if (!v.is_object()) return Copy(v);
-    const uint32_t type = v["type"].get<uint32_t>();
-    if (v.contains("value")) {
-        const json &value = v["value"];
+    const uint32_t type = v[key::kType].get<uint32_t>();
+    if (v.contains(key::kValue)) {
+        const json &value = v[key::kValue];
         if ((type == REG_SZ && value.is_string()) || (type == REG_MULTI_SZ && value.is_array())) return Copy(value);
-        return ordered_json{{"type", type}, {"value", Copy(value)}};
+        return ordered_json{{key::kType, type}, {key::kValue, Copy(value)}};
     }
-    return ordered_json{{"type", type}, {"bytes", HexBytesText(v["bytes"], true)}};
+    return ordered_json{{key::kType, type}, {key::kBytes, HexBytesText(v[key::kBytes], true)}};
 }
 
 ordered_json WriteEntry(const json &j, const Entry &entry);
@@ -99,8 +99,8 @@ ordered_json IoctlValue(const json &v, const Entry &answer) {
 }
 
 ordered_json WriteValue(const json &v, const Field &f) {
-    if (f.orError && v.is_object() && v.size() == 1 && v.contains("error"))
-        return ordered_json{{"error", HexText(CodeValue(v["error"]))}};
+    if (f.orError && v.is_object() && v.size() == 1 && v.contains(key::kError))
+        return ordered_json{{key::kError, HexText(CodeValue(v[key::kError]))}};
     switch (f.kind) {
     case Kind::Code:
         return HexText(CodeValue(v));
@@ -132,7 +132,7 @@ ordered_json WriteValue(const json &v, const Field &f) {
     case Kind::Property:
         return PropertyValue(v);
     case Kind::OpenError:
-        if (v.is_object()) return ordered_json{{"error", HexText(CodeValue(v["error"]))}, {"status", HexText(CodeValue(v["status"]))}};
+        if (v.is_object()) return ordered_json{{key::kError, HexText(CodeValue(v[key::kError]))}, {key::kStatus, HexText(CodeValue(v[key::kStatus]))}};
         return HexText(CodeValue(v));
     case Kind::Ioctl:
         return IoctlValue(v, *f.entry);
@@ -143,13 +143,17 @@ ordered_json WriteValue(const json &v, const Field &f) {
 
 // Properties the registry derives when the file leaves them out.
 void DropDerivedProperties(const json &device, ordered_json *out) {
-    auto props = out->find("properties");
+    auto props = out->find(key::kProperties);
     if (props == out->end()) return;
-    auto classGuid = props->find("ClassGUID");
-    if (classGuid != props->end() && device.contains("class") && *classGuid == Copy(device["class"])) props->erase(classGuid);
-    const std::string id = device["id"].get<std::string>();
-    auto enumerator = props->find("EnumeratorName");
-    if (enumerator != props->end() && *enumerator == ordered_json(id.substr(0, id.find('\\')))) props->erase(enumerator);
+    const auto cls = device.find(key::kClass);
+    const std::string classText = cls != device.end() && cls->is_string() ? cls->get<std::string>() : std::string();
+    const std::string id = device[key::kId].get<std::string>();
+    for (const Field &f : format::kProperties.fields) {
+        auto it = props->find(f.key);
+        if (it == props->end()) continue;
+        const auto derived = format::DerivedProperty(f, id, classText.empty() ? nullptr : &classText);
+        if (derived && *it == ordered_json(*derived)) props->erase(it);
+    }
     if (props->empty()) out->erase(props);
 }
 
