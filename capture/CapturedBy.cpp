@@ -38,15 +38,13 @@ std::optional<WindowsVersion> RunningWindows() {
 
 }  // namespace
 
-std::string WithCapturedBy(const std::string &machineJson) {
-    nlohmann::ordered_json machine = nlohmann::ordered_json::parse(machineJson);
+nlohmann::ordered_json CapturedBy() {
     nlohmann::ordered_json by{{"program", "enumerate-tarsel-capture"},
                               {"version", release::kVersion},
                               {"architecture", release::kArchitecture}};
     if (const std::optional<WindowsVersion> windows = RunningWindows())
         by["windows"] = {{"major", windows->major}, {"minor", windows->minor}, {"build", windows->build}};
-    machine["captured_by"] = by;
-    return machine.dump();
+    return by;
 }
 
 }  // namespace capture

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "app/Session.h"
-#include "capture/CapturedBy.h"
 #include "capture/MachineBuilder.h"
 #include "capture/SelfCheck.h"
 #include "hostio/HostIo.h"
@@ -26,7 +25,7 @@ const char kMachineFile[] = "enumerate-tarsel-machine.json";
 // written.  Nor is one whose replay, tried here, would log otherwise than
 // the run did.
 std::string CapturedMachine(const capture::RunLines &run) {
-    const std::string built = capture::WithCapturedBy(capture::MachineOfRun());
+    const std::string built = capture::MachineOfRun();
     std::string text;
     try {
         text = machine::NormaliseMachine(built, "the captured machine");
