@@ -10,6 +10,7 @@
 namespace {
 
 void ConsoleLine(std::FILE *console, const char *line) {
+    if (console == nullptr) return;
     std::fputs(line, console);
     std::fputs("\n", console);
     std::fflush(console);
@@ -24,17 +25,9 @@ void WriteSection(const char *heading, const DeviceIdList &list) {
 const char kDashes[] = "-------------------------------------------------------------------------------";
 static_assert(sizeof(kDashes) - 1 == 79, "the header rule is 79 dashes");
 
-}  // namespace
-
-int RunSession(std::FILE *console) {
+// The session once the log is open: the header, the three passes, the lists.
+void Enumerate(std::FILE *console) {
     try {
-        SessionLog &log = Log();
-        log.Open();
-        if (!log.IsOpen()) {
-            ConsoleLine(console, "Unable to open log file enumerate-tarsel.txt");
-            return 0;
-        }
-
         std::time_t now = os::Time();  // -1 when the clock cannot be read
         Trace(kDashes);
         Trace("Log Session: ", S64(static_cast<int64_t>(now)));
@@ -53,5 +46,22 @@ int RunSession(std::FILE *console) {
         // In practice only memory exhaustion while a string or a list grows.
         ConsoleLine(console, "Unexpected error during enumeration");
     }
+}
+
+}  // namespace
+
+int RunSession(std::FILE *console) {
+    SessionLog &log = Log();
+    log.Open();
+    if (!log.IsOpen()) {
+        ConsoleLine(console, "Unable to open log file enumerate-tarsel.txt");
+        return 0;
+    }
+    Enumerate(console);
     return 0;
+}
+
+void RunSessionWithoutFile(std::FILE *console) {
+    Log().Close();
+    Enumerate(console);
 }

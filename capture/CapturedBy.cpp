@@ -41,15 +41,13 @@ std::optional<WindowsVersion> RunningWindows() {
 
 }  // namespace
 
-std::string WithCapturedBy(const std::string &machineJson) {
-    nlohmann::ordered_json machine = nlohmann::ordered_json::parse(machineJson);
+nlohmann::ordered_json CapturedBy() {
     nlohmann::ordered_json by{{key::kProgram, "enumerate-tarsel-capture"},
                               {key::kVersion, release::kVersion},
                               {key::kArchitecture, release::kArchitecture}};
     if (const std::optional<WindowsVersion> windows = RunningWindows())
         by[key::kWindows] = {{key::kMajor, windows->major}, {key::kMinor, windows->minor}, {key::kBuild, windows->build}};
-    machine[key::kCapturedBy] = by;
-    return machine.dump();
+    return by;
 }
 
 }  // namespace capture

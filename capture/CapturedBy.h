@@ -2,13 +2,12 @@
 // it ran on, so that a support engineer can tell where a file came from.
 #pragma once
 
-#include <string>
+#include <nlohmann/json.hpp>
 
 namespace capture {
 
-// The machine file's JSON text with its captured_by entry set.  The Windows
-// version is read here, after the recorded run, so the machine file's answers
-// do not include it.
-std::string WithCapturedBy(const std::string &machineJson);
+// The machine file's captured_by entry.  The Windows version is read here,
+// after the recorded run, so the machine file's answers do not include it.
+nlohmann::ordered_json CapturedBy();
 
 }  // namespace capture

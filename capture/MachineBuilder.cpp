@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <stdexcept>
 
+#include "capture/CapturedBy.h"
 #include "platform/win32.h"
 #include "platform/wstr.h"
 #include "machine/Format.h"
@@ -61,7 +62,7 @@ using machine::GuidText;
 
 // An event's parts by position; a part the event lacks reads as empty.
 uint64_t Arg(const Event &e, size_t i) { return i < e.args.size() ? e.args[i] : 0; }
-const Bytes &Part(const std::vector<Bytes> &parts, size_t i) {
+const Bytes &Part(const std::array<Bytes, 2> &parts, size_t i) {
     static const Bytes kNone;
     return i < parts.size() ? parts[i] : kNone;
 }
@@ -206,6 +207,8 @@ private:
     ordered_json InterfaceOrder() const;
 
     std::optional<std::string> refusal_;  // the first answer no machine file can give
+    std::string_view lastOp_;             // the operation Take handled last, and its handler
+    void (Builder::*lastHandler_)(const Event &) = nullptr;
     std::optional<std::string> zeroAnswer_;  // an answer on DEVINST 0 the replay gives otherwise
     std::unordered_map<DEVINST, Device> devices_;  // looked up for every element of every walk
     std::vector<DEVINST> deviceOrder_;
@@ -561,7 +564,7 @@ void Builder::OnInstanceId(const Event &e) {
 bool Builder::NoDeviceNode(const Event &e) {
     const bool listed = devices_.count(static_cast<DEVINST>(Arg(e, 0))) != 0;
     if (Arg(e, 0) == 0 && !listed && e.result != CR_INVALID_DEVNODE && !zeroAnswer_) {
-        std::string why = e.op;
+        std::string why(e.op);
         why += " on DEVINST 0x0 answered " + Hex(e.result) + ", where a machine file answers CR_INVALID_DEVNODE (0x5) for "
                "a value no device has; such a run cannot be written as a machine file";
         zeroAnswer_ = why;
@@ -706,7 +709,7 @@ void Builder::OnQueryObject(const Event &e) {
 // One handler per operation the machine learns from; the others teach it
 // nothing.  Once the run cannot be written, nothing more is kept.
 void Builder::Take(const Event &e) {
-    static const std::map<std::string, void (Builder::*)(const Event &)> kHandlers = {
+    static const std::unordered_map<std::string_view, void (Builder::*)(const Event &)> kHandlers = {
         {"LoadLibraryW", &Builder::OnLoadLibrary},
         {"GetProcAddress", &Builder::OnGetProcAddress},
         {"Time", &Builder::OnTime},
@@ -733,8 +736,13 @@ void Builder::Take(const Event &e) {
         {"NtQueryObject", &Builder::OnQueryObject},
     };
     if (refusal_) return;
-    auto handler = kHandlers.find(e.op);
-    if (handler != kHandlers.end()) (this->*handler->second)(e);
+    // Walks make one operation many times in a row, named by the same literal.
+    if (e.op.data() != lastOp_.data() || e.op != lastOp_) {
+        auto handler = kHandlers.find(e.op);
+        lastOp_ = e.op;
+        lastHandler_ = handler != kHandlers.end() ? handler->second : nullptr;
+    }
+    if (lastHandler_ != nullptr) (this->*lastHandler_)(e);
 }
 
 ordered_json Builder::Devices() const {
@@ -976,7 +984,12 @@ Builder &RunBuilder() {
 
 void Take(const Event &e) { RunBuilder().Take(e); }
 
-std::string MachineOfRun() { return RunBuilder().Build().dump(); }
+// Who captured it, set on the built machine: one text, never parsed again to add it.
+std::string MachineOfRun() {
+    ordered_json machine = RunBuilder().Build();
+    machine[key::kCapturedBy] = CapturedBy();
+    return machine.dump();
+}
 
 std::string BuildMachine(const std::vector<Event> &events) {
     Builder builder;

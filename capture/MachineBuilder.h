@@ -19,7 +19,7 @@ public:
 };
 
 // The machine file's text of the run so far (every event given to Take),
-// before it is put in its canonical form.  Throws Refusal.
+// with who captured it, before it is put in its canonical form.  Throws Refusal.
 std::string MachineOfRun();
 
 // The same for a record given whole (tests).  Throws Refusal.

@@ -4,8 +4,9 @@
 // knows this header; only the capture program reads the record.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <string>
+#include <string_view>
 #include <vector>
 
 namespace os {
@@ -20,12 +21,14 @@ using Bytes = std::vector<uint8_t>;
 // which depends on the operation; RecordingSeam.cpp fills them in parameter
 // order, and the machine builder reads them in the same order.
 struct Event {
-    std::string op;            // the operation's name, e.g. "DeviceIoControl"
+    std::string_view op;       // the operation's name, e.g. "DeviceIoControl" (a literal: no copy per call)
     uint64_t result = 0;       // the return value (handles and pointers as their value)
     uint32_t lastError = 0;    // the thread's last error right after the call
     std::vector<uint64_t> args;  // scalar inputs and scalar outputs, as each operation lists them
-    std::vector<Bytes> in;     // input blocks: strings (16-bit units), request input, GUIDs
-    std::vector<Bytes> out;    // output blocks as written, cut to the count reported and the buffer
+    // At most two blocks each way; a block the operation lacks is empty.  The
+    // seam fills one event again and again, so the blocks keep their storage.
+    std::array<Bytes, 2> in;   // input blocks: strings (16-bit units), request input, GUIDs
+    std::array<Bytes, 2> out;  // output blocks as written, cut to the count reported and the buffer
 };
 
 // The table of the directly imported operations (platform/os.h) that records

@@ -25,18 +25,19 @@ const os::Table &Wrapped() { return *g_wrapped; }
 // ours, should it call back through the current table, are not the program's.
 int g_depth = 0;
 
-Bytes Block(const void *data, size_t size) {
-    if (data == nullptr) return {};
+// A block of the event, filled in place: its storage is kept from call to call.
+void Block(Bytes &block, const void *data, size_t size) {
     const auto *p = static_cast<const uint8_t *>(data);
-    return Bytes(p, p + size);
+    if (data == nullptr) size = 0;
+    block.assign(p, p + size);
 }
 
 // A NUL-terminated wide string read by the operation, without its NUL.
-Bytes WideIn(const WCHAR *text) { return Block(text, wstr::Len(text) * sizeof(WCHAR)); }
+void WideIn(Bytes &block, const WCHAR *text) { Block(block, text, wstr::Len(text) * sizeof(WCHAR)); }
 
 // A wide output of `chars` characters, never past the buffer's `capacity`.
-Bytes WideOut(const WCHAR *text, size_t chars, size_t capacity) {
-    return Block(text, std::min(chars, capacity) * sizeof(WCHAR));
+void WideOut(Bytes &block, const WCHAR *text, size_t chars, size_t capacity) {
+    Block(block, text, std::min(chars, capacity) * sizeof(WCHAR));
 }
 
 template <typename T>
@@ -55,34 +56,53 @@ uint64_t WordAt(const T *p) {
 
 DEVINST DevinstOf(const SP_DEVINFO_DATA *device) { return device != nullptr ? device->DevInst : 0; }
 
-// Runs the real operation once, then appends its event, described by
-// `describe`; `before` takes what the operation may overwrite (an input
-// buffer that is also the output buffer).
+// The event the outermost operation fills: one for the whole run, so its
+// blocks keep their storage and a call allocates nothing once they have grown.
+Event &Fresh(const char *op) {
+    static Event e;
+    e.op = op;
+    e.result = 0;
+    e.lastError = 0;
+    e.args.clear();
+    for (Bytes &b : e.in) b.clear();
+    for (Bytes &b : e.out) b.clear();
+    return e;
+}
+
+template <typename Call>
+auto Unrecorded(Call &call) {
+    struct Inside {
+        Inside() { ++g_depth; }
+        ~Inside() { --g_depth; }
+    } inside;
+    return call();
+}
+
+// Runs the real operation once, then hands its event, described by
+// `describe`, to the builder; `before` takes what the operation may
+// overwrite (an input buffer that is also the output buffer).  Operations
+// the platform makes inside one of ours are passed on unrecorded.
 template <typename Before, typename Call, typename Describe>
 auto Passed(const char *op, Before &&before, Call &&call, Describe &&describe) {
     using R = decltype(call());
-    Event e;
-    e.op = op;
-    if (g_depth == 0) before(e);
+    if (g_depth > 0) return Unrecorded(call);
+    Event &e = Fresh(op);
+    before(e);
     ++g_depth;
     if constexpr (std::is_void_v<R>) {
         call();
         e.lastError = Wrapped().GetLastError();
         --g_depth;
-        if (g_depth == 0) {
-            describe(e);
-            Take(e);
-        }
+        describe(e);
+        Take(e);
         Wrapped().SetLastError(e.lastError);
     } else {
         R result = call();
         e.lastError = Wrapped().GetLastError();
         e.result = Word(result);
         --g_depth;
-        if (g_depth == 0) {
-            describe(e);
-            Take(e);
-        }
+        describe(e);
+        Take(e);
         Wrapped().SetLastError(e.lastError);
         return result;
     }
@@ -107,12 +127,13 @@ TARSEL_API_ALL(TARSEL_CAPTURE_TAG)
 
 void Describe(Op_SetupDiGetClassDevsW, Event &e, const GUID *cls, PCWSTR enumerator, HWND, DWORD flags) {
     e.args = {flags, cls != nullptr};
-    e.in = {Block(cls, cls != nullptr ? sizeof(GUID) : 0), WideIn(enumerator)};
+    Block(e.in[0], cls, cls != nullptr ? sizeof(GUID) : 0);
+    WideIn(e.in[1], enumerator);
 }
 
 void Describe(Op_SetupDiEnumDeviceInfo, Event &e, HDEVINFO set, DWORD index, PSP_DEVINFO_DATA device) {
     e.args = {Word(set), index};
-    e.out = {Block(device, e.result != 0 ? sizeof *device : 0)};
+    Block(e.out[0], device, e.result != 0 ? sizeof *device : 0);
 }
 
 void Describe(Op_SetupDiGetDeviceRegistryPropertyW, Event &e, HDEVINFO set, PSP_DEVINFO_DATA device,
@@ -121,34 +142,33 @@ void Describe(Op_SetupDiGetDeviceRegistryPropertyW, Event &e, HDEVINFO set, PSP_
     // size an earlier call of the same property reported.
     const DWORD written = e.result == 0 ? 0 : required != nullptr ? std::min(*required, size) : size;
     e.args = {Word(set), DevinstOf(device), property, size, WordAt(type), WordAt(required)};
-    e.out = {Block(buffer, written)};
+    Block(e.out[0], buffer, written);
 }
 
 void Describe(Op_SetupDiDestroyDeviceInfoList, Event &e, HDEVINFO set) { e.args = {Word(set)}; }
 
 void Describe(Op_CM_Get_Device_IDW, Event &e, DEVINST node, PWSTR buffer, ULONG length, ULONG flags) {
     e.args = {node, length, flags};
-    e.out = {e.result == CR_SUCCESS ? WideOut(buffer, wstr::LenBounded(buffer, length), length) : Bytes{}};
+    if (e.result == CR_SUCCESS) WideOut(e.out[0], buffer, wstr::LenBounded(buffer, length), length);
 }
 
 void Describe(Op_SetupDiEnumDeviceInterfaces, Event &e, HDEVINFO set, PSP_DEVINFO_DATA device,
               const GUID *cls, DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
     e.args = {Word(set), DevinstOf(device), index};
-    e.in = {Block(cls, cls != nullptr ? sizeof(GUID) : 0)};
-    e.out = {Block(data, e.result != 0 ? sizeof *data : 0)};
+    Block(e.in[0], cls, cls != nullptr ? sizeof(GUID) : 0);
+    Block(e.out[0], data, e.result != 0 ? sizeof *data : 0);
 }
 
 void Describe(Op_SetupDiGetDeviceInterfaceDetailW, Event &e, HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
               PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size, PDWORD required, PSP_DEVINFO_DATA device) {
     const size_t header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-    Bytes path;
     if (e.result != 0 && detail != nullptr && size > header) {
         const size_t capacity = (size - header) / sizeof(WCHAR);
-        path = WideOut(detail->DevicePath, wstr::LenBounded(detail->DevicePath, capacity), capacity);
+        WideOut(e.out[0], detail->DevicePath, wstr::LenBounded(detail->DevicePath, capacity), capacity);
     }
     e.args = {Word(set), size, WordAt(required)};
-    e.in = {Block(data, data != nullptr ? sizeof *data : 0)};
-    e.out = {std::move(path), Block(device, e.result != 0 && device != nullptr ? sizeof *device : 0)};
+    Block(e.in[0], data, data != nullptr ? sizeof *data : 0);
+    Block(e.out[1], device, e.result != 0 && device != nullptr ? sizeof *device : 0);
 }
 
 void Describe(Op_CM_Get_Parent, Event &e, PDEVINST parent, DEVINST node, ULONG flags) {
@@ -166,32 +186,32 @@ void Describe(Op_CM_Get_DevNode_Status, Event &e, PULONG status, PULONG problem,
 void Describe(Op_CreateFileW, Event &e, LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
               DWORD disposition, DWORD flags, HANDLE) {
     e.args = {access, share, disposition, flags};
-    e.in = {WideIn(name)};
+    WideIn(e.in[0], name);
 }
 
 void Describe(Op_CloseHandle, Event &e, HANDLE handle) { e.args = {Word(handle)}; }
 
 void Before(Op_DeviceIoControl, Event &e, HANDLE, DWORD, LPVOID in, DWORD inSize, LPVOID, DWORD, LPDWORD,
             LPOVERLAPPED) {
-    e.in = {Block(in, inSize)};
+    Block(e.in[0], in, inSize);
 }
 
 void Describe(Op_DeviceIoControl, Event &e, HANDLE device, DWORD code, LPVOID, DWORD inSize, LPVOID out,
               DWORD outSize, LPDWORD returned, LPOVERLAPPED) {
     const DWORD reported = returned != nullptr ? *returned : 0;
     e.args = {Word(device), code, inSize, outSize, reported};
-    e.out = {Block(out, std::min(reported, outSize))};
+    Block(e.out[0], out, std::min(reported, outSize));
 }
 
 void Describe(Op_QueryDosDeviceW, Event &e, LPCWSTR device, LPWSTR target, DWORD max) {
     e.args = {max};
-    e.in = {WideIn(device)};
-    e.out = {WideOut(target, static_cast<DWORD>(e.result), max)};
+    WideIn(e.in[0], device);
+    WideOut(e.out[0], target, static_cast<DWORD>(e.result), max);
 }
 
 void Describe(Op_GetWindowsDirectoryW, Event &e, LPWSTR buffer, UINT size) {
     e.args = {size};
-    e.out = {WideOut(buffer, static_cast<UINT>(e.result) < size ? static_cast<UINT>(e.result) : 0, size)};
+    WideOut(e.out[0], buffer, static_cast<UINT>(e.result) < size ? static_cast<UINT>(e.result) : 0, size);
 }
 
 void Describe(Op_NtCreateFile, Event &e, PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
@@ -199,13 +219,12 @@ void Describe(Op_NtCreateFile, Event &e, PHANDLE handle, ACCESS_MASK access, POB
               ULONG) {
     const UNICODE_STRING *name = attributes != nullptr ? attributes->ObjectName : nullptr;
     e.args = {access, share, disposition, options, WordAt(handle)};
-    e.in = {name != nullptr ? Block(name->Buffer, name->Length) : Bytes{}};
+    if (name != nullptr) Block(e.in[0], name->Buffer, name->Length);
 }
 
 void Describe(Op_NtQueryObject, Event &e, HANDLE handle, OBJECT_INFORMATION_CLASS infoClass, PVOID info,
               ULONG length, PULONG returned) {
     const ULONG reported = returned != nullptr ? *returned : 0;
-    Bytes name;
     const auto *text = static_cast<const OBJECT_NAME_INFORMATION *>(info);
     // The name as the caller would read it: inside the buffer it was given.
     if (static_cast<NTSTATUS>(e.result) == STATUS_SUCCESS && infoClass == ObjectNameInformation &&
@@ -213,10 +232,9 @@ void Describe(Op_NtQueryObject, Event &e, HANDLE handle, OBJECT_INFORMATION_CLAS
         const auto *begin = static_cast<const uint8_t *>(info);
         const auto *at = reinterpret_cast<const uint8_t *>(text->Name.Buffer);
         if (at >= begin && at <= begin + length && text->Name.Length <= begin + length - at)
-            name = Block(at, text->Name.Length);
+            Block(e.out[0], at, text->Name.Length);
     }
     e.args = {Word(handle), static_cast<uint64_t>(infoClass), length, reported};
-    e.out = {std::move(name)};
 }
 
 void Describe(Op_NtClose, Event &e, HANDLE handle) { e.args = {Word(handle)}; }
@@ -248,14 +266,14 @@ namespace recorded {
 
 HMODULE LoadLibraryW(LPCWSTR name) {
     return Passed("LoadLibraryW", [&] { return Wrapped().LoadLibraryW(name); },
-                  [&](Event &e) { e.in = {WideIn(name)}; });
+                  [&](Event &e) { WideIn(e.in[0], name); });
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     FARPROC real = Passed("GetProcAddress", [&] { return Wrapped().GetProcAddress(module, name); },
                           [&](Event &e) {
                               e.args = {Word(module)};
-                              e.in = {Block(name, std::strlen(name))};
+                              Block(e.in[0], name, std::strlen(name));
                           });
     if (real == nullptr) return nullptr;
     for (const Thunk &t : kThunks)
@@ -283,7 +301,7 @@ BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, PSP_DEVINFO_DATA device, PWSTR id
         [&] { return Wrapped().SetupDiGetDeviceInstanceIdW(set, device, id, idSize, requiredSize); },
         [&](Event &e) {
             e.args = {Word(set), DevinstOf(device), idSize, WordAt(requiredSize)};
-            e.out = {e.result != 0 ? WideOut(id, wstr::LenBounded(id, idSize), idSize) : Bytes{}};
+            if (e.result != 0) WideOut(e.out[0], id, wstr::LenBounded(id, idSize), idSize);
         });
 }
 
@@ -302,11 +320,10 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
             const bool ok = e.result != 0;
             e.args = {volumeNameSize, fileSystemNameSize, ok ? WordAt(serial) : 0,
                       ok ? WordAt(maxComponentLength) : 0, ok ? WordAt(fileSystemFlags) : 0};
-            e.in = {WideIn(root)};
-            if (ok)
-                e.out = {WideOut(volumeName, wstr::LenBounded(volumeName, volumeNameSize), volumeNameSize),
-                         WideOut(fileSystemName, wstr::LenBounded(fileSystemName, fileSystemNameSize),
-                                 fileSystemNameSize)};
+            WideIn(e.in[0], root);
+            if (!ok) return;
+            WideOut(e.out[0], volumeName, wstr::LenBounded(volumeName, volumeNameSize), volumeNameSize);
+            WideOut(e.out[1], fileSystemName, wstr::LenBounded(fileSystemName, fileSystemNameSize), fileSystemNameSize);
         });
 }
 
@@ -323,8 +340,8 @@ int WGetEnv(size_t *required, WCHAR *buffer, size_t count, const WCHAR *name) {
         "WGetEnv", [&] { return Wrapped().WGetEnv(required, buffer, count, name); },
         [&](Event &e) {
             e.args = {count, WordAt(required)};
-            e.in = {WideIn(name)};
-            e.out = {e.result == 0 ? WideOut(buffer, wstr::LenBounded(buffer, count), count) : Bytes{}};
+            WideIn(e.in[0], name);
+            if (e.result == 0) WideOut(e.out[0], buffer, wstr::LenBounded(buffer, count), count);
         });
 }
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "app/Session.h"
-#include "capture/CapturedBy.h"
 #include "capture/MachineBuilder.h"
+#include "capture/SelfCheck.h"
 #include "hostio/HostIo.h"
 #include "machine/File.h"
 #include "platform/os.h"
@@ -22,16 +22,20 @@ const char kMachineFile[] = "enumerate-tarsel-machine.json";
 // The machine file's text for this run; a run no machine file can replay
 // throws capture::Refusal.  A machine the capture built and its own reader
 // refuses is the capture's fault, said as such: the file it names was never
-// written.
-std::string CapturedMachine() {
-    const std::string built = capture::WithCapturedBy(capture::MachineOfRun());
+// written.  Nor is one whose replay, tried here, would log otherwise than
+// the run did.
+std::string CapturedMachine(const capture::RunLines &run) {
+    const std::string built = capture::MachineOfRun();
+    std::string text;
     try {
-        return machine::NormaliseMachine(built, "the captured machine");
+        text = machine::NormaliseMachine(built, "the captured machine");
     } catch (...) {
         std::string why = "the capture built a machine its own reader refuses (";
         why += hostio::CurrentExceptionText();
         throw capture::Refusal(why + ")");
     }
+    capture::CheckReplay(text, run);
+    return text;
 }
 
 }  // namespace
@@ -51,10 +55,13 @@ int main(int argc, char **argv) {
     if (release::PrintedVersion(argc, argv, "enumerate-tarsel-capture")) {
         return 0;
     }
+    capture::RunLines run;
+    Log().SetSink(&run);
     RunSession(stdout);
+    Log().SetSink(nullptr);
     std::string reason;
     try {
-        const std::string machine = CapturedMachine();
+        const std::string machine = CapturedMachine(run);
         // Replaced only by a complete file, never written through a link.
         if (hostio::ReplaceWhole(kMachineFile, machine, reason)) {
             std::printf("Machine file %s\n", kMachineFile);

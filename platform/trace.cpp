@@ -118,6 +118,7 @@ bool SessionLog::IsOpen() const { return m_fd >= 0; }
 
 void SessionLog::WriteLine(std::string_view line) {
     if (m_capturing) m_captured.emplace_back(line);
+    if (m_sink != nullptr) m_sink->Line(line);
     if (m_fd < 0 || m_failed) return;
     m_bytes.assign(line);
     m_bytes.append("\r\n");

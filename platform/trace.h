@@ -57,6 +57,16 @@ void AppendValue(std::string &out, P value);
 
 }  // namespace tlog
 
+// Sees every line the log writes, as it is written.  The capture keeps its
+// run's lines through one and compares a replay's with them through another.
+class LineSink {
+public:
+    virtual void Line(std::string_view line) = 0;
+
+protected:
+    ~LineSink() = default;
+};
+
 class SessionLog {
 public:
     static constexpr const char *kFileName = "enumerate-tarsel.txt";
@@ -78,12 +88,16 @@ public:
     // Tests: collect lines in memory instead of (as well as) the file.
     void StartCapture();
     std::vector<std::string> TakeCaptured();
-    bool Capturing() const { return m_capturing; }
+    bool Capturing() const { return m_capturing || m_sink != nullptr; }
+
+    // Hands every line to `sink` as well (null: to none).
+    void SetSink(LineSink *sink) { m_sink = sink; }
 
 private:
     int m_fd = -1;
     bool m_failed = false;
     bool m_capturing = false;
+    LineSink *m_sink = nullptr;
     std::vector<std::string> m_captured;
     std::string m_line;
     std::string m_bytes;

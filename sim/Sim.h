@@ -63,6 +63,10 @@ struct Call {
 };
 const std::vector<Call> &Calls();
 void ClearCalls();
+// Whether calls are recorded (the default after LoadMachine).  A whole run
+// of a large machine makes millions: the program and the capture's replay
+// keep none.
+void KeepCallRecord(bool keep);
 size_t CountCalls(std::string_view op);
 size_t CountIoctl(uint32_t code);
 

@@ -183,6 +183,7 @@ void KeepCall(const char *op, std::string_view target, bool ok, uint32_t error, 
 void CountOp(const char *op) { S().perOp.Add(op); }
 
 const std::vector<Call> &Calls() { return S().calls; }
+void KeepCallRecord(bool keep) { g_keepCalls = keep; }
 void ClearCalls() {
     S().calls.clear();
     g_callCount = 0;

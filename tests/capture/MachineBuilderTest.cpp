@@ -21,7 +21,7 @@ capture::Bytes WideBytes(const char *ascii) {
 
 Event DeviceId(DEVINST devinst, const char *id) { return {"CM_Get_Device_IDW", CR_SUCCESS, 0, {devinst}, {}, {WideBytes(id)}}; }
 Event IdSizeFailed(DEVINST devinst, CONFIGRET cr) { return {"CM_Get_Device_ID_Size", cr, 0, {devinst, 0, 0}, {}, {}}; }
-Event ClassDevs(uint64_t set) { return {"SetupDiGetClassDevsW", set, 0, {DIGCF_ALLCLASSES, 0}, {{}, {}}, {}}; }
+Event ClassDevs(uint64_t set) { return {"SetupDiGetClassDevsW", set, 0, {DIGCF_ALLCLASSES, 0}, {}, {}}; }
 Event PropertyFailed(uint64_t set, DEVINST devinst, DWORD property, uint32_t error) {
     return {"SetupDiGetDeviceRegistryPropertyW", 0, error, {set, devinst, property, 0, 0, 0}, {}, {{}}};
 }

@@ -9,7 +9,8 @@ the partial and the final name, whose target must stay untouched, a
 directory at the final name, a read-only directory, a full disk, and two
 captures at once; the machine file is one run's whole file or, where it
 cannot be written, the console says so in one line, and the log is written
-as ever.
+as ever.  Last (REFUSALS), machines the capture cannot write: it must refuse
+them, in one line, without leaving a file.
 
 With --runner, both programs run through it (tools/wine-run.sh for the
 Windows builds); where it exits 77, the machine cannot run their code and the
@@ -231,6 +232,44 @@ def concurrent(capture, machines, references, rounds=8):
     return None
 
 
+def long_windows_directory(machine):
+    """Longer than the program's buffer: the run reads only its size, so the capture learns no
+    directory, and a file without one would replay with the default's."""
+    machine["windows_directory"] = "C:\\" + "\\".join(["Windows"] * 40)
+
+
+# Machines whose answers no machine file the capture writes can give back: (name, how to make one
+# from the first machine, the start of the console's reason).  The capture must find it out by
+# replaying its own file, refuse in one line and write nothing.
+REFUSALS = [
+    ("a Windows directory longer than the buffer", long_windows_directory,
+     'the machine file would replay differently from line 6: the run logged '
+     '"ERROR GetSystemDeviceInfo GetWindowsDirectory 0", the replay logs "INFO GetSystemDeviceInfo Path: '),
+]
+
+
+def refused(capture, program, base, scratch, make, reason):
+    """The capture of a machine it cannot write: the console gives the reason, no file is left
+    behind, and the log is the program's."""
+    with open(base) as f:
+        machine = json.load(f)
+    make(machine)
+    path = os.path.join(scratch.name, "refused.json")
+    with open(path, "w") as f:
+        json.dump(machine, f)
+    with tempfile.TemporaryDirectory() as plain, tempfile.TemporaryDirectory() as directory:
+        expected_log = run(program, path, plain)[1]
+        status, console = run_in(capture, path, directory, {})
+        if not console.startswith(f"Enumeration successful\nUnable to write machine file {MACHINE_FILE}: {reason}"):
+            return f"exit {status}, console {console!r}"
+        if os.listdir(directory) != [LOG_FILE]:
+            return f"left {sorted(os.listdir(directory))}"
+        with open(os.path.join(directory, LOG_FILE), "rb") as f:
+            if strip_run(f.read()) != strip_run(expected_log):
+                return "the log differs from the program's"
+    return None
+
+
 def file_system_tricks(capture, program, todo, scratch):
     """The rows of TRICKS on the first machine, then two captures at once, of that machine and of
     the same less its last device, so that the two take as long; (name, problem) each."""
@@ -250,6 +289,7 @@ def file_system_tricks(capture, program, todo, scratch):
     results = [(name, trick(capture, machines[0], references[0], logs[0], name, arrange, written))
                for name, arrange, written in TRICKS]
     results.append(("two captures at once", concurrent(capture, machines, references)))
+    results += [(name, refused(capture, program, todo[0], scratch, make, reason)) for name, make, reason in REFUSALS]
     return results
 
 

@@ -32,7 +32,9 @@ WINE64 = os.environ.get("TARSEL_WINE64", "/usr/lib/wine/wine64")
 # The documented refusals: a sentence in the system's terms, never a path in
 # a file that was not written.
 DOCUMENTED = re.compile(r"^(DEVINST 0x[0-9A-F]+ name|CM_Get_\w+ (on|of) DEVINST 0x|a device set listed DEVINST 0x"
-                        r"|registry property \d+ of DEVINST 0x).*such a run cannot be written as a machine file$")
+                        r"|registry property \d+ of DEVINST 0x).*such a run cannot be written as a machine file$"
+                        r'|^the machine file would replay differently from line \d+: the run logged ".*", the replay '
+                        r'logs (".*"|nothing more)$')
 VOLATILE = re.compile(rb"^(LEAVE GetMediaTypes )[0-9A-F]+|^Log Session: .*$", re.MULTILINE)
 
 
