@@ -25,6 +25,7 @@ import json
 import os
 import re
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -126,6 +127,18 @@ def as_nobody():
     os.setuid(NOBODY)
 
 
+def reachable_by_nobody(scratch, *paths):
+    """Copies of the capture and its machine where nobody can reach them: the build tree may sit
+    below a directory only root may enter (a checkout in root's home, a private temporary one)."""
+    copies = []
+    for path in paths:
+        copy = os.path.join(scratch, os.path.basename(path))
+        shutil.copy(path, copy)
+        os.chmod(copy, 0o755)
+        copies.append(copy)
+    return copies
+
+
 def read_only(directory, _victim):
     """A directory the capture may not create files in, the log in it writable.  Root ignores
     permissions, so there the capture runs as nobody."""
@@ -186,6 +199,8 @@ def trick(capture, machine, reference, expected_log, name, arrange, written):
         with open(victim, "wb") as f:
             f.write(VICTIM)
         how = (arrange(directory, victim, len(expected_log)) if arrange is full_disk else arrange(directory, victim)) or {}
+        if how.get("preexec_fn") is as_nobody:
+            capture, machine = reachable_by_nobody(scratch, capture, machine)
         try:
             status, console = run_in(capture, machine, directory, how)
             return judge(directory, victim, reference, expected_log, written, status, console)
