@@ -175,17 +175,30 @@ TRICKS = [
 ]
 
 
-def run_in(capture, machine, directory, how):
+def runner_reachable_by_nobody(scratch):
+    """The runner and the loader it calls, beside each other where nobody can run them."""
+    tools = os.path.join(scratch, "tools")
+    os.mkdir(tools)
+    os.chmod(tools, 0o755)
+    script = RUNNER[-1]
+    for name in (os.path.basename(script), "wine-loader.py"):
+        copy = os.path.join(tools, name)
+        shutil.copy(os.path.join(os.path.dirname(script), name), copy)
+        os.chmod(copy, 0o755)
+    return RUNNER[:-1] + [os.path.join(tools, os.path.basename(script))]
+
+
+def run_in(capture, machine, directory, how, runner):
     env = dict(os.environ, TARSEL_MACHINE=os.path.abspath(machine))
-    if "preexec_fn" in how and RUNNER:
+    if "preexec_fn" in how and runner:
         # Wine keeps its prefix per user.
         prefix = os.path.join(os.path.dirname(directory), "prefix")
         os.makedirs(prefix, exist_ok=True)
         os.chown(prefix, NOBODY, NOBODY)
         env.update(WINEPREFIX=prefix, HOME=os.path.dirname(directory))
-    done = subprocess.run(RUNNER + [capture], cwd=directory, env=env, capture_output=True, timeout=600,
+    done = subprocess.run(runner + [capture], cwd=directory, env=env, capture_output=True, timeout=600,
                           preexec_fn=how.get("preexec_fn"))
-    if RUNNER and done.returncode == SKIP:
+    if runner and done.returncode == SKIP:
         raise CannotRun(done.stdout.decode(errors="replace"))
     return done.returncode, done.stdout.decode(errors="replace").replace("\r\n", "\n")
 
@@ -199,10 +212,13 @@ def trick(capture, machine, reference, expected_log, name, arrange, written):
         with open(victim, "wb") as f:
             f.write(VICTIM)
         how = (arrange(directory, victim, len(expected_log)) if arrange is full_disk else arrange(directory, victim)) or {}
+        runner = RUNNER
         if how.get("preexec_fn") is as_nobody:
             capture, machine = reachable_by_nobody(scratch, capture, machine)
+            if RUNNER:
+                runner = runner_reachable_by_nobody(scratch)
         try:
-            status, console = run_in(capture, machine, directory, how)
+            status, console = run_in(capture, machine, directory, how, runner)
             return judge(directory, victim, reference, expected_log, written, status, console)
         finally:
             if "cleanup" in how:
@@ -236,7 +252,7 @@ def concurrent(capture, machines, references, rounds=8):
     with tempfile.TemporaryDirectory() as directory:
         for _ in range(rounds):
             with concurrent_futures.ThreadPoolExecutor(max_workers=2) as pool:
-                runs = list(pool.map(lambda m: run_in(capture, m, directory, {}), machines))
+                runs = list(pool.map(lambda m: run_in(capture, m, directory, {}, RUNNER), machines))
             if any(status != 0 or not console.endswith(f"Machine file {MACHINE_FILE}\n") for status, console in runs):
                 return f"consoles: {runs!r}"
             with open(os.path.join(directory, MACHINE_FILE), "rb") as f:
@@ -274,7 +290,7 @@ def refused(capture, program, base, scratch, make, reason):
         json.dump(machine, f)
     with tempfile.TemporaryDirectory() as plain, tempfile.TemporaryDirectory() as directory:
         expected_log = run(program, path, plain)[1]
-        status, console = run_in(capture, path, directory, {})
+        status, console = run_in(capture, path, directory, {}, RUNNER)
         if not console.startswith(f"Enumeration successful\nUnable to write machine file {MACHINE_FILE}: {reason}"):
             return f"exit {status}, console {console!r}"
         if os.listdir(directory) != [LOG_FILE]:
