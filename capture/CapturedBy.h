@@ -6,7 +6,7 @@
 
 namespace capture {
 
-// The machine file's captured_by entry.  The Windows version is read here,
+// Who captured the machine file, as the file says.  The Windows version is read here,
 // after the recorded run, so the machine file's answers do not include it.
 nlohmann::ordered_json CapturedBy();
 

@@ -165,7 +165,7 @@ struct LibraryModel {
     std::set<std::string> missingExports;
 };
 
-// Who wrote a machine file (its captured_by entry); the replay answers nothing from it.
+// Who wrote a machine file, as it says; the replay answers nothing from it.
 struct CapturedBy {
     std::string program, version, architecture;
     struct Windows {

@@ -92,7 +92,8 @@ const char *ForwardingPartner(std::string_view library, const char *name);
 // ---- Access ---------------------------------------------------------------
 
 // Whether an open asks for write access: such opens fail with an object's
-// write_error, and the capture tells read opens from write opens by it.
+// write error when it has one, and the capture tells read opens from write
+// opens by it.
 bool AsksWrite(uint32_t access);
 
 // ---- Status codes and Win32 errors ----------------------------------------

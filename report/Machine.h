@@ -14,9 +14,9 @@ namespace report {
 struct MachineDevice {
     std::string id;
     std::string classGuid;    // setup class GUID text, as written
-    std::string className;    // the "Class" property, or a name for a known class GUID
-    std::string description;  // "DeviceDesc"
-    std::string friendlyName; // "FriendlyName"
+    std::string className;    // the class name property, or a name for a known class GUID
+    std::string description;  // the device description property
+    std::string friendlyName; // the friendly name property
     std::string parent;
     std::vector<std::string> driveLetters;  // "D:", from the machine's DOS device names
 };
@@ -24,7 +24,7 @@ struct MachineDevice {
 struct Machine {
     std::map<std::uint32_t, MachineDevice> byDevinst;
     std::unordered_map<std::string, std::uint32_t> devinstByKey;  // key: DeviceKey(id)
-    // Who wrote the file, as its "captured_by" says: "written by PROGRAM
+    // Who wrote the file, as the file itself says: "written by PROGRAM
     // VERSION (ARCHITECTURE) on Windows MAJOR.MINOR.BUILD"; empty when it does not say.
     std::string capturedBy;
 
