@@ -5,8 +5,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "hostio/HostIo.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace report {
 namespace {
@@ -46,6 +51,32 @@ std::size_t ScanLine(std::string_view bytes, std::size_t from, bool &text, bool 
     }
 }
 
+#if defined(__SSE2__)
+// How far from `from` (towards `to`) the bytes are all plain log text:
+// printable ASCII, tabs, and line ends whose CR is right before its LF.
+// Sixteen bytes a step; lines in such a stretch need no look at their bytes.
+std::size_t CleanUntil(const char *data, std::size_t from, std::size_t to) {
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), tab = _mm_set1_epi8('\t');
+    const __m128i below = _mm_set1_epi8(0x1F), above = _mm_set1_epi8(0x7F);
+    std::size_t i = from;
+    // The next step's first byte is read with this one, so a CR at its end is judged too.
+    for (; i + 17 <= to; i += 16) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + 1));
+        const __m128i crs = _mm_cmpeq_epi8(c, cr);
+        // Signed: bytes from 0x80 are negative, so neither above 0x1F nor printable.
+        const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(c, below), _mm_cmplt_epi8(c, above));
+        const __m128i plain = _mm_or_si128(_mm_or_si128(printable, crs),
+                                           _mm_or_si128(_mm_cmpeq_epi8(c, tab), _mm_cmpeq_epi8(c, lf)));
+        const __m128i loneCr = _mm_andnot_si128(_mm_cmpeq_epi8(next, lf), crs);
+        if (_mm_movemask_epi8(plain) != 0xFFFF || _mm_movemask_epi8(loneCr) != 0) break;
+    }
+    return i;
+}
+#else
+std::size_t CleanUntil(const char *, std::size_t from, std::size_t) { return from; }
+#endif
+
 // Collects line numbers into "lines 12-40" ranges for one kind of damage.
 class LineRanges {
 public:
@@ -69,34 +100,62 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> m_ranges;
 };
 
-void FindSessions(LogFile &log) {
-    for (std::size_t i = 0; i < log.lines.size(); ++i) {
-        const LogLine &line = log.lines[i];
-        if (!line.readable || line.text.empty() || line.text[0] != 'L' || !line.text.starts_with(kHeader)) continue;
-        SessionSpan span;
-        span.header = i;
-        span.first = i;
-        if (i > 0 && log.lines[i - 1].readable && log.lines[i - 1].text == kDashes)
-            span.first = i - 1;
-        else
-            log.notes.push_back("line " + std::to_string(line.number) + ": session header without the dash line before it");
-        span.timeText = std::string(line.text.substr(kHeader.size()));
-        std::int64_t seconds = 0;
-        const char *begin = span.timeText.data();
-        const char *end = begin + span.timeText.size();
-        auto [ptr, ec] = std::from_chars(begin, end, seconds);
-        if (ec == std::errc() && ptr == end && begin != end) span.time = seconds;
-        if (!log.sessions.empty()) log.sessions.back().end = span.first;
-        log.sessions.push_back(span);
-    }
-    if (!log.sessions.empty()) log.sessions.back().end = log.lines.size();
+constexpr std::size_t kBlock = 256 * 1024, kCleanWindow = 16 * 1024;
 
-    const std::size_t before = log.sessions.empty() ? log.lines.size() : log.sessions.front().first;
+// The first pass: line count, damage and sessions, nothing kept of the lines.
+bool FirstPass(LogFile &log, LineSink *sink) {
+    LineReader reader(log, 0, 0);
+    LineRanges nonText("bytes that are not text; not read");
+    LineRanges bareLf("ends with LF alone, not CR LF");
+    std::vector<std::string> headerNotes;
+    bool previousDashes = false, wantBody = false;
+    LogLine line;
+    while (reader.Next(line)) {
+        const std::size_t number = line.index + 1;
+        if (wantBody) log.sessions.back().bodyOffset = reader.LineOffset();
+        wantBody = false;
+        if (line.nonText) nonText.Add(number);
+        if (line.bareLf) bareLf.Add(number);
+        if (line.cut && !line.nonText) log.notes.push_back("line " + std::to_string(number) + ": cut off (no line end); not read");
+        const std::string_view text = line.text;
+        if (line.readable && !text.empty() && text[0] == 'L' && text.starts_with(kHeader)) {
+            SessionSpan span;
+            span.header = line.index;
+            span.first = line.index;
+            span.bodyOffset = UINT64_MAX;  // none: the header is the last line
+            if (previousDashes)
+                span.first = line.index - 1;
+            else
+                headerNotes.push_back("line " + std::to_string(number) + ": session header without the dash line before it");
+            span.timeText = std::string(text.substr(kHeader.size()));
+            std::int64_t seconds = 0;
+            const char *begin = span.timeText.data();
+            const char *stop = begin + span.timeText.size();
+            auto [ptr, ec] = std::from_chars(begin, stop, seconds);
+            if (ec == std::errc() && ptr == stop && begin != stop) span.time = seconds;
+            if (!log.sessions.empty()) log.sessions.back().end = span.first;
+            log.sessions.push_back(span);
+            wantBody = true;
+            if (sink) sink->Begin(span);
+        } else if (sink && !log.sessions.empty()) {
+            sink->Line(line);
+        }
+        previousDashes = line.readable && text == kDashes;
+    }
+    if (reader.Failed()) return false;
+    log.lineCount = reader.LinesRead();
+    if (!log.sessions.empty()) log.sessions.back().end = log.lineCount;
+    nonText.Flush(log.notes);
+    bareLf.Flush(log.notes);
+    log.notes.insert(log.notes.end(), headerNotes.begin(), headerNotes.end());
+
+    const std::size_t before = log.sessions.empty() ? log.lineCount : log.sessions.front().first;
     if (before > 0 && !log.sessions.empty())
         log.notes.push_back("lines 1-" + std::to_string(before) + ": before the first session, part of none");
     if (log.sessions.empty())
-        log.notes.push_back("no \"Log Session: \" header in " + std::to_string(log.lines.size()) +
+        log.notes.push_back("no \"Log Session: \" header in " + std::to_string(log.lineCount) +
                             " lines: not an enumerate-tarsel log");
+    return true;
 }
 
 }  // namespace
@@ -119,40 +178,136 @@ LogFile ParseLog(std::string_view bytes) { return ParseLog(std::string(bytes)); 
 
 LogFile ParseLog(std::string owned) {
     LogFile log;
-    log.bytes = std::make_unique<const std::string>(std::move(owned));
-    const std::string_view bytes = *log.bytes;
-    log.lines.reserve(bytes.size() / 32 + 1);  // about the length of a trace line; grows where lines are shorter
-    LineRanges nonText("bytes that are not text; not read");
-    LineRanges bareLf("ends with LF alone, not CR LF");
-    for (std::size_t start = 0; start < bytes.size();) {
-        LogLine line;
-        line.number = static_cast<std::uint32_t>(log.lines.size() + 1);
-        bool ascii = true;
-        const std::size_t lf = ScanLine(bytes, start, line.readable, ascii);
-        const bool cut = lf == bytes.size();
-        std::string_view raw = bytes.substr(start, lf - start);
-        start = cut ? lf : lf + 1;
-        if (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-        else if (!cut)
-            bareLf.Add(line.number);
-        if (!line.readable) nonText.Add(line.number);
-        if (cut && line.readable) {
-            line.readable = false;
-            log.notes.push_back("line " + std::to_string(line.number) + ": cut off (no line end); not read");
-        }
-        if (line.readable) line.text = ascii ? raw : std::string_view(log.converted.emplace_back(Latin1ToUtf8(raw)));
-        log.lines.push_back(line);
-    }
-    nonText.Flush(log.notes);
-    bareLf.Flush(log.notes);
-    FindSessions(log);
+    log.bytes = std::make_shared<const std::string>(std::move(owned));
+    FirstPass(log, nullptr);  // bytes in memory cannot fail to be read
     return log;
 }
 
 bool ReadFileBytes(const std::string &path, std::string &bytes) {
     std::string reason;
     return hostio::ReadRegularFile(path, bytes, reason);
+}
+
+bool OpenLog(const std::string &path, LogFile &log, LineSink *sink) {
+    log = LogFile{};
+    log.path = path;
+    // Only a regular file: opening a FIFO would wait for a writer.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) return false;
+    return FirstPass(log, sink);
+}
+
+LineReader::LineReader(const LogFile &log, std::uint64_t offset, std::size_t index) : m_index(index) {
+    if (log.bytes) {
+        m_data = log.bytes->data();
+        m_size = log.bytes->size();
+        m_pos = offset < m_size ? static_cast<std::size_t>(offset) : m_size;
+        m_end = true;
+        return;
+    }
+    m_file = std::fopen(log.path.c_str(), "rb");
+    m_failed = m_file == nullptr;
+#ifdef _WIN32
+    const bool placed = m_file && offset <= INT64_MAX && _fseeki64(m_file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    const bool placed = m_file && offset <= INT64_MAX && fseeko(m_file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+    m_end = !placed;
+    m_base = placed ? offset : 0;
+    m_block.resize(kBlock);
+    m_data = m_block.data();
+}
+
+LineReader::~LineReader() {
+    if (m_file) std::fclose(m_file);
+}
+
+// Keeps the line begun (moved to the front of the block, which grows where
+// one line fills it) and reads on after it.
+bool LineReader::Refill() {
+    if (!m_file || m_end) return false;
+    const std::size_t keep = m_size - m_pos;
+    if (m_pos > 0) {
+        std::memmove(m_block.data(), m_block.data() + m_pos, keep);
+        m_base += m_pos;
+        m_pos = 0;
+    }
+    if (keep == m_block.size()) m_block.resize(m_block.size() * 2);
+    m_data = m_block.data();
+    m_clean = 0;
+    const std::size_t got = std::fread(m_block.data() + keep, 1, m_block.size() - keep, m_file);
+    m_size = keep + got;
+    if (got == 0) {
+        m_end = true;
+        m_failed = std::ferror(m_file) != 0;
+    }
+    return got > 0;
+}
+
+// A line in a stretch CleanUntil passed: text, ASCII, ended by CR LF.
+bool LineReader::NextClean(LogLine &line) {
+    if (m_pos >= m_clean) m_clean = CleanUntil(m_data, m_pos, std::min(m_size, m_pos + kCleanWindow));
+    const void *found = m_pos < m_clean ? std::memchr(m_data + m_pos, '\n', m_clean - m_pos) : nullptr;
+    if (!found) return false;
+    const std::size_t lf = static_cast<std::size_t>(static_cast<const char *>(found) - m_data);
+    line = LogLine{};
+    line.index = m_index++;
+    m_lineStart = m_pos;
+    line.text = std::string_view(m_data + m_pos, lf - m_pos);
+    m_pos = lf + 1;
+    if (!line.text.empty() && line.text.back() == '\r')
+        line.text.remove_suffix(1);
+    else
+        line.bareLf = true;
+    return true;
+}
+
+bool LineReader::Next(LogLine &line) {
+    if (NextClean(line)) return true;
+    for (;;) {
+        bool text = true, ascii = true;
+        const std::string_view bytes(m_data, m_size);
+        const std::size_t lf = ScanLine(bytes, m_pos, text, ascii);
+        if (lf == m_size && !m_end) {
+            Refill();
+            if (NextClean(line)) return true;
+            continue;
+        }
+        if (m_pos >= m_size) return false;
+        line = LogLine{};
+        line.index = m_index++;
+        m_lineStart = m_pos;
+        line.cut = lf == m_size;
+        std::string_view raw = bytes.substr(m_pos, lf - m_pos);
+        m_pos = line.cut ? lf : lf + 1;
+        if (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+        else if (!line.cut)
+            line.bareLf = true;
+        line.nonText = !text;
+        line.readable = text && !line.cut;
+        if (!line.readable) return true;
+        if (ascii) {
+            line.text = raw;
+        } else {
+            m_converted = Latin1ToUtf8(raw);
+            line.text = m_converted;
+        }
+        return true;
+    }
+}
+
+std::vector<std::string> ReadBack(const LogFile &log, const SessionSpan &span, const std::vector<std::size_t> &indexes) {
+    std::vector<std::string> texts(indexes.size());
+    if (indexes.empty()) return texts;
+    LineReader reader(log, span.bodyOffset, span.header + 1);
+    LogLine line;
+    std::size_t k = 0;
+    while (k < indexes.size() && reader.Next(line) && line.index < span.end) {
+        while (k < indexes.size() && indexes[k] < line.index) ++k;
+        for (; k < indexes.size() && indexes[k] == line.index; ++k) texts[k] = line.text;
+    }
+    return texts;
 }
 
 std::string SessionTimeText(const SessionSpan &span) {

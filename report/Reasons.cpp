@@ -25,7 +25,7 @@ bool WalkedClass(const std::string &guid) {
 
 class Explainer {
 public:
-    Explainer(const LogFile &log, const Session &session) : m_log(log), m_session(session) {}
+    explicit Explainer(const Session &session) : m_session(session) {}
 
     void Explain(Device &device) const {
         device.findings.clear();
@@ -34,8 +34,8 @@ public:
     }
 
 private:
-    std::size_t Number(std::size_t index) const { return m_log.lines[index].number; }
-    std::string Text(std::size_t index) const { return std::string(m_log.lines[index].text); }
+    static std::size_t Number(std::size_t index) { return index + 1; }
+    const std::string &Text(std::size_t index) const { return m_session.Quoted(index); }
     Finding::Span Line(std::size_t index) const { return {Number(index), Number(index)}; }
     Finding::Span Lines(const LineRange &range) const { return {Number(range.first), Number(range.last)}; }
 
@@ -181,14 +181,13 @@ private:
                 {{first, first}}};
     }
 
-    const LogFile &m_log;
     const Session &m_session;
 };
 
 }  // namespace
 
-void ExplainDevices(const LogFile &log, Session &session) {
-    const Explainer explainer(log, session);
+void ExplainDevices(Session &session) {
+    const Explainer explainer(session);
     for (Device &device : session.devices) explainer.Explain(device);
 }
 

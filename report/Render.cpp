@@ -175,4 +175,21 @@ std::vector<std::size_t> TraceLines(const Device &device) {
     return lines;
 }
 
+TraceTexts::TraceTexts(const ReportView &view, const Session &session, const std::vector<const Device *> &shown) {
+    if (view.filter.empty()) return;
+    for (const Device *device : shown) {
+        const std::vector<std::size_t> lines = TraceLines(*device);
+        m_indexes.insert(m_indexes.end(), lines.begin(), lines.end());
+    }
+    std::sort(m_indexes.begin(), m_indexes.end());
+    m_indexes.erase(std::unique(m_indexes.begin(), m_indexes.end()), m_indexes.end());
+    m_texts = ReadBack(*view.log, session.span, m_indexes);
+}
+
+const std::string &TraceTexts::operator[](std::size_t index) const {
+    static const std::string none;
+    const auto it = std::lower_bound(m_indexes.begin(), m_indexes.end(), index);
+    return it == m_indexes.end() || *it != index ? none : m_texts[static_cast<std::size_t>(it - m_indexes.begin())];
+}
+
 }  // namespace report

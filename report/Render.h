@@ -58,6 +58,18 @@ struct FindingGroup {
 std::vector<FindingGroup> GroupFindings(const std::vector<const Device *> &shown);
 // The lines of a device's trace, in order: its passes' work, then the other lines naming it.
 std::vector<std::size_t> TraceLines(const Device &device);
+// The text of the trace lines of the devices shown (with --device only),
+// read back from the log in one pass for all of them; "" for a line not read.
+class TraceTexts {
+public:
+    TraceTexts() = default;
+    TraceTexts(const ReportView &view, const Session &session, const std::vector<const Device *> &shown);
+    const std::string &operator[](std::size_t index) const;
+
+private:
+    std::vector<std::size_t> m_indexes;  // ascending
+    std::vector<std::string> m_texts;
+};
 
 // One writer per form.
 struct FormWriter {

@@ -74,11 +74,12 @@ void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const s
     out << "</ul>\n";
 }
 
-void Trace(std::ostream &out, const ReportView &view, const Session &session, const Device &device) {
+void Trace(std::ostream &out, const ReportView &view, const Session &session, const TraceTexts &texts,
+           const Device &device) {
     out << "<tr><td></td><td colspan=\"7\"><pre>";
     for (std::size_t i : TraceLines(device)) {
         const std::string named = DevinstName(view, session, i);
-        out << Escape(std::to_string(view.log->lines[i].number) + "  " + std::string(view.log->lines[i].text) +
+        out << Escape(std::to_string(i + 1) + "  " + texts[i] +
                       (named.empty() || named == device.id ? "" : "   [= " + named + "]"))
             << '\n';
     }
@@ -91,6 +92,7 @@ struct Rows {
     std::map<const Device *, std::size_t> number;
     std::set<const Device *> anchored;
     std::set<std::string> told;  // sentences a heading already gives: rows give only their lines
+    TraceTexts trace;            // with --device: the text of the rows' trace lines
 };
 
 // A finding's sentence with its lines, or only the lines where a heading told the sentence.
@@ -120,7 +122,7 @@ void DeviceRow(std::ostream &out, const ReportView &view, const Session &session
             << "</i>";
     if (device.findings.empty()) out << "<i>" << Escape(device.standing.Full() + "; " + Evidence(rows, device.standing)) << "</i>";
     out << "</td></tr>\n";
-    if (!view.filter.empty()) Trace(out, view, session, device);
+    if (!view.filter.empty()) Trace(out, view, session, rows.trace, device);
 }
 
 void Summary(std::ostream &out, const std::vector<FindingGroup> &groups, std::size_t rest) {
@@ -216,6 +218,7 @@ void Legend(std::ostream &out, Rows &rows, const std::vector<const Device *> &de
 void Devices(std::ostream &out, const ReportView &view, const Session &session) {
     Rows rows;
     rows.shown = ShownDevices(view, session);
+    rows.trace = TraceTexts(view, session, rows.shown);
     for (const Device *device : rows.shown) rows.number.emplace(device, rows.number.size() + 1);
     const std::vector<FindingGroup> groups = GroupFindings(rows.shown);
     std::vector<const Device *> rest;

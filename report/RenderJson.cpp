@@ -49,7 +49,7 @@ json Explained(const Device &device) {
     return all;
 }
 
-json DeviceJson(const ReportView &view, const Session &session, const Device &device) {
+json DeviceJson(const ReportView &view, const Session &session, const TraceTexts &texts, const Device &device) {
     const Facts &facts = device.facts;
     json lists = json::object();
     for (int list = 0; list < kListCount; ++list)
@@ -79,7 +79,7 @@ json DeviceJson(const ReportView &view, const Session &session, const Device &de
     if (!view.filter.empty()) {
         json trace = json::array();
         for (std::size_t i : TraceLines(device)) {
-            json line = {{"line", view.log->lines[i].number}, {"text", view.log->lines[i].text}};
+            json line = {{"line", i + 1}, {"text", texts[i]}};
             const std::string named = DevinstName(view, session, i);
             if (!named.empty()) line["devinst_of"] = named;
             trace.push_back(std::move(line));
@@ -90,7 +90,7 @@ json DeviceJson(const ReportView &view, const Session &session, const Device &de
 }
 
 json Document(const ReportView &view) {
-    return {{"log", view.logName}, {"log_lines", view.log->lines.size()},
+    return {{"log", view.logName}, {"log_lines", view.log->lineCount},
             {"sessions_in_log", view.log->sessions.size()}, {"notes", view.log->notes}};
 }
 
@@ -111,7 +111,9 @@ void JsonSession(std::ostream &out, const ReportView &view, const Session &sessi
     json head = SessionHead(session);
     if (!view.filter.empty()) head["device_filter"] = view.filter;
     head["devices"] = json::array();
-    for (const Device *device : ShownDevices(view, session)) head["devices"].push_back(DeviceJson(view, session, *device));
+    const std::vector<const Device *> shown = ShownDevices(view, session);
+    const TraceTexts texts(view, session, shown);
+    for (const Device *device : shown) head["devices"].push_back(DeviceJson(view, session, texts, *device));
     head["errors"] = json::array();
     for (const ErrorGroup &group : session.errors) {
         json numbers = json::array();

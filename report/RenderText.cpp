@@ -113,20 +113,20 @@ void DeviceRow(std::ostream &out, std::size_t number, std::size_t numberWidth, c
     if (device.findings.empty()) Indented(out, device.standing.Full() + "; " + Explanation(device.standing), kIndent, "= ");
 }
 
-void Trace(std::ostream &out, const ReportView &view, const Session &session, const Device &device) {
+void Trace(std::ostream &out, const ReportView &view, const Session &session, const TraceTexts &texts,
+           const Device &device) {
     const std::vector<std::size_t> lines = TraceLines(device);
     out << "     trace (" << lines.size() << " lines):\n";
     std::size_t previous = 0;
     for (std::size_t i : lines) {
         if (previous != 0 && i != previous + 1) out << "       ...\n";
         previous = i;
-        const LogLine &line = view.log->lines[i];
-        std::string text(line.text);
+        std::string text = texts[i];
         if (!text.empty() && text[0] == '\t') text = "    " + text.substr(1);
         const std::string named = DevinstName(view, session, i);
         if (!named.empty() && named != device.id) text += "   [= " + named + "]";
         std::ostringstream number;
-        number << std::setw(7) << line.number << "  ";
+        number << std::setw(7) << i + 1 << "  ";
         bool first = true;
         ForEachPiece(text, kWidth - 11, [&](std::string_view piece) {
             if (first)
@@ -169,7 +169,7 @@ void Summary(std::ostream &out, const std::vector<const Device *> &shown) {
 }
 
 void TextList(std::ostream &out, const ReportView &view, const std::vector<Session> &sessions) {
-    out << Printable(view.logName) << ": " << sessions.size() << " session(s), " << view.log->lines.size() << " lines\n";
+    out << Printable(view.logName) << ": " << sessions.size() << " session(s), " << view.log->lineCount << " lines\n";
     for (const Session &session : sessions) {
         Indented(out, SessionTitle(session, sessions.size()), 2);
         Indented(out, ListSizesText(session), 6);
@@ -190,9 +190,10 @@ void TextSession(std::ostream &out, const ReportView &view, const Session &sessi
     const std::size_t numberWidth = std::max<std::size_t>(3, std::to_string(shown.size()).size());
     out << '\n' << std::string(numberWidth - 1, ' ') << "#  type               all leg hkd  facts\n";
     std::size_t number = 0;
+    const TraceTexts texts(view, session, shown);
     for (const Device *device : shown) {
         DeviceRow(out, ++number, numberWidth, session, *device);
-        if (!view.filter.empty()) Trace(out, view, session, *device);
+        if (!view.filter.empty()) Trace(out, view, session, texts, *device);
     }
     Errors(out, session);
 }

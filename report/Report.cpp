@@ -100,12 +100,7 @@ std::string CheckMachine(Session &session, const std::string &path) {
     return std::string();
 }
 
-bool ReadLog(const std::string &path, LogFile &log) {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes)) return false;
-    log = ParseLog(std::move(bytes));
-    return true;
-}
+bool ReadLog(const std::string &path, LogFile &log) { return OpenLog(path, log); }
 
 // Many logs in one table: every session of each (or session N where it has one).
 int RunTables(const Options &options, const Machine *machine, std::ostream &out, std::ostream &err) {
@@ -150,7 +145,10 @@ int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostr
         return RunTables(options, machine ? &*machine : nullptr, out, err);
     const std::string &path = options.logs[0];
     LogFile log;
-    if (!ReadLog(path, log)) {
+    // The usual report, of the last session, is read in the same pass that finds the sessions.
+    const bool lastOnly = !options.list && !options.session && !options.diff;
+    LastSessionReader last(machine ? &*machine : nullptr);
+    if (!OpenLog(path, log, lastOnly ? &last : nullptr)) {
         err << program << "cannot read " << path << '\n';
         return 2;
     }
@@ -172,8 +170,10 @@ int RunReport(const std::vector<std::string> &args, std::ostream &out, std::ostr
     std::vector<Session> sessions;
     if (options.diff)
         sessions = {ReadSession(log, options.diff->first, view.machine), ReadSession(log, options.diff->second, view.machine)};
+    else if (lastOnly)
+        sessions.push_back(last.Take(log));
     else
-        sessions.push_back(ReadSession(log, options.session.value_or(count), view.machine));
+        sessions.push_back(ReadSession(log, *options.session, view.machine));
     for (Session &session : sessions) {
         if (const std::string refused = CheckMachine(session, options.machine); !refused.empty()) {
             err << program << refused << '\n';

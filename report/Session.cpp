@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 
@@ -59,6 +61,21 @@ constexpr std::string_view kIdMentionLabels[] = {
 };
 
 constexpr std::string_view kGetDeviceId = "INFO GetDeviceId ";
+const std::string kDashLine(79, '-');
+
+// Keys owned by a map, looked up by a view without building a string.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+template <typename T>
+using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
+
+template <typename T>
+std::pair<typename TextMap<T>::iterator, bool> Emplace(TextMap<T> &map, std::string_view key, T value) {
+    if (const auto it = map.find(key); it != map.end()) return {it, false};
+    return map.emplace(std::string(key), value);
+}
 
 // The functions whose trace lines the parser reads beyond counting them; a
 // line of any other function (most of a large log) only extends the step it
@@ -189,23 +206,37 @@ std::string IdFromPath(std::string_view path) {
     return PathKey(path);
 }
 
+}  // namespace
+
+// Named in Session.h: LastSessionReader holds one.
 class SessionParser {
 public:
-    SessionParser(const LogFile &log, Session &session, const Machine *machine)
-        : m_log(log), m_session(session), m_machine(machine) {}
+    SessionParser(Session &session, const Machine *machine) : m_session(session), m_machine(machine) {}
 
-    void Run() {
+    void Run(const LogFile &log) {
         const SessionSpan &span = m_session.span;
-        for (std::size_t i = span.header + 1; i < span.end; ++i) {
-            const LogLine &line = m_log.lines[i];
-            if (!line.readable) {
-                CloseDump();
-                continue;
-            }
-            if (i == span.header + 1 && line.text == std::string(79, '-')) continue;
-            OnLine(i, line.text);
-        }
+        LineReader reader(log, span.bodyOffset, span.header + 1);
+        LogLine line;
+        while (reader.Next(line) && line.index < span.end) Read(line);
         Finish();
+    }
+
+    // One line after the session's header.
+    void Read(const LogLine &line) {
+        if (!line.readable) {
+            CloseDump();
+            return;
+        }
+        if (line.index == m_session.span.header + 1 && line.text == kDashLine) return;
+        m_line = line.text;
+        OnLine(line.index, line.text);
+    }
+
+    void Finish() {
+        CloseEpisode();
+        if (m_machine) CheckMachine();
+        AttributeEpisodes();
+        Gather();
     }
 
 private:
@@ -252,7 +283,7 @@ private:
             return;
         }
         Device &device = Name(text.substr(1), i);
-        if (device.lists[m_section]++ == 0) device.listLines[m_section] = m_log.lines[i].number;
+        if (device.lists[m_section]++ == 0) device.listLines[m_section] = i + 1;
         ++*m_session.listSizes[m_section];
     }
 
@@ -260,7 +291,10 @@ private:
         const std::string_view line = RTrim(text);
         if (StartsWith(line, "ERROR ")) {
             CountError(i, line);
-            if (m_episode && !m_episode->firstError) m_episode->firstError = i;
+            if (m_episode && !m_episode->firstError) {
+                m_episode->firstError = i;
+                Quote(i);
+            }
         }
         PassLine(i, line);
         const int function = ReadFunction(line);
@@ -329,8 +363,14 @@ private:
         if (m_pass == Pass::All && m_session.allPass) m_session.allPass->last = i;
         if (m_pass != Pass::Hooked || !m_session.hookedPass) return;
         m_session.hookedPass->last = i;
-        if (StartsWith(line, "ERROR GetHookedDeviceIDs ")) m_session.hookedFailure = i;
-        if (StartsWith(line, "INFO GetHookedDeviceIDs ")) m_session.hookedUnread.push_back(i);
+        if (StartsWith(line, "ERROR GetHookedDeviceIDs ")) {
+            m_session.hookedFailure = i;
+            Quote(i);
+        }
+        if (StartsWith(line, "INFO GetHookedDeviceIDs ")) {
+            if (m_session.hookedUnread.empty()) Quote(i);
+            m_session.hookedUnread.push_back(i);
+        }
     }
 
     void DevinstValue(std::size_t i, std::string_view line) {
@@ -350,7 +390,7 @@ private:
     void IdValue(std::size_t i, std::string_view line) {
         for (std::string_view label : kIdMentionLabels) {
             if (StartsWith(line, label) && line.size() > label.size()) {
-                m_idMentions.emplace_back(i, line.substr(label.size()));
+                m_idMentions.emplace_back(i, Key(line.substr(label.size())));
                 return;
             }
         }
@@ -358,7 +398,7 @@ private:
         const std::string_view id = line.substr(kGetDeviceId.size());
         if (id.empty() || StartsWith(id, "\\")) return;  // an interface path, not an identifier
         Device &device = Name(id, i);
-        m_idMentions.emplace_back(i, id);
+        m_deviceMentions.emplace_back(i, static_cast<std::size_t>(&device - m_session.devices.data()));
         // The hub walk reads a device, then each parent up to its hub.
         if (m_hubWalk && !m_hubWalk->empty() && *m_hubWalk != device.key)
             m_session.usbParents.emplace_back(*m_hubWalk, device.key);
@@ -372,7 +412,10 @@ private:
 
     // The all-devices pass's reasons for leaving a device out.
     void Decision(std::size_t i, std::string_view line) {
-        if (m_episode && m_episode->kind == EpisodeKind::Legacy && IsSystemDiskMatch(line)) m_episode->systemDisk = i;
+        if (m_episode && m_episode->kind == EpisodeKind::Legacy && IsSystemDiskMatch(line)) {
+            m_episode->systemDisk = i;
+            Quote(i);
+        }
         if (!m_episode || m_episode->kind != EpisodeKind::AllPass) return;
         Episode &episode = *m_episode;
         const std::string before = episode.leftOutReason;
@@ -388,7 +431,10 @@ private:
             episode.leftOutReason = episode.lastDumpBoot ? "boot drive" : "fixed or system disk";
         else if (line == "INFO IsSystemOrFixedDisk system disk")
             episode.leftOutReason = "fixed or system disk";
-        if (episode.leftOutReason != before) episode.decision = i;
+        if (episode.leftOutReason != before) {
+            episode.decision = i;
+            Quote(i);
+        }
     }
 
     // "INFO IsSystemDisk Type: a b, ID: c d" with a = b and c = d.
@@ -415,15 +461,15 @@ private:
             number = last;
         }
         // By hash: a log may hold many kinds, and a kind many numbers.
-        const auto [kind, added] = m_errorKinds.emplace(text, m_session.errors.size());
+        const auto [kind, added] = Emplace(m_errorKinds, text, m_session.errors.size());
         if (added) {
-            m_session.errors.push_back(ErrorGroup{std::string(text), 0, m_log.lines[i].number, {}});
+            m_session.errors.push_back(ErrorGroup{std::string(text), 0, i + 1, {}});
             m_errorNumbers.emplace_back();
         }
         ErrorGroup &group = m_session.errors[kind->second];
         ++group.count;
         if (number.empty()) return;
-        const auto [seen, first] = m_errorNumbers[kind->second].emplace(number, group.numbers.size());
+        const auto [seen, first] = Emplace(m_errorNumbers[kind->second], number, group.numbers.size());
         if (first)
             group.numbers.emplace_back(number, 1);
         else
@@ -595,10 +641,8 @@ private:
         if (from.bootDrive) into.bootDrive = into.bootDrive.value_or(false) || *from.bootDrive;
     }
 
-    void Finish() {
-        CloseEpisode();
-        if (m_machine) CheckMachine();
-        AttributeEpisodes();
+    // Facts, DEVINSTs and mentions onto the devices, once every device is named.
+    void Gather() {
         for (const Dump &dump : m_dumps) {
             Device *device = dump.uniqueId.empty() ? nullptr : Find(DeviceKey(dump.uniqueId));
             if (!device) {
@@ -606,7 +650,7 @@ private:
                 continue;
             }
             Merge(device->facts, dump.facts);
-            device->dumpLines.push_back(m_log.lines[dump.index].number);
+            device->dumpLines.push_back(dump.index + 1);
         }
         for (const auto &[devinst, key] : m_devinstIds)
             if (Device *device = Find(key); device && !device->devinst) device->devinst = devinst;
@@ -616,8 +660,9 @@ private:
                 if (device.machine && !device.devinst) device.devinst = m_machine->devinstByKey.at(device.key);
             }
         }
-        for (const auto &[index, id] : m_idMentions)
-            if (Device *device = Find(Key(id))) Mention(*device, index);
+        for (const auto &[index, d] : m_deviceMentions) Mention(m_session.devices[d], index);
+        for (const auto &[index, key] : m_idMentions)
+            if (Device *device = Find(key)) Mention(*device, index);
         std::unordered_multimap<std::uint32_t, std::size_t> byDevinst;
         for (std::size_t d = 0; d < m_session.devices.size(); ++d)
             if (m_session.devices[d].devinst) byDevinst.emplace(*m_session.devices[d].devinst, d);
@@ -633,6 +678,10 @@ private:
     // In the order the log first names them. A device row is large: the
     // order is found on positions, then each row moves once.
     static void SortByFirstSeen(std::vector<Device> &devices) {
+        // Mostly named in log order already: then nothing moves.
+        if (std::is_sorted(devices.begin(), devices.end(),
+                           [](const Device &a, const Device &b) { return a.firstSeen < b.firstSeen; }))
+            return;
         std::vector<std::size_t> order(devices.size());
         for (std::size_t d = 0; d < order.size(); ++d) order[d] = d;
         std::stable_sort(order.begin(), order.end(),
@@ -670,17 +719,19 @@ private:
         for (int list = 0; list < kListCount; ++list)
             if (!m_session.listSizes[list]) missing += std::string(missing.empty() ? "" : ", ") + "\"" + kListHeadings[list] + "\"";
         if (!missing.empty()) {
-            const std::size_t last = m_session.span.end > 0 ? m_log.lines[m_session.span.end - 1].number : 0;
+            const std::size_t last = m_session.span.end;  // the number of its last line
             m_session.notes.push_back("the session ends at line " + std::to_string(last) + " without the list(s) " +
                                       missing + ": cut off; list membership and findings unknown");
         }
     }
 
     void Note(std::size_t index, const std::string &what) {
-        m_session.notes.push_back("line " + std::to_string(m_log.lines[index].number) + ": " + what);
+        m_session.notes.push_back("line " + std::to_string(index + 1) + ": " + what);
     }
 
-    const LogFile &m_log;
+    // A line a finding may quote: its text outlives the block it was read in.
+    void Quote(std::size_t index) { m_session.quoted.try_emplace(index, m_line); }
+
     Session &m_session;
     const Machine *m_machine;
     Pass m_pass = Pass::Start;
@@ -694,14 +745,16 @@ private:
     std::vector<Episode> m_episodes;
     std::unordered_map<std::string, std::size_t> m_byKey;
     std::map<std::uint32_t, std::string> m_devinstIds;
-    std::vector<std::pair<std::size_t, std::string_view>> m_idMentions;  // line index, identifier as written
+    // Lines naming a device: by its place in devices (a GetDeviceId reading),
+    // or by key, found once every device is named.
+    std::vector<std::pair<std::size_t, std::size_t>> m_deviceMentions;
+    std::vector<std::pair<std::size_t, std::string>> m_idMentions;
     std::string m_key;
-    // Views into the log's lines, which outlive the parser.
-    std::unordered_map<std::string_view, std::size_t> m_errorKinds;
-    std::vector<std::unordered_map<std::string_view, std::size_t>> m_errorNumbers;
+    std::string_view m_line;  // the line being read, as written
+    TextMap<std::size_t> m_errorKinds;
+    std::vector<TextMap<std::size_t>> m_errorNumbers;
 };
 
-}  // namespace
 
 std::string TypeName(std::int64_t type) {
     static const std::map<std::int64_t, const char *> names = {
@@ -724,19 +777,58 @@ void Session::IndexDevinsts() {
         if (devices[d].devinst) byDevinst.emplace(*devices[d].devinst, d);  // the first device keeps it
 }
 
+const std::string &Session::Quoted(std::size_t index) const {
+    static const std::string none;
+    const auto it = quoted.find(index);
+    return it == quoted.end() ? none : it->second;
+}
+
 const Device *Session::FindByDevinst(std::uint32_t devinst) const {
     const auto it = byDevinst.find(devinst);
     return it == byDevinst.end() ? nullptr : &devices[it->second];
 }
 
+namespace {
+
+void Head(Session &session, std::size_t number, const SessionSpan &span) {
+    session.number = number;
+    session.span = span;
+    session.firstLine = span.first + 1;
+    session.lineCount = span.end - span.first;
+}
+
+}  // namespace
+
 Session ReadSession(const LogFile &log, std::size_t number, const Machine *machine) {
     Session session;
-    session.number = number;
-    session.span = log.sessions.at(number - 1);
-    session.firstLine = log.lines[session.span.first].number;
-    session.lineCount = session.span.end - session.span.first;
-    SessionParser(log, session, machine).Run();
-    ExplainDevices(log, session);
+    Head(session, number, log.sessions.at(number - 1));
+    SessionParser(session, machine).Run(log);
+    ExplainDevices(session);
+    return session;
+}
+
+LastSessionReader::LastSessionReader(const Machine *machine) : m_machine(machine) {}
+LastSessionReader::~LastSessionReader() = default;
+
+void LastSessionReader::Begin(const SessionSpan &span) {
+    m_parser.reset();
+    m_session = std::make_unique<Session>();
+    m_session->span = span;
+    m_parser = std::make_unique<SessionParser>(*m_session, m_machine);
+}
+
+void LastSessionReader::Line(const LogLine &line) {
+    if (m_parser) m_parser->Read(line);
+}
+
+Session LastSessionReader::Take(const LogFile &log) {
+    if (!m_parser || log.sessions.empty()) throw std::logic_error("no session was read");
+    Head(*m_session, log.sessions.size(), log.sessions.back());
+    m_parser->Finish();
+    m_parser.reset();
+    ExplainDevices(*m_session);
+    Session session = std::move(*m_session);
+    m_session.reset();
     return session;
 }
 

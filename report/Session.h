@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -35,7 +36,7 @@ struct Facts {
 std::string TypeName(std::int64_t type);
 
 struct LineRange {
-    std::size_t first = 0, last = 0;  // indexes into the log's lines, inclusive
+    std::size_t first = 0, last = 0;  // line indexes (line number - 1), inclusive
 };
 
 // What the passes' steps on one device show, as line indexes.
@@ -114,6 +115,11 @@ struct Session {
     } machineCheck;
 
     std::unordered_map<std::uint32_t, std::size_t> byDevinst;  // index into devices, once they are in order
+    // The lines a finding may quote, by line index, kept as the session is
+    // read: the log itself is not kept.
+    std::unordered_map<std::size_t, std::string> quoted;
+
+    const std::string &Quoted(std::size_t index) const;
 
     bool ListsComplete() const;
     void IndexDevinsts();
@@ -121,8 +127,28 @@ struct Session {
 };
 
 // Fills every device's findings and standing from the evidence above.
-void ExplainDevices(const LogFile &log, Session &session);
+void ExplainDevices(Session &session);
 
 Session ReadSession(const LogFile &log, std::size_t number, const Machine *machine);
+
+class SessionParser;
+
+// The last session of a log read as the log's first pass goes (OpenLog with
+// it as the sink), so that the usual report reads the file once: each
+// session is parsed as met, and dropped when another begins.
+class LastSessionReader : public LineSink {
+public:
+    explicit LastSessionReader(const Machine *machine);
+    ~LastSessionReader() override;
+    void Begin(const SessionSpan &span) override;
+    void Line(const LogLine &line) override;
+    // After the first pass, which found at least one session: the last, as ReadSession gives it.
+    Session Take(const LogFile &log);
+
+private:
+    const Machine *m_machine;
+    std::unique_ptr<Session> m_session;
+    std::unique_ptr<SessionParser> m_parser;
+};
 
 }  // namespace report

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "report/Log.h"
+#include "report/Render.h"
 #include "report/Report.h"
+#include "report/Session.h"
 
 namespace {
 
@@ -336,6 +338,36 @@ TEST(ReportTest, EveryCutOfALogIsRead) {
         if (end == base.size()) {
             EXPECT_EQ(log.sessions.size(), 2u);
         }
+    }
+}
+
+// The file is read a block (256 KiB) at a time; wherever a block ends (in a
+// line, between CR and LF, in a line of Latin-1 or of bytes that are not
+// text, in a line longer than a block) it reads as the same log held whole.
+TEST(ReportTest, ReadingInBlocksReadsTheSameLog) {
+    std::string last = Golden("default");
+    const std::string reading = "INFO GetDeviceId lpDevID USB";
+    last.replace(last.find(reading), reading.size(), reading + std::string(300000, 'A'));  // longer than a block
+    const std::string base = Golden("default") + Golden("default") + Golden("two_hooked_interfaces") + last;
+    const std::size_t near = base.find('\n', (std::size_t{1} << 18) - 120) + 1;
+    ASSERT_GT(base.size(), std::size_t{1} << 19);
+    for (std::size_t shift = 0; shift < 20; ++shift) {
+        // Lines before the first session move every later byte against the blocks' ends.
+        const std::string bytes = std::string(shift, 'x') + "\r\n" + base.substr(0, near) +
+                                  "INFO Odd caf\xE9 \x01\r\nINFO GetDeviceId lpDevID USB\\caf\xE9\r\n" + base.substr(near);
+        const std::string path = WriteTemp("blocks", bytes);
+        const report::LogFile log = report::ParseLog(std::string_view(bytes));
+        ASSERT_EQ(log.sessions.size(), 4u);
+        for (std::size_t n = 1; n <= 4; ++n)
+            for (const std::string filter : {"", "usb"}) {
+                const report::Session session = report::ReadSession(log, n, nullptr);
+                std::ostringstream whole;
+                report::WriteSessionReport(whole, report::Format::Json, {path, &log, nullptr, filter}, session);
+                std::vector<std::string> args = {"--format", "json", "--session", std::to_string(n), path};
+                if (!filter.empty()) args.insert(args.begin(), {"--device", filter});
+                const Outcome read = Report(args);
+                ASSERT_EQ(read.out, whole.str()) << "shift " << shift << ", session " << n << ", filter " << filter;
+            }
     }
 }
 
