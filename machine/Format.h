@@ -13,7 +13,8 @@
 
 namespace machine::format {
 
-// How a value is written, checked and read.
+// How a value is written, checked and read: each kind has one codec that
+// does all three, and describes it for the schema (Codecs.h).
 enum class Kind {
     Text,         // a string
     TextOrNull,   // a string, or null, which differs from the default
@@ -49,7 +50,7 @@ enum class KeyRule { Any, Guid, HexCode, StringIndex, Library };
 // sources for a second spelling).  Registry properties are kProp...; the
 // last few are the keys of the value forms that are not entries of their own
 // (a property's type with value or bytes, an open error's error and status,
-// a library's missing_exports).
+// a library's missing_exports), whose codecs (Codecs.cpp) give their meanings.
 namespace key {
 inline constexpr char kPropDeviceDesc[] = "DeviceDesc";
 inline constexpr char kPropHardwareIDs[] = "HardwareIDs";

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/wstr.h"
+#include "machine/Codecs.h"
 #include "machine/File.h"
 #include "machine/Json.h"
 #include "machine/Model.h"
@@ -151,91 +152,6 @@ json ParseMachineJson(std::string_view text, const std::string &source) {
 
 namespace {
 
-void AppendWide(std::vector<uint8_t> *out, const WString &text) {
-    // Little-endian UTF-16 and its terminator, as the registry stores it.
-    const size_t at = out->size();
-    out->resize(at + sizeof(WCHAR) * (text.size() + 1));
-    uint8_t *bytes = out->data() + at;
-    for (WCHAR c : text) {
-        *bytes++ = static_cast<uint8_t>(static_cast<uint16_t>(c) & 0xFF);
-        *bytes++ = static_cast<uint8_t>(static_cast<uint16_t>(c) >> 8);
-    }
-}
-
-// Checks single values, naming their path when they are wrong.
-class Reader {
-public:
-    explicit Reader(const std::string &source) : m_source(source) {}
-
-    [[noreturn]] void Fail(const std::string &path, const std::string &problem) const {
-        FailMachine(m_source, path, problem);
-    }
-    void Map(const json &j, const std::string &path) const {
-        if (!j.is_object()) Fail(path, "expected an object");
-    }
-    void Array(const json &j, const std::string &path) const {
-        if (!j.is_array()) Fail(path, "expected an array");
-    }
-    std::string String(const json &j, const std::string &path) const {
-        if (!j.is_string()) Fail(path, "expected a string");
-        return j.get<std::string>();
-    }
-    WString Wide(const json &j, const std::string &path) const { return wstr::FromUtf8(String(j, path)); }
-    bool Bool(const json &j, const std::string &path) const {
-        if (!j.is_boolean()) Fail(path, "expected true or false");
-        return j.get<bool>();
-    }
-    uint32_t U32(const json &j, const std::string &path, uint32_t max = 0xFFFFFFFFu) const {
-        if (!j.is_number_unsigned()) {
-            if (j.is_number_integer()) Fail(path, "expected a number from 0 to 4294967295, not a negative one");
-            Fail(path, "expected a whole number from 0 to 4294967295");
-        }
-        uint64_t v = j.get<uint64_t>();
-        if (v > 0xFFFFFFFFull) Fail(path, "number above 4294967295");
-        if (v > max) Fail(path, "number above " + std::to_string(max));
-        return static_cast<uint32_t>(v);
-    }
-    int64_t I64(const json &j, const std::string &path) const {
-        if (!j.is_number_integer()) Fail(path, "expected a whole number");
-        if (j.is_number_unsigned() && j.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX))
-            Fail(path, "number too large");
-        return j.get<int64_t>();
-    }
-    // An error or status code: a number or a hex string such as "0xC0000034".
-    uint32_t Code(const json &j, const std::string &path) const {
-        if (j.is_string()) {
-            uint32_t v = 0;
-            if (!ParseHexNumber(j.get<std::string>(), &v))
-                Fail(path, "expected a code as a number or hex text such as \"0xC0000034\"");
-            return v;
-        }
-        return U32(j, path);
-    }
-    GUID Guid(const json &j, const std::string &path, std::string *text = nullptr) const {
-        std::string s = String(j, path);
-        GUID g{};
-        if (!ParseGuidText(s, &g)) Fail(path, "bad GUID \"" + s + "\" (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
-        if (text) *text = s;
-        return g;
-    }
-    std::vector<uint8_t> Hex(const json &j, const std::string &path) const {
-        std::vector<uint8_t> bytes;
-        if (!ParseHexBytes(String(j, path), &bytes)) Fail(path, "bad hex bytes");
-        return bytes;
-    }
-    // An object of the error alone (key::kError) in place of an answer.
-    bool ErrorForm(const json &j, const std::string &path, std::optional<uint32_t> *error) const {
-        if (j.is_object() && j.size() == 1 && j.contains(key::kError)) {
-            *error = Code(j[key::kError], Member(path, key::kError));
-            return true;
-        }
-        return false;
-    }
-
-private:
-    const std::string &m_source;
-};
-
 // One entry of the file: its object, its path and its description.  Keys
 // outside the description are errors; a key left out reads as its default.
 class Node {
@@ -246,7 +162,7 @@ public:
         for (auto it = j.begin(); it != j.end(); ++it)
             if (entry.Find(it.key().c_str(), it.key().size()) == nullptr) r.Fail(Member(m_path, it.key()), unknown);
         // Ignored, but still text: nothing else may hide in it.
-        if (entry.Find(key::kComment) != nullptr && Has(key::kComment)) Text(key::kComment);
+        if (entry.Find(key::kComment) != nullptr) Check(key::kComment);
     }
 
     // The value, its default when left out, or null when it has none (a
@@ -261,20 +177,22 @@ public:
         return *it;
     }
     bool Has(const char *key) const { return !Get(key).is_null(); }
+    // Checks a value the replay ignores, by its kind alone.
+    void Check(const char *key) const {
+        if (Has(key)) codec::Of(FieldOf(key).kind).check(r, Get(key), Path(key), FieldOf(key));
+    }
     std::string Path(const char *key) const { return Member(m_path, key); }
     const std::string &Path() const { return m_path; }
     const json &Json() const { return m_j; }
 
     std::string Text(const char *key) const {
-        std::string text = r.String(Get(key), Path(key));
-        if (text.empty() && FieldOf(key).nonEmpty) r.Fail(Path(key), "empty");
-        return text;
+        return codec::TextCodec::Read(r, Get(key), Path(key), FieldOf(key).nonEmpty);
     }
     WString Wide(const char *key) const { return wstr::FromUtf8(Text(key)); }
-    bool Bool(const char *key) const { return r.Bool(Get(key), Path(key)); }
-    uint32_t Number(const char *key) const { return r.U32(Get(key), Path(key), FieldOf(key).max); }
-    uint32_t Code(const char *key) const { return r.Code(Get(key), Path(key)); }
-    int64_t I64(const char *key) const { return r.I64(Get(key), Path(key)); }
+    bool Bool(const char *key) const { return codec::BoolCodec::Read(r, Get(key), Path(key)); }
+    uint32_t Number(const char *key) const { return codec::NumberCodec::Read(r, Get(key), Path(key), FieldOf(key).max); }
+    uint32_t Code(const char *key) const { return codec::CodeCodec::Read(r, Get(key), Path(key)); }
+    int64_t I64(const char *key) const { return codec::Int64Codec::Read(r, Get(key), Path(key)); }
     std::optional<std::string> OptionalText(const char *key) const {
         return Has(key) ? std::optional<std::string>(Text(key)) : std::nullopt;
     }
@@ -298,11 +216,6 @@ private:
     const Entry &m_entry;
 };
 
-OpenError OpenErrorFrom(uint32_t code) {
-    const rules::OpenCodes codes = rules::OpenCodesOf(code);
-    return OpenError{codes.win32, codes.status};
-}
-
 struct Parser {
     Reader r;
     Machine &m;
@@ -319,75 +232,23 @@ struct Parser {
 
     // ---- Devices ----
 
-    void ReadStrings(const json &list, const std::string &path, std::vector<uint8_t> *data) {
-        r.Array(list, path);
-        for (size_t i = 0; i < list.size(); ++i) AppendWide(data, r.Wide(list[i], Element(path, i)));
-        AppendWide(data, WString());
-    }
-
-    Property ReadProperty(const json &j, const std::string &path) {
-        Property p;
-        if (j.is_string()) {
-            AppendWide(&p.data, wstr::FromUtf8(j.get<std::string>()));
-        } else if (j.is_array()) {
-            p.type = REG_MULTI_SZ;
-            ReadStrings(j, path, &p.data);
-        } else if (j.is_object()) {
-            for (auto it = j.begin(); it != j.end(); ++it)
-                if (it.key() != key::kType && it.key() != key::kValue && it.key() != key::kBytes) r.Fail(Member(path, it.key()), "unknown key");
-            if (!j.contains(key::kType)) r.Fail(Member(path, key::kType), "missing");
-            p.type = r.U32(j[key::kType], Member(path, key::kType));
-            if (j.contains(key::kBytes) == j.contains(key::kValue)) r.Fail(path, "give exactly one of \"value\" and \"bytes\"");
-            const std::string vp = Member(path, key::kValue);
-            if (j.contains(key::kBytes)) {
-                p.data = r.Hex(j[key::kBytes], Member(path, key::kBytes));
-            } else if (j[key::kValue].is_string()) {
-                AppendWide(&p.data, wstr::FromUtf8(j[key::kValue].get<std::string>()));
-            } else if (j[key::kValue].is_array()) {
-                ReadStrings(j[key::kValue], vp, &p.data);
-            } else {
-                uint32_t n = r.U32(j[key::kValue], vp);
-                for (int i = 0; i < 4; ++i) p.data.push_back(static_cast<uint8_t>(n >> (8 * i)));
-            }
-        } else {
-            r.Fail(path, "expected a string, an array of strings or {\"type\": N, \"value\": ...}");
-        }
-        return p;
-    }
-
-    uint32_t ReadStatus(const json &s, const std::string &path) {
-        if (!s.is_array()) return r.U32(s, path);
-        uint32_t status = 0;
-        for (size_t i = 0; i < s.size(); ++i) {
-            std::string name = r.String(s[i], Element(path, i));
-            bool found = false;
-            for (const format::Flag &f : format::kStatusFlags)
-                if (name == f.name) {
-                    status |= f.value;
-                    found = true;
-                }
-            if (!found) r.Fail(Element(path, i), "unknown status flag \"" + name + "\"");
-        }
-        return status;
-    }
-
     void ReadProperties(const Node &n, Device &d) {
         Node props(r, n.Get(key::kProperties), n.Path(key::kProperties), format::kProperties, "unknown property");
         for (auto it = props.Json().begin(); it != props.Json().end(); ++it) {
             if (it->is_null()) continue;
             const Field *f = format::kProperties.Find(it.key().c_str());
-            d.properties[f->code] = ReadProperty(it.value(), props.Path(f->key));
+            d.properties[f->code] = codec::PropertyCodec::Read(r, it.value(), props.Path(f->key));
         }
         for (const Field &f : format::kProperties.fields) {
             if (d.properties.Has(f.code)) continue;
             if (auto derived = format::DerivedProperty(f, d.idText, d.hasClass ? &d.classText : nullptr))
-                AppendWide(&d.properties[f.code].data, wstr::FromUtf8(*derived));
+                d.properties[f.code] = codec::PropertyCodec::FromText(*derived);
         }
     }
 
     void ReadInterface(const Node &n, Device &d, std::vector<std::optional<std::string>> *objects) {
         Interface itf;
-        itf.cls = r.Guid(n.Get(key::kClass), n.Path(key::kClass), &itf.classText);
+        itf.cls = codec::GuidCodec::Read(r, n.Get(key::kClass), n.Path(key::kClass), &itf.classText);
         itf.path = n.Wide(key::kPath);
         auto [seen, added] = interfacePaths.emplace(rules::Folded(itf.path), std::make_pair(m.devices.size(), d.interfaces.size()));
         if (!added && seen->second.first < m.devices.size())
@@ -414,10 +275,10 @@ struct Parser {
             r.Fail(n.Path(key::kDevinst), "DEVINST " + std::to_string(d.devinst) + " is already devices[" + std::to_string(it->second) + "]'s");
         if (n.Has(key::kClass)) {
             d.hasClass = true;
-            d.cls = r.Guid(n.Get(key::kClass), n.Path(key::kClass), &d.classText);
+            d.cls = codec::GuidCodec::Read(r, n.Get(key::kClass), n.Path(key::kClass), &d.classText);
         }
         d.present = n.Bool(key::kPresent);
-        d.status = ReadStatus(n.Get(key::kStatus), n.Path(key::kStatus));
+        d.status = codec::StatusCodec::Read(r, n.Get(key::kStatus), n.Path(key::kStatus));
         d.problem = n.Number(key::kProblem);
         d.statusError = n.OptionalCode(key::kStatusError);
         d.idError = n.OptionalCode(key::kIdError);
@@ -438,7 +299,7 @@ struct Parser {
     void ReadAnswer(const Node &n, const char *key, Answer<T> *answer, F read) {
         if (!n.Has(key)) return;
         answer->given = true;
-        if (r.ErrorForm(n.Get(key), n.Path(key), &answer->error)) return;
+        if (codec::ErrorAnswerCodec::Read(r, n.Get(key), n.Path(key), &answer->error)) return;
         answer->value = read(n.Get(key), n.Path(key));
     }
 
@@ -463,7 +324,7 @@ struct Parser {
             for (char c : k) digits = digits && c >= '0' && c <= '9';
             if (!digits || std::stoul(k) == 0 || std::stoul(k) > 255)
                 r.Fail(Member(sp, k), "string index must be a number from 1 to 255");
-            WString text = r.Wide(it.value(), Member(sp, k));
+            WString text = codec::TextCodec::Wide(r, it.value(), Member(sp, k));
             if (text.size() > 126) r.Fail(Member(sp, k), "longer than a string descriptor holds (126 characters)");
             port->strings[static_cast<uint32_t>(std::stoul(k))] = text;
         }
@@ -480,12 +341,12 @@ struct Parser {
         port.configuration = static_cast<uint8_t>(n.Number(key::kConfiguration));
         port.openPipes = n.Number(key::kOpenPipes);
         port.descriptor = ReadDescriptor(Node(r, n.Get(key::kDescriptor), n.Path(key::kDescriptor), format::kDescriptor));
-        if (n.Has(key::kDriverKey) && !r.ErrorForm(n.Get(key::kDriverKey), n.Path(key::kDriverKey), &port.driverKeyError))
+        if (n.Has(key::kDriverKey) && !codec::ErrorAnswerCodec::Read(r, n.Get(key::kDriverKey), n.Path(key::kDriverKey), &port.driverKeyError))
             port.driverKey = n.Wide(key::kDriverKey);
         const json &languages = n.Get(key::kLanguages);
         r.Array(languages, n.Path(key::kLanguages));
         for (size_t i = 0; i < languages.size(); ++i)
-            port.languages.push_back(static_cast<uint16_t>(r.U32(languages[i], Element(n.Path(key::kLanguages), i), 0xFFFF)));
+            port.languages.push_back(static_cast<uint16_t>(codec::NumberCodec::Read(r, languages[i], Element(n.Path(key::kLanguages), i), 0xFFFF)));
         ReadStringDescriptors(n, &port);
         return port;
     }
@@ -509,10 +370,10 @@ struct Parser {
 
     RawAnswer ReadRawAnswer(const Node &n) {
         RawAnswer a;
-        if (n.Has(key::kInput)) a.input = r.Hex(n.Get(key::kInput), n.Path(key::kInput));
+        if (n.Has(key::kInput)) a.input = codec::HexBytesCodec::Read(r, n.Get(key::kInput), n.Path(key::kInput));
         if (n.Has(key::kBytes)) {
             a.hasBytes = true;
-            a.bytes = r.Hex(n.Get(key::kBytes), n.Path(key::kBytes));
+            a.bytes = codec::HexBytesCodec::Read(r, n.Get(key::kBytes), n.Path(key::kBytes));
         }
         a.returned = n.OptionalNumber(key::kReturned);
         a.error = n.OptionalCode(key::kError);
@@ -521,32 +382,13 @@ struct Parser {
     }
 
     void ReadIoctl(const Node &n, Object &o) {
-        const json &ioctl = n.Get(key::kIoctl);
-        const std::string ip = n.Path(key::kIoctl);
-        r.Map(ioctl, ip);
-        for (auto it = ioctl.begin(); it != ioctl.end(); ++it) {
-            const std::string kp = Member(ip, it.key());
-            uint32_t code = 0;
-            if (!ParseHexNumber(it.key(), &code)) r.Fail(kp, "control code must be hex text such as \"0x2D1400\"");
-            std::vector<RawAnswer> &answers = o.ioctl[code];
-            if (!it->is_array()) {
-                answers.push_back(ReadRawAnswer(Node(r, *it, kp, format::kRawAnswer)));
-                continue;
-            }
-            for (size_t i = 0; i < it->size(); ++i) answers.push_back(ReadRawAnswer(Node(r, (*it)[i], Element(kp, i), format::kRawAnswer)));
-        }
+        codec::IoctlCodec::Read(r, n.Get(key::kIoctl), n.Path(key::kIoctl), &o.ioctl,
+                                [&](const json &v, const std::string &p) { return ReadRawAnswer(Node(r, v, p, format::kRawAnswer)); });
     }
 
     std::optional<OpenError> ReadOpenError(const Node &n, const char *key) {
         if (!n.Has(key)) return std::nullopt;
-        const json &e = n.Get(key);
-        if (!e.is_object()) return OpenErrorFrom(r.Code(e, n.Path(key)));
-        // Separate codes for the two open paths.
-        const std::string ep = n.Path(key);
-        for (auto it = e.begin(); it != e.end(); ++it)
-            if (it.key() != key::kError && it.key() != key::kStatus) r.Fail(Member(ep, it.key()), "unknown key");
-        if (!e.contains(key::kError) || !e.contains(key::kStatus)) r.Fail(ep, "give both \"error\" and \"status\"");
-        return OpenError{r.Code(e[key::kError], Member(ep, key::kError)), r.Code(e[key::kStatus], Member(ep, key::kStatus))};
+        return codec::OpenErrorCodec::Read(r, n.Get(key), n.Path(key));
     }
 
     void ReadNames(const Node &n, Object &o) {
@@ -564,7 +406,7 @@ struct Parser {
         r.Array(aliases, n.Path(key::kAliases));
         for (size_t i = 0; i < aliases.size(); ++i) {
             const std::string ap = Element(n.Path(key::kAliases), i);
-            WString a = r.Wide(aliases[i], ap);
+            WString a = codec::TextCodec::Wide(r, aliases[i], ap);
             clash(a, ap);
             if (wstr::EqualNoCase(WStringView(a), WStringView(o.name))) r.Fail(ap, "same as the object's name");
             o.aliases.push_back(a);
@@ -602,7 +444,7 @@ struct Parser {
             return list;
         });
         ReadAnswer(n, key::kMountdevName, &o.mountdevName, [&](const json &v, const std::string &p) {
-            WString name = r.Wide(v, p);
+            WString name = codec::TextCodec::Wide(r, v, p);
             if (name.size() > 32000) r.Fail(p, "too long");
             return name;
         });
@@ -616,9 +458,9 @@ struct Parser {
         if (n.Bool(key::kReadOnly) && !o.writeError) o.writeError = OpenError{ERROR_ACCESS_DENIED, 0xC0000022u};
         objectForwards.push_back(n.OptionalText(key::kForward));
         ReadStorageAnswers(n, o);
-        ReadAnswer(n, key::kSdProtocol, &o.sdProtocol, [&](const json &v, const std::string &p) { return r.Guid(v, p); });
+        ReadAnswer(n, key::kSdProtocol, &o.sdProtocol, [&](const json &v, const std::string &p) { return codec::GuidCodec::Read(r, v, p); });
         ReadAnswer(n, key::kSdCid, &o.sdCid, [&](const json &v, const std::string &p) {
-            std::vector<uint8_t> cid = r.Hex(v, p);
+            std::vector<uint8_t> cid = codec::HexBytesCodec::Read(r, v, p);
             if (cid.size() != 16) r.Fail(p, "a CID is 32 hex digits (16 bytes)");
             return cid;
         });
@@ -648,7 +490,7 @@ struct Parser {
 
     Volume ReadVolume(const json &v, const std::string &path) {
         Volume vol;
-        if (r.ErrorForm(v, path, &vol.error)) return vol;
+        if (codec::ErrorAnswerCodec::Read(r, v, path, &vol.error)) return vol;
         Node n(r, v, path, format::kVolume);
         vol.label = n.Wide(key::kLabel);
         const std::string s = n.Text(key::kSerial);
@@ -670,25 +512,7 @@ struct Parser {
             for (const char *l : format::kLibraryNames) known = known || name == l;
             if (!known) r.Fail(lp, "unknown library");
             if (m.libraries.count(name)) r.Fail(lp, "duplicate library");
-            LibraryModel &lib = m.libraries[name];
-            const json &v = it.value();
-            if (v.is_string()) {
-                if (v.get<std::string>() != format::kMissingLibrary) r.Fail(lp, "expected \"missing\" or {\"missing_exports\": [...]}");
-                lib.missing = true;
-                continue;
-            }
-            if (!v.is_object()) r.Fail(lp, "expected an object");
-            for (auto k = v.begin(); k != v.end(); ++k)
-                if (k.key() != key::kMissingExports) r.Fail(Member(lp, k.key()), "unknown key");
-            if (!v.contains(key::kMissingExports)) continue;
-            const std::string ep = Member(lp, key::kMissingExports);
-            r.Array(v[key::kMissingExports], ep);
-            for (size_t i = 0; i < v[key::kMissingExports].size(); ++i) {
-                std::string e = r.String(v[key::kMissingExports][i], Element(ep, i));
-                if (name != "ole32.dll" && !format::Exports(name, e.c_str()))
-                    r.Fail(Element(ep, i), "\"" + e + "\" is not an export of " + name);
-                lib.missingExports.insert(e);
-            }
+            m.libraries[name] = codec::LibraryCodec::Read(r, it.value(), lp, name);
         }
     }
 
@@ -708,21 +532,11 @@ struct Parser {
         for (auto it = map.begin(); it != map.end(); ++it) {
             const std::string cp = Member(key::kClassErrors, it.key());
             const GUID g = GuidKey(it.key(), cp, m.classErrors);
-            m.classErrors.emplace_back(g, r.Code(it.value(), cp));
+            m.classErrors.emplace_back(g, codec::CodeCodec::Read(r, it.value(), cp));
         }
     }
 
-    void ReadHandleValues(const Node &n) {
-        const json &list = n.Get(key::kHandleValues);
-        r.Array(list, key::kHandleValues);
-        // A value may come again: Windows reuses a closed handle's value.
-        for (size_t i = 0; i < list.size(); ++i) {
-            const std::string p = Element(key::kHandleValues, i);
-            uint32_t v = r.Code(list[i], p);
-            if (v == 0 || v % 4 != 0 || v == 0xFFFFFFFFu) r.Fail(p, "a handle value is a nonzero multiple of 4");
-            m.handleValues.push_back(v);
-        }
-    }
+    void ReadHandleValues(const Node &n) { m.handleValues = codec::HandleListCodec::Read(r, n.Get(key::kHandleValues), key::kHandleValues); }
 
     // Who wrote the file says nothing the replay answers; the report names it.
     void ReadCapturedBy(const Node &n) {
@@ -737,8 +551,8 @@ struct Parser {
 
     void ReadTop(const json &j) {
         Node n(r, j, "", format::kMachine);
-        if (n.Has(key::kSchema)) n.Text(key::kSchema);
-        if (n.Has(key::kDescription)) n.Text(key::kDescription);
+        n.Check(key::kSchema);
+        n.Check(key::kDescription);
         if (n.Has(key::kCapturedBy)) ReadCapturedBy(Node(r, n.Get(key::kCapturedBy), n.Path(key::kCapturedBy), format::kCapturedBy));
         if (n.Has(key::kClock)) m.clock = n.I64(key::kClock);
         if (n.Get(key::kWindowsDirectory).is_null())
@@ -747,10 +561,10 @@ struct Parser {
             m.windowsDirectory = n.Wide(key::kWindowsDirectory);
         m.windowsDirectoryError = n.Code(key::kWindowsDirectoryError);
         ReadNamed(n, key::kEnvironment, "duplicate variable", &m.environment,
-                  [&](const json &v, const std::string &p) { return r.Wide(v, p); });
+                  [&](const json &v, const std::string &p) { return codec::TextCodec::Wide(r, v, p); });
         ReadLibraries(n);
         ReadNamed(n, key::kDosDevices, "duplicate drive", &m.dosDevices,
-                  [&](const json &v, const std::string &p) { return r.Wide(v, p); });
+                  [&](const json &v, const std::string &p) { return codec::TextCodec::Wide(r, v, p); });
         ReadNamed(n, key::kVolumes, "duplicate drive", &m.volumes,
                   [&](const json &v, const std::string &p) { return ReadVolume(v, p); });
         ReadClassErrors(n);
@@ -836,7 +650,7 @@ struct Parser {
             std::set<std::pair<int, size_t>> seen;
             for (size_t i = 0; i < it->size(); ++i) {
                 const std::string p = Element(cp, i);
-                auto found = interfacePaths.find(rules::Folded(r.Wide((*it)[i], p)));
+                auto found = interfacePaths.find(rules::Folded(codec::TextCodec::Wide(r, (*it)[i], p)));
                 if (found == interfacePaths.end()) r.Fail(p, "no interface has this path");
                 const auto at = std::make_pair(static_cast<int>(found->second.first), found->second.second);
                 if (!(m.devices[found->second.first].interfaces[at.second].cls == g)) r.Fail(p, "the interface is of another class");

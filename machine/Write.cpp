@@ -1,8 +1,9 @@
 // Writing machine files in their canonical form, from the format's
-// description (Format.cpp).
-#include <algorithm>
+// description (Format.cpp): each value in the form its kind's codec
+// (Codecs.cpp) writes.
 #include <cstdio>
 
+#include "machine/Codecs.h"
 #include "machine/File.h"
 #include "machine/Json.h"
 #include "machine/Model.h"
@@ -11,134 +12,9 @@ namespace machine {
 
 namespace {
 
-std::string HexText(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    return text;
-}
-
-// A value the reader has accepted as a code.
-uint32_t CodeValue(const json &v) {
-    uint32_t code = 0;
-    if (v.is_string()) ParseHexNumber(v.get<std::string>(), &code);
-    return v.is_string() ? code : v.get<uint32_t>();
-}
-
-std::string HexBytesText(const json &v, bool grouped) {
-    std::vector<uint8_t> bytes;
-    ParseHexBytes(v.get<std::string>(), &bytes);
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (grouped && i != 0 && i % 4 == 0) text.push_back(' ');
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
-        text += pair;
-    }
-    return text;
-}
-
-ordered_json Copy(const json &v) { return ordered_json::parse(v.dump()); }
-
-ordered_json StatusValue(const json &v) {
-    uint32_t status = 0;
-    if (!v.is_array()) {
-        status = v.get<uint32_t>();
-    } else {
-        for (const json &name : v)
-            for (const format::Flag &f : format::kStatusFlags)
-                if (name.get<std::string>() == f.name) status |= f.value;
-    }
-    ordered_json names = ordered_json::array();
-    uint32_t named = 0;
-    for (const format::Flag &f : format::kStatusFlags)
-        if ((status & f.value) != 0 && (named & f.value) == 0) {
-            names.push_back(f.name);
-            named |= f.value;
-        }
-    return named == status ? names : ordered_json(status);
-}
-
-ordered_json PropertyValue(const json &v) {
-    if (!v.is_object()) return Copy(v);
-    const uint32_t type = v[key::kType].get<uint32_t>();
-    if (v.contains(key::kValue)) {
-        const json &value = v[key::kValue];
-        if ((type == REG_SZ && value.is_string()) || (type == REG_MULTI_SZ && value.is_array())) return Copy(value);
-        return ordered_json{{key::kType, type}, {key::kValue, Copy(value)}};
-    }
-    return ordered_json{{key::kType, type}, {key::kBytes, HexBytesText(v[key::kBytes], true)}};
-}
-
-ordered_json WriteEntry(const json &j, const Entry &entry);
-
-ordered_json CodeMapValue(const json &v) {
-    ordered_json out = ordered_json::object();
-    for (auto it = v.begin(); it != v.end(); ++it) out[it.key()] = HexText(CodeValue(*it));
-    return out;
-}
-
-ordered_json IoctlValue(const json &v, const Entry &answer) {
-    std::vector<std::pair<uint32_t, const json *>> codes;
-    for (auto it = v.begin(); it != v.end(); ++it) {
-        uint32_t code = 0;
-        ParseHexNumber(it.key(), &code);
-        codes.emplace_back(code, &*it);
-    }
-    std::sort(codes.begin(), codes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    ordered_json out = ordered_json::object();
-    for (const auto &[code, value] : codes) {
-        if (!value->is_array()) {
-            out[HexText(code)] = WriteEntry(*value, answer);
-            continue;
-        }
-        ordered_json list = ordered_json::array();
-        for (const json &a : *value) list.push_back(WriteEntry(a, answer));
-        out[HexText(code)] = list;
-    }
-    return out;
-}
-
 ordered_json WriteValue(const json &v, const Field &f) {
-    if (f.orError && v.is_object() && v.size() == 1 && v.contains(key::kError))
-        return ordered_json{{key::kError, HexText(CodeValue(v[key::kError]))}};
-    switch (f.kind) {
-    case Kind::Code:
-        return HexText(CodeValue(v));
-    case Kind::HexBytes:
-        return HexBytesText(v, true);
-    case Kind::HexDigits:
-        return HexBytesText(v, false);
-    case Kind::Entry:
-        return WriteEntry(v, *f.entry);
-    case Kind::EntryList: {
-        ordered_json out = ordered_json::array();
-        for (const json &e : v) out.push_back(WriteEntry(e, *f.entry));
-        return out;
-    }
-    case Kind::CodeList: {
-        ordered_json out = ordered_json::array();
-        for (const json &e : v) out.push_back(HexText(CodeValue(e)));
-        return out;
-    }
-    case Kind::EntryMap: {
-        ordered_json out = ordered_json::object();
-        for (auto it = v.begin(); it != v.end(); ++it) out[it.key()] = WriteValue(*it, Field{.key = "", .kind = Kind::Entry, .def = nullptr, .meaning = "", .entry = f.entry, .orError = f.orError});
-        return out;
-    }
-    case Kind::CodeMap:
-        return CodeMapValue(v);
-    case Kind::Status:
-        return StatusValue(v);
-    case Kind::Property:
-        return PropertyValue(v);
-    case Kind::OpenError:
-        if (v.is_object()) return ordered_json{{key::kError, HexText(CodeValue(v[key::kError]))}, {key::kStatus, HexText(CodeValue(v[key::kStatus]))}};
-        return HexText(CodeValue(v));
-    case Kind::Ioctl:
-        return IoctlValue(v, *f.entry);
-    default:
-        return Copy(v);
-    }
+    if (f.orError && codec::ErrorAnswerCodec::Is(v)) return codec::ErrorAnswerCodec::Write(v);
+    return codec::Of(f.kind).write(v, f);
 }
 
 // Properties the registry derives when the file leaves them out.
@@ -157,6 +33,8 @@ void DropDerivedProperties(const json &device, ordered_json *out) {
     if (props->empty()) out->erase(props);
 }
 
+}  // namespace
+
 ordered_json WriteEntry(const json &j, const Entry &entry) {
     ordered_json out = ordered_json::object();
     for (const Field &f : entry.fields) {
@@ -169,6 +47,8 @@ ordered_json WriteEntry(const json &j, const Entry &entry) {
     if (&entry == &format::kDevice) DropDerivedProperties(j, &out);
     return out;
 }
+
+namespace {
 
 // The JSON library escapes C0 controls in strings but writes DEL and the C1
 // controls as they are; a file's text must not act on a terminal it is shown

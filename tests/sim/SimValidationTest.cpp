@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "machine/Codecs.h"
 #include "machine/File.h"
 #include "tests/support/Harness.h"
 
@@ -186,6 +187,72 @@ TEST(SimValidation, ReadingGrowsInProportionToTheMachine) {
         }
         const double ratio = seconds(large + "]}") / seconds(small + "]}");
         EXPECT_LT(ratio, 7.0) << "reading four times the devices took " << ratio << " times as long";
+    }
+}
+
+// The value forms written from the model, as a builder of machines writes
+// them: the form a person would write where it says the same, and read back,
+// the very model they were written from.
+TEST(SimValidation, ValueFormsWrittenFromTheModelReadBackAsTheyWere) {
+    using machine::codec::LibraryCodec;
+    using machine::codec::OpenErrorCodec;
+    using machine::codec::PropertyCodec;
+    const std::string source = "model.json";
+    const machine::Reader reader(source);
+    const struct {
+        machine::Property property;
+        const char *json;
+    } properties[] = {
+        {{REG_SZ, {'A', 0, 'b', 0, 0, 0}}, R"("Ab")"},
+        {{REG_SZ, {}}, R"({"type":1,"bytes":""})"},
+        {{REG_SZ, {'A', 0}}, R"({"type":1,"bytes":"4100"})"},                      // no terminator
+        {{REG_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0}}, R"({"type":1,"bytes":"61000000 62000000"})"},  // two texts
+        {{REG_SZ, {0x00, 0xD8, 0, 0}}, R"({"type":1,"bytes":"00D80000"})"},         // an unpaired surrogate
+        {{REG_SZ, {0x00, 0xDC, 'A', 0, 0, 0}}, R"({"type":1,"bytes":"00DC4100 0000"})"},  // a low surrogate first
+        {{REG_SZ, {0x3D, 0xD8, 0x00, 0xDE, 0, 0}}, "\"\xF0\x9F\x98\x80\""},            // a pair: U+1F600
+        {{REG_SZ, {'A', 0, 0}}, R"({"type":1,"bytes":"410000"})"},                  // odd length
+        {{REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}}, R"(["a","b"])"},
+        {{REG_MULTI_SZ, {0, 0}}, R"([])"},
+        {{REG_MULTI_SZ, {0, 0, 0, 0}}, R"([""])"},
+        {{REG_MULTI_SZ, {'a', 0, 0, 0}}, R"({"type":7,"bytes":"61000000"})"},      // no closing terminator
+        {{REG_DWORD, {1, 0, 0, 0}}, R"({"type":4,"bytes":"01000000"})"},
+    };
+    for (const auto &c : properties) {
+        const std::string written = PropertyCodec::ToJson(c.property).dump();
+        EXPECT_EQ(written, c.json);
+        const machine::Property back = PropertyCodec::Read(reader, machine::json::parse(written), "p");
+        EXPECT_EQ(back.type, c.property.type) << written;
+        EXPECT_EQ(back.data, c.property.data) << written;
+    }
+    const struct {
+        machine::OpenError error;
+        const char *json;
+    } errors[] = {
+        {{ERROR_FILE_NOT_FOUND, 0xC0000034u}, R"("0x2")"},
+        {{ERROR_GEN_FAILURE, 0xC00000BBu}, R"("0xC00000BB")"},  // a status the rules know no error for
+        {{ERROR_FILE_NOT_FOUND, 0xC0000022u}, R"({"error":"0x2","status":"0xC0000022"})"},
+    };
+    for (const auto &c : errors) {
+        const std::string written = OpenErrorCodec::ToJson(c.error).dump();
+        EXPECT_EQ(written, c.json);
+        const machine::OpenError back = OpenErrorCodec::Read(reader, machine::json::parse(written), "e");
+        EXPECT_EQ(back.win32, c.error.win32) << written;
+        EXPECT_EQ(back.status, c.error.status) << written;
+    }
+    const struct {
+        machine::LibraryModel library;
+        const char *json;
+    } libraries[] = {
+        {{true, {}}, R"("missing")"},
+        {{false, {"SetupDiEnumDeviceInfo", "SetupDiGetClassDevsW"}}, R"({"missing_exports":["SetupDiEnumDeviceInfo","SetupDiGetClassDevsW"]})"},
+        {{false, {}}, R"({"missing_exports":[]})"},
+    };
+    for (const auto &c : libraries) {
+        const std::string written = LibraryCodec::ToJson(c.library).dump();
+        EXPECT_EQ(written, c.json);
+        const machine::LibraryModel back = LibraryCodec::Read(reader, machine::json::parse(written), "l", "setupapi.dll");
+        EXPECT_EQ(back.missing, c.library.missing) << written;
+        EXPECT_EQ(back.missingExports, c.library.missingExports) << written;
     }
 }
 
