@@ -1,9 +1,7 @@
 #include "capture/CapturedBy.h"
 
-#include <nlohmann/json.hpp>
 #include <optional>
 
-#include "machine/Format.h"
 #include "release/Version.h"
 
 #if defined(_WIN32) && defined(TARSEL_CAPTURE_REAL_SYSTEM)
@@ -12,8 +10,6 @@
 
 namespace capture {
 namespace {
-
-namespace key = machine::format::key;
 
 struct WindowsVersion {
     unsigned long major, minor, build;
@@ -41,12 +37,11 @@ std::optional<WindowsVersion> RunningWindows() {
 
 }  // namespace
 
-nlohmann::ordered_json CapturedBy() {
-    nlohmann::ordered_json by{{key::kProgram, "enumerate-tarsel-capture"},
-                              {key::kVersion, release::kVersion},
-                              {key::kArchitecture, release::kArchitecture}};
+machine::CapturedBy CapturedBy() {
+    machine::CapturedBy by{"enumerate-tarsel-capture", release::kVersion, release::kArchitecture, std::nullopt};
     if (const std::optional<WindowsVersion> windows = RunningWindows())
-        by[key::kWindows] = {{key::kMajor, windows->major}, {key::kMinor, windows->minor}, {key::kBuild, windows->build}};
+        by.windows = machine::CapturedBy::Windows{static_cast<uint32_t>(windows->major), static_cast<uint32_t>(windows->minor),
+                                                  static_cast<uint32_t>(windows->build)};
     return by;
 }
 

@@ -2,12 +2,12 @@
 // it ran on, so that a support engineer can tell where a file came from.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include "machine/Model.h"
 
 namespace capture {
 
-// Who captured the machine file, as the file says.  The Windows version is read here,
-// after the recorded run, so the machine file's answers do not include it.
-nlohmann::ordered_json CapturedBy();
+// Who captured the machine, as the file says.  The Windows version is read here, after
+// the recorded run, so the machine file's answers do not include it.
+machine::CapturedBy CapturedBy();
 
 }  // namespace capture

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -16,6 +15,7 @@
 #include "capture/CapturedBy.h"
 #include "platform/win32.h"
 #include "platform/wstr.h"
+#include "machine/File.h"
 #include "machine/Format.h"
 #include "machine/Model.h"
 #include "machine/Rules.h"
@@ -24,7 +24,6 @@ namespace capture {
 
 namespace {
 
-using nlohmann::ordered_json;
 namespace key = machine::format::key;
 
 std::string Hex(uint64_t value) {
@@ -33,23 +32,13 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
-// Device answers are most of a large machine file: no formatting call per byte.
-std::string HexBytes(const Bytes &bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0xF];
-    }
+WString WideOf(const Bytes &wide) {
+    WString text(wide.size() / sizeof(WCHAR), 0);
+    if (!text.empty()) std::memcpy(text.data(), wide.data(), text.size() * sizeof(WCHAR));
     return text;
 }
 
-std::string Utf8(const Bytes &wide) {
-    WString text(wide.size() / sizeof(WCHAR), 0);
-    if (!text.empty()) std::memcpy(text.data(), wide.data(), text.size() * sizeof(WCHAR));
-    return wstr::ToUtf8(text);
-}
+std::string Utf8(const Bytes &wide) { return wstr::ToUtf8(WideOf(wide)); }
 
 template <typename T>
 T Read(const Bytes &bytes, size_t offset = 0) {
@@ -163,7 +152,7 @@ private:
 class Builder {
 public:
     void Take(const Event &e);
-    ordered_json Build();
+    machine::Machine Build();
 
 private:
     void Refuse(const std::string &why);
@@ -201,10 +190,13 @@ private:
     void OnOpen(const Event &e);
     void OnClose(const Event &e);
     void OnQueryObject(const Event &e);
-    ordered_json Devices() const;
-    ordered_json Objects() const;
-    ordered_json ObjectJson(const Object &o) const;
-    ordered_json InterfaceOrder() const;
+    // The machine's parts, in the order the file gives them.
+    void Devices(machine::Machine &m, const std::vector<int> &objectIndex) const;
+    machine::Device DeviceModel(const Device &d, const std::unordered_map<DEVINST, int> &at,
+                                const std::vector<int> &objectIndex) const;
+    std::vector<int> Objects(machine::Machine &m) const;
+    machine::Object ObjectModel(const Object &o) const;
+    void InterfaceOrder(machine::Machine &m) const;
 
     std::optional<std::string> refusal_;  // the first answer no machine file can give
     std::string_view lastOp_;             // the operation Take handled last, and its handler
@@ -215,10 +207,13 @@ private:
     std::vector<Object> objects_;
     std::map<std::string, std::pair<DEVINST, size_t>> interfaceByPath_;  // folded path
     std::map<uint64_t, int> handles_;  // open handle -> object
-    std::map<std::string, std::string> dosDevices_;
-    ordered_json volumes_ = ordered_json::object();
-    ordered_json top_ = ordered_json::object();
-    std::map<std::string, ordered_json> libraries_;
+    std::map<std::string, std::string> dosDevices_;  // folded drive: target, for the path rules
+    // What the machine file will say, each by the name the run gave it.
+    machine::Machine top_ = machine::BlankModel().machine;  // the clock and the Windows directory
+    std::optional<std::map<WString, WString>> environment_;  // none: never read, the format's default
+    std::map<WString, WString> dosDeviceTargets_;
+    std::map<WString, machine::Volume> volumes_;
+    std::map<std::string, machine::LibraryModel> libraries_;
     std::map<uint64_t, std::string> modules_;
     std::vector<uint64_t> handleValues_;
     std::map<std::string, uint32_t> classErrors_;
@@ -273,6 +268,22 @@ std::string PerSetRefusal(DEVINST devinst, const std::string &one, const std::st
     why += " in another: this system hands out device node values per set (Wine does); such a run cannot be "
            "written as a machine file";
     return why;
+}
+
+// What the reader says of the `index`th value under `key` (and `name`):
+// for values the model cannot hold, so the capture says it in their place.
+std::string KeyProblem(const char *key, const std::string &name, size_t index, const char *problem) {
+    std::string why = kCapturedMachine;
+    why += ": ";
+    why += key;
+    if (!name.empty()) {
+        why += '.';
+        why += name;
+    }
+    why += '[';
+    why += std::to_string(index);
+    why += "]: ";
+    return why + problem;
 }
 
 // Windows gives each device node one DEVINST for the life of the boot; a
@@ -423,33 +434,33 @@ void Builder::NoteRequest(const Event &e) {
 
 void Builder::OnLoadLibrary(const Event &e) {
     const std::string name = Folded(Utf8(In(e, 0)));
-    if (e.result == 0) libraries_[name] = machine::format::kMissingLibrary;
+    if (e.result == 0) libraries_[name] = machine::LibraryModel{true, {}};
     else modules_[e.result] = name;
 }
 
 void Builder::OnGetProcAddress(const Event &e) {
     auto m = modules_.find(Arg(e, 0));
     if (e.result != 0 || m == modules_.end()) return;
-    ordered_json &lib = libraries_[m->second];
-    if (!lib.is_object()) lib = {{key::kMissingExports, ordered_json::array()}};
-    lib[key::kMissingExports].push_back(std::string(In(e, 0).begin(), In(e, 0).end()));
+    machine::LibraryModel &lib = libraries_[m->second];
+    if (lib.missing) lib = machine::LibraryModel{};
+    lib.missingExports.insert(std::string(In(e, 0).begin(), In(e, 0).end()));
 }
 
-void Builder::OnTime(const Event &e) { top_[key::kClock] = static_cast<int64_t>(e.result); }
+void Builder::OnTime(const Event &e) { top_.clock = static_cast<int64_t>(e.result); }
 
 void Builder::OnWindowsDirectory(const Event &e) {
     if (e.result == 0) {
-        top_[key::kWindowsDirectory] = nullptr;
-        top_[key::kWindowsDirectoryError] = e.lastError;
+        top_.windowsDirectory.reset();
+        top_.windowsDirectoryError = e.lastError;
     } else if (!Out(e, 0).empty()) {
-        top_[key::kWindowsDirectory] = Utf8(Out(e, 0));
+        top_.windowsDirectory = WideOf(Out(e, 0));
     }
 }
 
 void Builder::OnGetEnv(const Event &e) {
     // An unset variable reads as empty with no size: the machine has no such variable.
-    if (e.result == 0 && !top_.contains(key::kEnvironment)) top_[key::kEnvironment] = ordered_json::object();
-    if (e.result == 0 && Arg(e, 1) != 0) top_[key::kEnvironment][Utf8(In(e, 0))] = Utf8(Out(e, 0));
+    if (e.result == 0 && !environment_) environment_.emplace();
+    if (e.result == 0 && Arg(e, 1) != 0) (*environment_)[WideOf(In(e, 0))] = WideOf(Out(e, 0));
 }
 
 void Builder::OnQueryDosDevice(const Event &e) {
@@ -461,20 +472,25 @@ void Builder::OnQueryDosDevice(const Event &e) {
             break;
         }
     dosDevices_[Folded(Utf8(In(e, 0)))] = Utf8(target);
-    top_[key::kDosDevices][Utf8(In(e, 0))] = Utf8(target);
+    dosDeviceTargets_[WideOf(In(e, 0))] = WideOf(target);
 }
 
 void Builder::OnVolumeInformation(const Event &e) {
-    std::string drive = Utf8(In(e, 0));
+    WString drive = WideOf(In(e, 0));
     if (!drive.empty() && drive.back() == '\\') drive.pop_back();
     if (e.result == 0) {
-        if (e.lastError != ERROR_PATH_NOT_FOUND) volumes_[drive] = {{key::kError, e.lastError}};
+        if (e.lastError != ERROR_PATH_NOT_FOUND) {
+            volumes_[drive] = machine::Volume{};
+            volumes_[drive].error = e.lastError;
+        }
         return;
     }
-    char serial[16];
-    std::snprintf(serial, sizeof serial, "%08X", static_cast<unsigned>(Arg(e, 2)));
-    volumes_[drive] = {{key::kLabel, Utf8(Out(e, 0))}, {key::kSerial, serial}, {key::kFileSystem, Utf8(Out(e, 1))},
-                       {key::kMaxComponentLength, Arg(e, 3)}, {key::kFlags, Arg(e, 4)}};
+    machine::Volume &volume = volumes_[drive] = machine::Volume{};
+    volume.label = WideOf(Out(e, 0));
+    volume.serial = static_cast<uint32_t>(Arg(e, 2));
+    volume.fileSystem = WideOf(Out(e, 1));
+    volume.maxComponentLength = static_cast<uint32_t>(Arg(e, 3));
+    volume.fileSystemFlags = static_cast<uint32_t>(Arg(e, 4));
 }
 
 Builder::Set &Builder::SetOf(uint64_t handle) {
@@ -745,54 +761,64 @@ void Builder::Take(const Event &e) {
     if (lastHandler_ != nullptr) (this->*lastHandler_)(e);
 }
 
-ordered_json Builder::Devices() const {
-    std::map<DEVINST, std::string> ids;
-    for (const auto &[devinst, d] : devices_) ids[devinst] = IdOf(d);
-    ordered_json list = ordered_json::array();
-    for (DEVINST devinst : deviceOrder_) {
-        const Device &d = devices_.at(devinst);
-        ordered_json j = {{key::kId, ids[devinst]}, {key::kDevinst, devinst}};
-        if (d.parent) j[key::kParent] = ids[*d.parent];
-        if (d.cls) j[key::kClass] = GuidText(*d.cls);
-        // Only a present set can tell presence; a device no present set
-        // listed must stay out of them on replay too.
-        if (!d.listedPresent) j[key::kPresent] = false;
-        if (d.status) j[key::kStatus] = *d.status;
-        if (d.problem) j[key::kProblem] = *d.problem;
-        if (d.statusError) j[key::kStatusError] = *d.statusError;
-        if (d.idError) j[key::kIdError] = *d.idError;
-        ordered_json properties = ordered_json::object();
-        for (const auto &[code, p] : d.properties)
-            for (const machine::format::Field &f : machine::format::kProperties.fields)
-                if (f.kind == machine::format::Kind::Property && f.code == code)
-                    properties[f.key] = {{key::kType, p.first}, {key::kBytes, HexBytes(p.second)}};
-        if (!properties.empty()) j[key::kProperties] = properties;
-        ordered_json interfaces = ordered_json::array();
-        for (const Interface &i : d.interfaces) {
-            ordered_json ij = {{key::kClass, i.cls}, {key::kPath, i.path}};
-            if (i.object >= 0) ij[key::kObject] = objects_[static_cast<size_t>(Find(i.object))].name;
-            if (!i.present) ij[key::kPresent] = false;
-            interfaces.push_back(ij);
-        }
-        if (!interfaces.empty()) j[key::kInterfaces] = interfaces;
-        list.push_back(j);
+// The file's device for a recorded one; `at` gives a device's place in the
+// file by its DEVINST, `objectIndex` an object's by its place in the record.
+machine::Device Builder::DeviceModel(const Device &d, const std::unordered_map<DEVINST, int> &at,
+                                     const std::vector<int> &objectIndex) const {
+    machine::Device m = machine::BlankModel().device;
+    m.idText = IdOf(d);
+    m.id = Wide(m.idText);
+    m.devinst = d.devinst;
+    if (d.parent) {
+        auto parent = at.find(*d.parent);
+        if (parent != at.end()) m.parent = parent->second;
     }
-    return list;
+    if (d.cls) {
+        m.hasClass = true;
+        m.cls = *d.cls;
+        m.classText = GuidText(*d.cls);
+    }
+    // Only a present set can tell presence; a device no present set
+    // listed must stay out of them on replay too.
+    m.present = d.listedPresent;
+    if (d.status) m.status = *d.status;
+    if (d.problem) m.problem = *d.problem;
+    m.statusError = d.statusError;
+    m.idError = d.idError;
+    for (const auto &[code, p] : d.properties)
+        for (const machine::format::Field &f : machine::format::kProperties.fields)
+            if (f.kind == machine::format::Kind::Property && f.code == code) m.properties[code] = {p.first, p.second};
+    for (const Interface &i : d.interfaces) {
+        machine::Interface &itf = m.interfaces.emplace_back(machine::BlankModel().deviceInterface);
+        itf.classText = i.cls;
+        machine::ParseGuidText(i.cls, &itf.cls);
+        itf.path = Wide(i.path);
+        if (i.object >= 0) itf.object = objectIndex[static_cast<size_t>(Find(i.object))];
+        itf.present = i.present;
+    }
+    return m;
 }
 
-ordered_json Builder::ObjectJson(const Object &o) const {
-    ordered_json j = {{key::kName, o.name}};
-    ordered_json aliases = ordered_json::array();
+void Builder::Devices(machine::Machine &m, const std::vector<int> &objectIndex) const {
+    std::unordered_map<DEVINST, int> at;
+    for (size_t i = 0; i < deviceOrder_.size(); ++i) at[deviceOrder_[i]] = static_cast<int>(i);
+    m.devices.reserve(deviceOrder_.size());
+    for (DEVINST devinst : deviceOrder_) m.devices.push_back(DeviceModel(devices_.at(devinst), at, objectIndex));
+}
+
+machine::Object Builder::ObjectModel(const Object &o) const {
+    machine::Object m;
+    m.nameText = o.name;
+    m.name = Wide(o.name);
     for (const std::string &p : o.paths)
-        if (Folded(p) != Folded(o.name)) aliases.push_back(p);
-    if (!aliases.empty()) j[key::kAliases] = aliases;
+        if (Folded(p) != Folded(o.name)) m.aliases.push_back(Wide(p));
     const bool readOk = std::any_of(o.opens.begin(), o.opens.end(), [](const Open &x) { return x.ok && !x.write; });
     for (const Open &x : o.opens) {
         if (x.ok) continue;
-        j[x.write && readOk ? key::kWriteError : key::kOpenError] = x.error;
+        const machine::rules::OpenCodes codes = machine::rules::OpenCodesOf(x.error);
+        (x.write && readOk ? m.writeError : m.openError) = machine::OpenError{codes.win32, codes.status};
         break;
     }
-    ordered_json ioctl = ordered_json::object();
     for (const auto &[code, list] : o.requests) {
         const Request *name = nullptr;
         for (const Request &r : list)
@@ -801,8 +827,9 @@ ordered_json Builder::ObjectJson(const Object &o) const {
             // Its size answer and its whole answer differ in success: the
             // structured answer gives both.
             const auto length = Read<USHORT>(name->output);
-            j[key::kMountdevName] = Utf8(Bytes(name->output.begin() + 2,
-                                            name->output.begin() + 2 + std::min<size_t>(length, name->output.size() - 2)));
+            m.mountdevName.given = true;
+            m.mountdevName.value = WideOf(Bytes(name->output.begin() + 2,
+                                                name->output.begin() + 2 + std::min<size_t>(length, name->output.size() - 2)));
             continue;
         }
         std::vector<const Request *> sorted;
@@ -810,34 +837,49 @@ ordered_json Builder::ObjectJson(const Object &o) const {
         // A longer input first: a shorter one is the start of it.
         std::stable_sort(sorted.begin(), sorted.end(),
                          [](const Request *a, const Request *b) { return a->input.size() > b->input.size(); });
-        ordered_json answers = ordered_json::array();
+        std::vector<machine::RawAnswer> &answers = m.ioctl[code];
         for (const Request *r : sorted) {
-            ordered_json a = ordered_json::object();
-            if (!r->input.empty()) a[key::kInput] = HexBytes(r->input);
-            if (!r->output.empty()) a[key::kBytes] = HexBytes(r->output);
-            if (r->reported != r->output.size()) a[key::kReturned] = r->reported;
-            if (!r->ok) a[key::kError] = r->error;
-            answers.push_back(a);
+            machine::RawAnswer &a = answers.emplace_back();
+            if (!r->input.empty()) a.input = r->input;
+            a.hasBytes = !r->output.empty();
+            a.bytes = r->output;
+            if (r->reported != r->output.size()) a.returned = r->reported;
+            if (!r->ok) a.error = r->error;
         }
-        ioctl[Hex(code)] = answers;
     }
-    if (!ioctl.empty()) j[key::kIoctl] = ioctl;
-    return j;
+    return m;
 }
 
-ordered_json Builder::Objects() const {
-    ordered_json list = ordered_json::array();
-    for (const Object &o : objects_)
-        if (o.mergedInto < 0) list.push_back(ObjectJson(o));
-    return list;
+// The objects no other was merged into, in the order met; what each
+// recorded object became in the file (-1: merged).
+std::vector<int> Builder::Objects(machine::Machine &m) const {
+    std::vector<int> index(objects_.size(), -1);
+    for (size_t k = 0; k < objects_.size(); ++k) {
+        if (objects_[k].mergedInto >= 0) continue;
+        index[k] = static_cast<int>(m.objects.size());
+        m.objects.push_back(ObjectModel(objects_[k]));
+    }
+    return index;
 }
 
 // Every class a set listed: interfaces it did not reach must follow the
 // ones it did, whatever their devices' place in the file.
-ordered_json Builder::InterfaceOrder() const {
-    ordered_json order = ordered_json::object();
-    for (const auto &[cls, listed] : listed_) order[cls] = listed;
-    return order;
+void Builder::InterfaceOrder(machine::Machine &m) const {
+    std::unordered_map<WString, std::pair<int, size_t>> byPath;  // folded path, the first as the reader takes it
+    for (size_t d = 0; d < m.devices.size(); ++d)
+        for (size_t i = 0; i < m.devices[d].interfaces.size(); ++i)
+            byPath.emplace(Folded(m.devices[d].interfaces[i].path), std::make_pair(static_cast<int>(d), i));
+    for (const auto &[cls, listed] : listed_) {
+        GUID g{};
+        machine::ParseGuidText(cls, &g);
+        auto &order = m.interfaceOrder.emplace_back(g, std::vector<std::pair<int, size_t>>{}).second;
+        for (size_t k = 0; k < listed.size(); ++k) {
+            auto found = byPath.find(Folded(Wide(listed[k])));
+            // A path no interface has, which the reader would refuse.
+            if (found == byPath.end()) throw ReaderRefusal(KeyProblem(key::kInterfaceOrder, cls, k, "no interface has this path"));
+            order.push_back(found->second);
+        }
+    }
 }
 
 // The identifier the file gives: one never asked for is made up, under the
@@ -944,7 +986,7 @@ void Builder::AddListedInterfaces() {
 
 // Refusals found on the way come first; DEVINST 0 only at the end, when the
 // device it names is known as well as the run will tell.
-ordered_json Builder::Build() {
+machine::Machine Builder::Build() {
     if (refusal_) throw Refusal(*refusal_);
     if (auto zero = devices_.find(0); zero != devices_.end()) {
         std::string why = "DEVINST 0x0 names ";
@@ -957,20 +999,25 @@ ordered_json Builder::Build() {
     ReachDrivesThroughDosDevices();
     AddListedInterfaces();
     OrderDevices();
-    ordered_json j = top_;
-    ordered_json libraries = ordered_json::object();
-    for (const auto &[name, lib] : libraries_) libraries[name] = lib;
-    if (!libraries.empty()) j[key::kLibraries] = libraries;
-    if (!volumes_.empty()) j[key::kVolumes] = volumes_;
-    for (const auto &[cls, error] : classErrors_) j[key::kClassErrors][cls] = error;
-    ordered_json order = InterfaceOrder();
-    if (!order.empty()) j[key::kInterfaceOrder] = order;
-    ordered_json handles = ordered_json::array();
-    for (uint64_t h : handleValues_) handles.push_back(h);
-    if (!handles.empty()) j[key::kHandleValues] = handles;
-    j[key::kDevices] = Devices();
-    j[key::kObjects] = Objects();
-    return j;
+    machine::Machine m = std::move(top_);
+    if (environment_) m.environment.assign(environment_->begin(), environment_->end());
+    m.dosDevices.assign(dosDeviceTargets_.begin(), dosDeviceTargets_.end());
+    m.volumes.assign(volumes_.begin(), volumes_.end());
+    m.libraries = libraries_;
+    for (const auto &[cls, error] : classErrors_) {
+        GUID g{};
+        machine::ParseGuidText(cls, &g);
+        m.classErrors.emplace_back(g, error);
+    }
+    for (size_t i = 0; i < handleValues_.size(); ++i) {
+        // Wider than a machine file's handle values, which the reader would refuse.
+        if (handleValues_[i] > 0xFFFFFFFFu)
+            throw ReaderRefusal(KeyProblem(key::kHandleValues, "", i, "number above 4294967295"));
+        m.handleValues.push_back(static_cast<uint32_t>(handleValues_[i]));
+    }
+    Devices(m, Objects(m));
+    InterfaceOrder(m);
+    return m;
 }
 
 // The run's builder lives as long as the process: the seam hands it events
@@ -984,17 +1031,23 @@ Builder &RunBuilder() {
 
 void Take(const Event &e) { RunBuilder().Take(e); }
 
-// Who captured it, set on the built machine: one text, never parsed again to add it.
+Refusal ReaderRefusal(const std::string &why) {
+    std::string text = "the capture built a machine its own reader refuses (";
+    text += why;
+    return Refusal(text + ")");
+}
+
+// Who captured it, set on the built machine, which machine/ writes.
 std::string MachineOfRun() {
-    ordered_json machine = RunBuilder().Build();
-    machine[key::kCapturedBy] = CapturedBy();
-    return machine.dump();
+    machine::Machine built = RunBuilder().Build();
+    built.capturedBy = CapturedBy();
+    return machine::WriteMachine(built);
 }
 
 std::string BuildMachine(const std::vector<Event> &events) {
     Builder builder;
     for (const Event &e : events) builder.Take(e);
-    return builder.Build().dump();
+    return machine::WriteMachine(builder.Build());
 }
 
 }  // namespace capture

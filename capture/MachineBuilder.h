@@ -18,11 +18,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The machine file's text of the run so far (every event given to Take),
-// with who captured it, before it is put in its canonical form.  Throws Refusal.
+// The machine built from the run so far (every event given to Take), with
+// who captured it, in the canonical text machine/ writes.  Throws Refusal.
 std::string MachineOfRun();
 
 // The same for a record given whole (tests).  Throws Refusal.
 std::string BuildMachine(const std::vector<Event> &events);
+
+// The name the capture gives its machine where the reader names it.
+inline constexpr char kCapturedMachine[] = "the captured machine";
+
+// The refusal of a machine the capture built and its own reader refuses
+// (a fault of the capture); `why` is what the reader says.
+Refusal ReaderRefusal(const std::string &why);
 
 }  // namespace capture

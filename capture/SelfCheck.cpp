@@ -111,7 +111,12 @@ void CheckReplay(const std::string &machineText, const RunLines &run) {
     {
         SimulatorCurrent simulator;
         // A fresh run state: handle numbering, device sets, the last error.
-        sim::LoadMachine(machineText, "the captured machine");
+        // This is the one reading of the text, and the reader's check of it.
+        try {
+            sim::LoadMachine(machineText, kCapturedMachine);
+        } catch (...) {
+            throw ReaderRefusal(hostio::CurrentExceptionText());
+        }
         sim::KeepCallRecord(false);
         Log().SetSink(&comparison);
         RunSessionWithoutFile(nullptr);

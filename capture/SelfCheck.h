@@ -25,7 +25,8 @@ private:
 };
 
 // Replays `machineText` and compares its log with `run`, line by line.
-// Throws Refusal naming the first line that differs.  Whatever was current
+// Throws Refusal naming the first line that differs, or saying that the
+// capture's own reader refuses the text.  Whatever was current
 // (the recording table, the late-bound table's bindings) is put back first.
 void CheckReplay(const std::string &machineText, const RunLines &run);
 

@@ -39,4 +39,9 @@ const json &DefaultOf(const format::Field &field);
 bool ParseHexNumber(std::string_view text, uint32_t *value);
 bool ParseHexBytes(std::string_view text, std::vector<uint8_t> *bytes);
 
+struct Machine;
+// A model as a file's JSON that reads back as the same model, for the
+// canonical writer to put in order (WriteModel.cpp).
+json MachineJson(const Machine &machine);
+
 }  // namespace machine

@@ -221,6 +221,18 @@ void IndexMachine(Machine &machine);
 // and, for a bad key, its JSON path.
 std::unique_ptr<Machine> ParseMachine(std::string_view json, const std::string &source);
 
+// A machine, a device and an interface as a file that leaves out every key
+// it may reads them: what a model made otherwise than by reading (the
+// capture's) starts from, so that defaults live in the format's table alone.
+// The device has no id, DEVINST, properties or interfaces, the interface no
+// class or path.
+struct Blanks {
+    Machine machine;
+    Device device;
+    Interface deviceInterface;
+};
+const Blanks &BlankModel();
+
 // Text helpers shared by the parser and the operations.
 bool ParseGuidText(std::string_view text, GUID *guid);
 std::string GuidText(const GUID &guid);

@@ -78,4 +78,10 @@ std::string NormaliseMachine(std::string_view text, const std::string &source) {
     return EscapeInvisibles(WriteEntry(ParseMachineJson(text, source), format::kMachine).dump(2)) + "\n";
 }
 
+// Through the same writer as a file: the model's JSON is put in order and
+// its defaults left out as a file's are.
+std::string WriteMachine(const Machine &machine) {
+    return EscapeInvisibles(WriteEntry(MachineJson(machine), format::kMachine).dump(2)) + "\n";
+}
+
 }  // namespace machine

@@ -4,12 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
 #include "machine/Codecs.h"
 #include "machine/File.h"
+#include "machine/Format.h"
+#include "machine/Model.h"
 #include "tests/support/Harness.h"
 
 #ifndef _WIN32
@@ -127,6 +131,144 @@ TEST(SimValidation, ShippedMachinesLoad) {
     }
     // The built-in machine is the shipped default file.
     EXPECT_EQ(std::string(sim::DefaultMachineJson()), testing_support::ReadSourceFile("machines/default.json"));
+}
+
+// Writing the model a file reads gives the file's canonical text: nothing
+// the model holds is dropped or written otherwise.  Every machine file of
+// the repository, and one that moves every key of the format away from its
+// default.  The model keeps no comment, $schema or description, so they are
+// left out of the expected text; the few forms it cannot tell apart from
+// another that reads the same are listed, each where a file uses it.
+const char kEveryKey[] = R"({
+  "captured_by": {"program": "enumerate-tarsel-capture", "version": "1.0.0", "architecture": "windows-x64",
+                  "windows": {"major": 10, "minor": 0, "build": 19045}},
+  "clock": -5,
+  "windows_directory": null,
+  "windows_directory_error": 1114,
+  "environment": {"Path": "C:\\bin", "SystemDrive": "D:", "W\u00e9": ""},
+  "libraries": {"cfgmgr32.dll": "missing", "ole32.dll": {},
+                "setupapi.dll": {"missing_exports": ["SetupDiDestroyDeviceInfoList", "SetupDiGetClassDevsW"]}},
+  "dos_devices": {"C:": "\\Device\\HarddiskVolume3", "E:": "\\Device\\CdRom0"},
+  "volumes": {"C:": {"label": "OS", "serial": "1a2b3c4d", "file_system": "FAT32", "max_component_length": 12, "flags": 7},
+              "E:": {"error": 21}},
+  "class_errors": {"{4D36E967-E325-11CE-BFC1-08002BE10318}": 13},
+  "interface_order": {"{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}": ["p2", "P1"]},
+  "handle_values": ["0x104", 260, "0x2000"],
+  "devices": [
+    {"id": "ROOT\\A\\0", "devinst": 9, "class": "{4d36e967-e325-11ce-bfc1-08002be10318}", "present": false,
+     "status": ["DN_HAS_PROBLEM", "DN_STARTED"], "problem": 28, "status_error": "0x5", "id_error": 13,
+     "properties": {"DeviceDesc": "Disk \u00e9\u20ac\ud83d\ude00", "HardwareIDs": ["A", "", "B"], "CompatibleIDs": [],
+                    "Service": {"type": 4, "value": 1}, "Class": "", "ClassGUID": "{4D36E967-E325-11CE-BFC1-08002BE10318}",
+                    "Driver": {"type": 2, "bytes": "4100 0000"}, "Mfg": {"type": 3, "bytes": "01 02"},
+                    "FriendlyName": {"type": 1, "bytes": "4100 4200"}, "LocationInformation": [""],
+                    "PhysicalDeviceObjectName": {"type": 1, "bytes": "4100 0000 4200 0000"}, "EnumeratorName": "OTHER"},
+     "interfaces": [{"class": "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "p1", "object": "\\Device\\Harddisk0\\DR0",
+                     "present": false},
+                    {"class": "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", "path": "p2"}]},
+    {"id": "USB\\B\\1", "parent": "ROOT\\A\\0", "properties": {"EnumeratorName": "USB", "ClassGUID": "x"}},
+    {"id": "USB\\C\\1", "devinst": 3, "class": "{36FC9E60-C465-11CF-8056-444553540000}",
+     "properties": {"ClassGUID": "{36FC9E60-C465-11CF-8056-444553540000}"}}
+  ],
+  "objects": [
+    {"name": "\\Device\\Harddisk0\\DR0", "aliases": ["\\\\.\\PhysicalDrive0", "\\DosDevices\\X:"],
+     "open_error": {"error": 5, "status": "0xC0000001"}, "write_error": 32, "forward": "\\Device\\Other",
+     "device_number": {"type": 7, "number": 1, "partition": 2, "returned": 8},
+     "storage_descriptor": {"vendor": "V", "product": "P", "revision": "", "serial": null, "bus_type": 7, "removable": true,
+                            "device_type": 5, "device_type_modifier": 1, "command_queueing": true},
+     "media_types": [{"media_type": 12, "cylinders": -1, "tracks_per_cylinder": 255, "sectors_per_track": 63,
+                      "bytes_per_sector": 512, "sides": 1, "characteristics": 3}, {}],
+     "mountdev_name": "\\Device\\HarddiskVolume3",
+     "sd_protocol": "{8E84FE8B-ABBF-4A6D-A3E5-ED7D9F8F8D6A}",
+     "sd_cid": "0353 4453 4430 3847 8000 0000 0001 00AB",
+     "hub": {"ex_query": false, "port_count": 4, "bus_powered": true,
+             "ports": [{"port": 1, "connected": false, "device_is_hub": true, "speed": 3, "address": 7, "configuration": 0,
+                        "open_pipes": 2,
+                        "descriptor": {"bLength": 17, "bDescriptorType": 2, "bcdUSB": 784, "bDeviceClass": 9,
+                                       "bDeviceSubClass": 1, "bDeviceProtocol": 3, "bMaxPacketSize0": 9, "idVendor": 4660,
+                                       "idProduct": 22136, "bcdDevice": 257, "iManufacturer": 1, "iProduct": 2,
+                                       "iSerialNumber": 3, "bNumConfigurations": 2},
+                        "driver_key": "{36FC9E60-C465-11CF-8056-444553540000}\\0001", "languages": [1033, 1031],
+                        "strings": {"1": "Maker", "2": "", "10": "x"}},
+                       {"port": 2, "driver_key": {"error": 31}}]},
+     "ioctl": {"0x2d1400": [{"input": "0102", "bytes": "0304 0506 07", "returned": 9, "error": "0x1F"}, {"bytes": ""}],
+               "0x70000": [{"input": "", "error": 1}]}},
+    {"name": "\\Device\\Other", "write_error": {"error": 5, "status": "0xC0000022"}, "open_error": "0xC0000034"},
+    {"name": "\\Device\\Answers", "device_number": {"error": 1}, "storage_descriptor": {"error": 1},
+     "media_types": {"error": 1}, "mountdev_name": {"error": 1}, "sd_protocol": {"error": 1}, "sd_cid": {"error": 1},
+     "hub": {"error": "0x1"}}
+  ]
+})";
+
+// What the model keeps of an entry: its keys without the ones it does not
+// keep, in every entry below it.
+void DropUnkept(nlohmann::ordered_json &j, const machine::format::Entry &entry) {
+    namespace key = machine::format::key;
+    if (!j.is_object()) return;
+    for (const char *unkept : {key::kComment, key::kSchema, key::kDescription})
+        if (entry.Find(unkept) != nullptr) j.erase(unkept);
+    for (const machine::format::Field &f : entry.fields) {
+        auto it = j.find(f.key);
+        if (f.entry == nullptr || it == j.end()) continue;
+        if (f.kind == machine::format::Kind::Entry) DropUnkept(*it, *f.entry);
+        if (f.kind == machine::format::Kind::EntryList || f.kind == machine::format::Kind::EntryMap)
+            for (auto &e : *it) DropUnkept(e, *f.entry);
+    }
+}
+
+TEST(SimValidation, WritingTheModelAFileReadsGivesItsCanonicalText) {
+    struct Case {
+        std::string name, text;
+    };
+    std::vector<Case> cases{{"every key", kEveryKey}};
+    for (const char *folder : {"machines", "tests/golden/machines", "tests/sim/machines"})
+        for (const auto &e : std::filesystem::directory_iterator(std::filesystem::path(TARSEL_SOURCE_DIR) / folder)) {
+            const std::string file = std::string(folder) + "/" + e.path().filename().string();
+            if (e.path().extension() == ".json" && file != "machines/machine.schema.json")
+                cases.push_back({file, testing_support::ReadSourceFile(file)});
+        }
+    ASSERT_GE(cases.size(), 18u) << "the repository's machine files were not found";
+    // Forms that read as the same model as another, by file and JSON pointer:
+    // the form the model is written in (null: the key is left out).
+    const struct {
+        const char *file, *pointer, *written;
+    } kSameModel[] = {
+        // A code alone gives its pair; of the two codes, the Win32 error is written.
+        {"every key", "/objects/1/write_error", R"("0x5")"},
+        {"every key", "/objects/1/open_error", R"("0x2")"},
+        {"tests/sim/machines/replay_keys.json", "/objects/1/open_error", R"("0x5")"},
+        // One answer for any input is a list of one, as the capture writes answers.
+        {"tests/sim/machines/replay_keys.json", "/objects/0/ioctl/0x4D0008", R"([{"error": "0x1"}])"},
+        // A number is the four bytes it reads as.
+        {"every key", "/devices/0/properties/Service", R"({"type": 4, "bytes": "01000000"})"},
+        // The index + 1 is what leaving the DEVINST out reads.
+        {"every key", "/devices/2/devinst", nullptr},
+        // The model links an interface, not a path: its own path is written.
+        {"every key", "/interface_order/{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}/1", R"("p1")"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string canonical, written;
+        try {
+            canonical = machine::NormaliseMachine(c.text, c.name);
+            written = machine::WriteMachine(*machine::ParseMachine(c.text, c.name));
+        } catch (const machine::MachineError &error) {
+            FAIL() << error.what();
+        }
+        nlohmann::ordered_json expected = nlohmann::ordered_json::parse(canonical);
+        DropUnkept(expected, machine::format::kMachine);
+        for (const auto &same : kSameModel) {
+            if (c.name != same.file) continue;
+            const nlohmann::ordered_json::json_pointer at(same.pointer);
+            ASSERT_TRUE(expected.contains(at)) << same.pointer;
+            if (same.written != nullptr)
+                expected[at] = nlohmann::ordered_json::parse(same.written);
+            else
+                expected[at.parent_pointer()].erase(at.back());
+        }
+        EXPECT_EQ(nlohmann::ordered_json::parse(written).dump(2), expected.dump(2));
+        // The written text is itself canonical.
+        EXPECT_EQ(machine::NormaliseMachine(written, c.name), written);
+    }
 }
 
 // Nesting deeper than the format has is refused while parsing, before any
