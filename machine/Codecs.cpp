@@ -32,7 +32,7 @@ const char *const kErrorAnswerDef = "error_answer";
 const char *const kPropertyDef = "property";
 const char *const kLibraryDef = "library";
 
-ordered_json Copy(const json &v) { return ordered_json::parse(v.dump()); }
+ordered_json Copy(const json &v) { return ordered_json(v); }
 
 ordered_json AnyNumber() { return {{"type", "integer"}, {"minimum", 0}, {"maximum", 4294967295u}}; }
 ordered_json Strings() { return {{"type", "array"}, {"items", {{"type", "string"}}}}; }
@@ -643,6 +643,8 @@ LibraryModel LibraryCodec::Read(const Reader &r, const json &v, const std::strin
 
 ordered_json LibraryCodec::ToJson(const LibraryModel &library) {
     if (library.missing) return format::kMissingLibrary;
+    // A library with every export found is an empty entry, as one writes it by hand.
+    if (library.missingExports.empty()) return ordered_json::object();
     ordered_json exports = ordered_json::array();
     for (const std::string &e : library.missingExports) exports.push_back(e);
     return ordered_json{{key::kMissingExports, exports}};

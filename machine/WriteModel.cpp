@@ -4,10 +4,10 @@
 // same model; where several forms would, the one chosen is said below.
 #include <cstdio>
 
+#include "machine/Codecs.h"
 #include "machine/File.h"
 #include "machine/Json.h"
 #include "machine/Model.h"
-#include "machine/Rules.h"
 #include "platform/wstr.h"
 
 namespace machine {
@@ -25,51 +25,6 @@ std::string Hex(const std::vector<uint8_t> &bytes) {
         text += kDigits[b & 0xF];
     }
     return text;
-}
-
-// Registry data that is nothing but terminated UTF-16 strings: those strings,
-// each as text that reads back as the same units.  None otherwise.
-std::optional<std::vector<std::string>> TerminatedStrings(const std::vector<uint8_t> &data) {
-    if (data.size() % 2 != 0) return std::nullopt;
-    std::vector<std::string> strings;
-    WString units;
-    for (size_t i = 0; i < data.size(); i += 2) {
-        const auto unit = static_cast<WCHAR>(data[i] | (data[i + 1] << 8));
-        if (unit != 0) {
-            units.push_back(unit);
-            continue;
-        }
-        std::string text = Text(units);
-        if (wstr::FromUtf8(text) != units) return std::nullopt;  // a lone surrogate
-        strings.push_back(std::move(text));
-        units.clear();
-    }
-    if (!units.empty()) return std::nullopt;
-    return strings;
-}
-
-// A string or a list where the type and the data are what one reads as;
-// otherwise the type and the bytes.
-json PropertyJson(const Property &p) {
-    if (auto strings = TerminatedStrings(p.data)) {
-        if (p.type == REG_SZ && strings->size() == 1) return strings->front();
-        // A list's strings, then the empty one that ends it.
-        if (p.type == REG_MULTI_SZ && !strings->empty() && strings->back().empty()) {
-            strings->pop_back();
-            return *strings;
-        }
-    }
-    return {{key::kType, p.type}, {key::kBytes, Hex(p.data)}};
-}
-
-// The scalar form where the code alone gives both codes, the Win32 error
-// tried first; otherwise both.
-json OpenErrorJson(const OpenError &e) {
-    for (uint32_t code : {e.win32, e.status}) {
-        const rules::OpenCodes codes = rules::OpenCodesOf(code);
-        if (codes.win32 == e.win32 && codes.status == e.status) return code;
-    }
-    return {{key::kError, e.win32}, {key::kStatus, e.status}};
 }
 
 json ErrorJson(uint32_t error) { return {{key::kError, error}}; }
@@ -171,8 +126,8 @@ json IoctlJson(const std::map<uint32_t, std::vector<RawAnswer>> &ioctl) {
 json ObjectJson(const Machine &m, const Object &o) {
     json j = {{key::kName, o.nameText}, {key::kAliases, json::array()}, {key::kIoctl, IoctlJson(o.ioctl)}};
     for (const WString &alias : o.aliases) j[key::kAliases].push_back(Text(alias));
-    if (o.openError) j[key::kOpenError] = OpenErrorJson(*o.openError);
-    if (o.writeError) j[key::kWriteError] = OpenErrorJson(*o.writeError);
+    if (o.openError) j[key::kOpenError] = json(codec::OpenErrorCodec::ToJson(*o.openError));
+    if (o.writeError) j[key::kWriteError] = json(codec::OpenErrorCodec::ToJson(*o.writeError));
     if (o.forward >= 0) j[key::kForward] = m.objects[static_cast<size_t>(o.forward)].nameText;
     PutAnswer(j, key::kDeviceNumber, o.deviceNumber, [](const DeviceNumber &n) {
         json v = {{key::kType, n.type}, {key::kNumber, n.number}, {key::kPartition, n.partition}};
@@ -206,7 +161,7 @@ json DeviceJson(const Machine &m, size_t index) {
     if (d.idError) j[key::kIdError] = *d.idError;
     // A code the format has no name for cannot be written; the reader makes none.
     for (const Field &f : format::kProperties.fields)
-        if (const Property *p = d.properties.Find(f.code)) j[key::kProperties][f.key] = PropertyJson(*p);
+        if (const Property *p = d.properties.Find(f.code)) j[key::kProperties][f.key] = json(codec::PropertyCodec::ToJson(*p));
     for (const Interface &i : d.interfaces) j[key::kInterfaces].push_back(InterfaceJson(m, i));
     return j;
 }
@@ -224,14 +179,7 @@ json VolumeJson(const Volume &v) {
 
 json LibrariesJson(const std::map<std::string, LibraryModel> &libraries) {
     json j = json::object();
-    for (const auto &[name, lib] : libraries) {
-        if (lib.missing) {
-            j[name] = format::kMissingLibrary;
-            continue;
-        }
-        j[name] = json::object();
-        if (!lib.missingExports.empty()) j[name][key::kMissingExports] = lib.missingExports;
-    }
+    for (const auto &[name, lib] : libraries) j[name] = json(codec::LibraryCodec::ToJson(lib));
     return j;
 }
 
