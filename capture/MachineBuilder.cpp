@@ -823,7 +823,8 @@ machine::Object Builder::ObjectModel(const Object &o) const {
         const Request *name = nullptr;
         for (const Request &r : list)
             if (code == IOCTL_MOUNTDEV_QUERY_DEVICE_NAME && r.mixed && r.ok) name = &r;
-        if (name != nullptr) {
+        // A success too short to hold the name's length stays a raw answer.
+        if (name != nullptr && name->output.size() >= sizeof(USHORT)) {
             // Its size answer and its whole answer differ in success: the
             // structured answer gives both.
             const auto length = Read<USHORT>(name->output);
