@@ -170,6 +170,7 @@ public:
 private:
     void Refuse(const std::string &why);
     Device &DeviceAt(DEVINST devinst);
+    bool Known(DEVINST devinst) const;
     void NoteId(DEVINST devinst, WStringView id);
     int Find(int object) const;
     int ObjectNamed(const std::string &name);
@@ -181,6 +182,17 @@ private:
     void NoteOpen(int object, uint64_t access, bool ok, uint32_t error);
     void NoteOpened(int object, uint64_t access, bool ok, uint32_t error, uint64_t handle);
     void ForgetSet(uint64_t handle);
+    struct PathText {
+        std::string path, folded;
+    };
+    const PathText &TextOf(WStringView path);
+    const std::string &ClassText(const GUID &cls);
+    struct WideHash {
+        using is_transparent = void;
+        size_t operator()(WStringView text) const { return std::hash<WStringView>{}(text); }
+    };
+    std::unordered_map<WString, PathText, WideHash, std::equal_to<>> pathTexts_;  // by the path as reported
+    std::optional<std::pair<GUID, std::string>> lastClass_;                      // the class converted last
     bool NoDeviceNode(std::string_view op, DEVINST devinst, CONFIGRET result);
     using Property = std::pair<uint32_t, Bytes>;  // type, bytes
     static void NoteValue(Property &known, const ev::SetupDiGetDeviceRegistryPropertyW &e);
@@ -220,6 +232,8 @@ private:
     std::optional<std::string> refusal_;  // the first answer no machine file can give
     std::optional<std::string> zeroAnswer_;  // an answer on DEVINST 0 the replay gives otherwise
     std::unordered_map<DEVINST, Device> devices_;  // looked up for every element of every walk
+    static constexpr DEVINST kFlatDevinsts = 1u << 20;  // values past it are looked up in devices_ alone
+    std::vector<Device *> byDevinst_;                    // devices_ by DEVINST, as far as DeviceAt has met them
     std::vector<DEVINST> deviceOrder_;
     std::vector<Object> objects_;
     std::map<std::string, std::pair<DEVINST, size_t>> interfaceByPath_;  // folded path
@@ -261,13 +275,25 @@ private:
     void OrderDevices();
 };
 
+// Every handler of a device looks it up, most for every element of every
+// walk: DEVINSTs are small numbers, so a flat index answers first.
 Device &Builder::DeviceAt(DEVINST devinst) {
+    if (devinst < byDevinst_.size() && byDevinst_[devinst] != nullptr) return *byDevinst_[devinst];
     auto [it, added] = devices_.try_emplace(devinst);
     if (added) {
         it->second.devinst = devinst;
         deviceOrder_.push_back(devinst);
     }
+    if (devinst < kFlatDevinsts) {
+        if (devinst >= byDevinst_.size()) byDevinst_.resize(devinst + 1, nullptr);
+        byDevinst_[devinst] = &it->second;  // elements of devices_ never move
+    }
     return it->second;
+}
+
+bool Builder::Known(DEVINST devinst) const {
+    if (devinst < byDevinst_.size() && byDevinst_[devinst] != nullptr) return true;
+    return devices_.count(devinst) != 0;
 }
 
 void Builder::Refuse(const std::string &why) {
@@ -571,7 +597,7 @@ void Builder::On(const ev::SetupDiGetDeviceInstanceIdW &e) {
 // as long as the replay answers it the same: a machine file's DEVINST 0 and
 // unknown values answer CR_INVALID_DEVNODE.
 bool Builder::NoDeviceNode(std::string_view op, DEVINST devinst, CONFIGRET result) {
-    const bool listed = devices_.count(devinst) != 0;
+    const bool listed = Known(devinst);
     if (devinst == 0 && !listed && result != CR_INVALID_DEVNODE && !zeroAnswer_) {
         std::string why(op);
         why += " on DEVINST 0x0 answered " + Hex(result) + ", where a machine file answers CR_INVALID_DEVNODE (0x5) for "
@@ -662,11 +688,12 @@ void Builder::On(const ev::SetupDiEnumDeviceInterfaces &e) {
 void Builder::On(const ev::SetupDiGetDeviceInterfaceDetailW &e) {
     if (e.result == 0 || e.path.empty()) return;
     const SP_DEVICE_INTERFACE_DATA data = e.data.value_or(SP_DEVICE_INTERFACE_DATA{});
-    const std::string path = Utf8(e.path);
-    const std::string cls = GuidText(data.InterfaceClassGuid);
+    const PathText &text = TextOf(e.path);
+    const std::string &path = text.path;
+    const std::string &cls = ClassText(data.InterfaceClassGuid);
     const Set &set = SetOf(e.set);
     if (set.serial != 0) detailListings_[cls].Add(set.serial, path);
-    auto known = interfaceByPath_.find(Folded(path));
+    auto known = interfaceByPath_.find(text.folded);
     if (known != interfaceByPath_.end()) {
         if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
         return;
@@ -682,7 +709,22 @@ void Builder::On(const ev::SetupDiGetDeviceInterfaceDetailW &e) {
     if (e.device && !IsNull(e.device->ClassGuid)) d.cls = e.device->ClassGuid;
     if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
     d.interfaces.push_back({cls, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
-    interfaceByPath_[Folded(path)] = {devinst, d.interfaces.size() - 1};
+    interfaceByPath_[text.folded] = {devinst, d.interfaces.size() - 1};
+}
+
+// Walks ask for the same paths and classes again and again: each is
+// converted once.
+const Builder::PathText &Builder::TextOf(WStringView path) {
+    auto known = pathTexts_.find(path);
+    if (known != pathTexts_.end()) return known->second;
+    std::string text = Utf8(path);
+    std::string folded = Folded(text);
+    return pathTexts_.emplace(WString(path), PathText{std::move(text), std::move(folded)}).first->second;
+}
+
+const std::string &Builder::ClassText(const GUID &cls) {
+    if (!lastClass_ || !SameGuid(lastClass_->first, cls)) lastClass_ = {cls, GuidText(cls)};
+    return lastClass_->second;
 }
 
 void Builder::On(const ev::CreateFileW &e) {
