@@ -41,10 +41,10 @@ template <typename T>
 using ResultOf = std::conditional_t<std::is_void_v<T>, NoResult, std::conditional_t<std::is_pointer_v<T>, uint64_t, T>>;
 template <Op>
 struct ReturnOf;
-#define TARSEL_CAPTURE_OP(name, ret)             \
-    template <>                  \
-    struct ReturnOf<Op::name> {  \
-        using type = ret;        \
+#define TARSEL_CAPTURE_OP(name, ret) \
+    template <>                      \
+    struct ReturnOf<Op::name> {      \
+        using type = ret;            \
     };
 TARSEL_CAPTURE_ALL
 #undef TARSEL_CAPTURE_OP
@@ -285,7 +285,7 @@ TARSEL_CAPTURE_ALL
 }  // namespace ev
 
 // A record's result is of what the operation returns.
-#define TARSEL_CAPTURE_OP(name, ret)                                                                              \
+#define TARSEL_CAPTURE_OP(name, ret)                                                            \
     static_assert(std::is_same_v<decltype(ev::name::result), ResultOf<ret>>, #name "'s result"); \
     static_assert(std::is_same_v<decltype(ev::name::lastError), DWORD>, #name "'s last error");
 TARSEL_CAPTURE_ALL
