@@ -38,7 +38,7 @@ WString WideOf(const Bytes &wide) {
     return text;
 }
 
-std::string Utf8(const Bytes &wide) { return wstr::ToUtf8(WideOf(wide)); }
+std::string Utf8(WStringView wide) { return wstr::ToUtf8(wide); }
 
 template <typename T>
 T Read(const Bytes &bytes, size_t offset = 0) {
@@ -49,18 +49,14 @@ T Read(const Bytes &bytes, size_t offset = 0) {
 
 using machine::GuidText;
 
-// An event's parts by position; a part the event lacks reads as empty.
-uint64_t Arg(const Event &e, size_t i) { return i < e.args.size() ? e.args[i] : 0; }
-const Bytes &Part(const std::array<Bytes, 2> &parts, size_t i) {
-    static const Bytes kNone;
-    return i < parts.size() ? parts[i] : kNone;
-}
-const Bytes &In(const Event &e, size_t i) { return Part(e.in, i); }
-const Bytes &Out(const Event &e, size_t i) { return Part(e.out, i); }
+Bytes Copy(Block block) { return Bytes(block.begin(), block.end()); }
+bool Same(const Bytes &kept, Block block) { return std::equal(kept.begin(), kept.end(), block.begin(), block.end()); }
 
-// Bytes as a map key: GCC 12 warns falsely (-Wstringop-overread) on
-// comparing byte vectors in a map.
-std::string AsText(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+// An element's bytes as a map key: GCC 12 warns falsely
+// (-Wstringop-overread) on comparing byte vectors in a map.
+std::string AsText(const SP_DEVICE_INTERFACE_DATA &data) {
+    return std::string(reinterpret_cast<const char *>(&data), sizeof data);
+}
 
 // By their bytes: the program walks whole sets once per device, so these run
 // for every element of every walk.
@@ -151,13 +147,18 @@ private:
 
 class Builder {
 public:
-    void Take(const Event &e);
+    // Once the run cannot be written, nothing more is kept.
+    template <typename R>
+    void Take(const R &record) {
+        if (!refusal_) On(record);
+    }
     machine::Machine Build();
 
 private:
     void Refuse(const std::string &why);
     Device &DeviceAt(DEVINST devinst);
-    void NoteId(DEVINST devinst, const Bytes &id);
+    bool Known(DEVINST devinst) const;
+    void NoteId(DEVINST devinst, WStringView id);
     int Find(int object) const;
     int ObjectNamed(const std::string &name);
     int ObjectForPath(const std::string &path);
@@ -166,30 +167,50 @@ private:
     void ReachDrivesThroughDosDevices();
     void Merge(int from, int into);
     void NoteOpen(int object, uint64_t access, bool ok, uint32_t error);
-    void NoteRequest(const Event &e);
-    // One handler per operation.
-    void OnLoadLibrary(const Event &e);
-    void OnGetProcAddress(const Event &e);
-    void OnTime(const Event &e);
-    void OnWindowsDirectory(const Event &e);
-    void OnGetEnv(const Event &e);
-    void OnQueryDosDevice(const Event &e);
-    void OnVolumeInformation(const Event &e);
-    void OnClassDevs(const Event &e);
-    void OnDestroySet(const Event &e);
-    void OnEnumDeviceInfo(const Event &e);
-    void OnInstanceId(const Event &e);
-    void OnDeviceId(const Event &e);
-    void OnDeviceIdSize(const Event &e);
-    bool NoDeviceNode(const Event &e);
-    void OnParent(const Event &e);
-    void OnStatus(const Event &e);
-    void OnRegistryProperty(const Event &e);
-    void OnEnumInterfaces(const Event &e);
-    void OnInterfaceDetail(const Event &e);
-    void OnOpen(const Event &e);
-    void OnClose(const Event &e);
-    void OnQueryObject(const Event &e);
+    void NoteOpened(int object, uint64_t access, bool ok, uint32_t error, uint64_t handle);
+    void ForgetSet(uint64_t handle);
+    struct PathText {
+        std::string path, folded;
+    };
+    const PathText &TextOf(WStringView path);
+    const std::string &ClassText(const GUID &cls);
+    struct WideHash {
+        using is_transparent = void;
+        size_t operator()(WStringView text) const { return std::hash<WStringView>{}(text); }
+    };
+    std::unordered_map<WString, PathText, WideHash, std::equal_to<>> pathTexts_;  // by the path as reported
+    std::optional<std::pair<GUID, std::string>> lastClass_;                      // the class converted last
+    bool NoDeviceNode(std::string_view op, DEVINST devinst, CONFIGRET result);
+    using Property = std::pair<uint32_t, Bytes>;  // type, bytes
+    static void NoteValue(Property &known, const ev::SetupDiGetDeviceRegistryPropertyW &e);
+    void NoteNoProperty(Device &d, uint32_t code, DWORD error);
+    // One handler per operation the machine learns from; the others teach it nothing.
+    template <typename R>
+    void On(const R &) {}
+    void On(const ev::LoadLibraryW &e);
+    void On(const ev::GetProcAddress &e);
+    void On(const ev::Time &e);
+    void On(const ev::GetWindowsDirectoryW &e);
+    void On(const ev::WGetEnv &e);
+    void On(const ev::QueryDosDeviceW &e);
+    void On(const ev::GetVolumeInformationW &e);
+    void On(const ev::SetupDiGetClassDevsW &e);
+    void On(const ev::SetupDiDestroyDeviceInfoList &e);
+    void On(const ev::SetupDiEnumDeviceInfo &e);
+    void On(const ev::SetupDiGetDeviceInstanceIdW &e);
+    void On(const ev::CM_Get_Device_IDW &e);
+    void On(const ev::CM_Get_Device_ID_Size &e);
+    void On(const ev::CM_Get_Parent &e);
+    void On(const ev::CM_Get_DevNode_Status &e);
+    void On(const ev::SetupDiGetDeviceRegistryPropertyW &e);
+    void On(const ev::SetupDiEnumDeviceInterfaces &e);
+    void On(const ev::SetupDiGetDeviceInterfaceDetailW &e);
+    void On(const ev::CreateFileW &e);
+    void On(const ev::NtCreateFile &e);
+    void On(const ev::CloseHandle &e);
+    void On(const ev::NtClose &e);
+    void On(const ev::DeviceIoControl &e);
+    void On(const ev::NtQueryObject &e);
     // The machine's parts, in the order the file gives them.
     void Devices(machine::Machine &m, const std::vector<int> &objectIndex) const;
     machine::Device DeviceModel(const Device &d, const std::unordered_map<DEVINST, int> &at,
@@ -199,10 +220,10 @@ private:
     void InterfaceOrder(machine::Machine &m) const;
 
     std::optional<std::string> refusal_;  // the first answer no machine file can give
-    std::string_view lastOp_;             // the operation Take handled last, and its handler
-    void (Builder::*lastHandler_)(const Event &) = nullptr;
     std::optional<std::string> zeroAnswer_;  // an answer on DEVINST 0 the replay gives otherwise
     std::unordered_map<DEVINST, Device> devices_;  // looked up for every element of every walk
+    static constexpr DEVINST kFlatDevinsts = 1u << 20;  // values past it are looked up in devices_ alone
+    std::vector<Device *> byDevinst_;                    // devices_ by DEVINST, as far as DeviceAt has met them
     std::vector<DEVINST> deviceOrder_;
     std::vector<Object> objects_;
     std::map<std::string, std::pair<DEVINST, size_t>> interfaceByPath_;  // folded path
@@ -247,13 +268,25 @@ private:
     void OrderDevices();
 };
 
+// Every handler of a device looks it up, most for every element of every
+// walk: DEVINSTs are small numbers, so a flat index answers first.
 Device &Builder::DeviceAt(DEVINST devinst) {
+    if (devinst < byDevinst_.size() && byDevinst_[devinst] != nullptr) return *byDevinst_[devinst];
     auto [it, added] = devices_.try_emplace(devinst);
     if (added) {
         it->second.devinst = devinst;
         deviceOrder_.push_back(devinst);
     }
+    if (devinst < kFlatDevinsts) {
+        if (devinst >= byDevinst_.size()) byDevinst_.resize(devinst + 1, nullptr);
+        byDevinst_[devinst] = &it->second;  // elements of devices_ never move
+    }
     return it->second;
+}
+
+bool Builder::Known(DEVINST devinst) const {
+    if (devinst < byDevinst_.size() && byDevinst_[devinst] != nullptr) return true;
+    return devices_.count(devinst) != 0;
 }
 
 void Builder::Refuse(const std::string &why) {
@@ -289,7 +322,7 @@ std::string KeyProblem(const char *key, const std::string &name, size_t index, c
 // Windows gives each device node one DEVINST for the life of the boot; a
 // system that hands one value to two devices (Wine does, per device
 // information set) cannot be written as a machine, so the capture says so.
-void Builder::NoteId(DEVINST devinst, const Bytes &id) {
+void Builder::NoteId(DEVINST devinst, WStringView id) {
     Device &d = DeviceAt(devinst);
     const std::string text = Utf8(id);
     if (!d.id.empty() && Folded(d.id) != Folded(text)) {
@@ -416,12 +449,12 @@ void Builder::NoteOpen(int object, uint64_t access, bool ok, uint32_t error) {
     objects_[static_cast<size_t>(Find(object))].opens.push_back({machine::rules::AsksWrite(static_cast<uint32_t>(access)), ok, error});
 }
 
-void Builder::NoteRequest(const Event &e) {
-    auto h = handles_.find(Arg(e, 0));
+void Builder::On(const ev::DeviceIoControl &e) {
+    auto h = handles_.find(e.handle);
     if (h == handles_.end()) return;
-    Request r{In(e, 0), Out(e, 0), static_cast<uint32_t>(Arg(e, 3)), static_cast<uint32_t>(Arg(e, 4)), e.result != 0,
-              e.result != 0 ? 0 : e.lastError, false};
-    auto &list = objects_[static_cast<size_t>(Find(h->second))].requests[static_cast<uint32_t>(Arg(e, 1))];
+    Request r{Copy(e.input), Copy(e.output), e.outSize, e.returned, e.result != 0, e.result != 0 ? 0 : e.lastError,
+              false};
+    auto &list = objects_[static_cast<size_t>(Find(h->second))].requests[e.code];
     for (Request &known : list)
         if (known.input == r.input) {
             const bool mixed = known.mixed || known.ok != r.ok;
@@ -432,51 +465,47 @@ void Builder::NoteRequest(const Event &e) {
     list.push_back(std::move(r));
 }
 
-void Builder::OnLoadLibrary(const Event &e) {
-    const std::string name = Folded(Utf8(In(e, 0)));
+void Builder::On(const ev::LoadLibraryW &e) {
+    const std::string name = Folded(Utf8(e.name));
     if (e.result == 0) libraries_[name] = machine::LibraryModel{true, {}};
     else modules_[e.result] = name;
 }
 
-void Builder::OnGetProcAddress(const Event &e) {
-    auto m = modules_.find(Arg(e, 0));
+void Builder::On(const ev::GetProcAddress &e) {
+    auto m = modules_.find(e.module);
     if (e.result != 0 || m == modules_.end()) return;
     machine::LibraryModel &lib = libraries_[m->second];
     if (lib.missing) lib = machine::LibraryModel{};
-    lib.missingExports.insert(std::string(In(e, 0).begin(), In(e, 0).end()));
+    lib.missingExports.insert(std::string(e.name));
 }
 
-void Builder::OnTime(const Event &e) { top_.clock = static_cast<int64_t>(e.result); }
+void Builder::On(const ev::Time &e) { top_.clock = static_cast<int64_t>(e.result); }
 
-void Builder::OnWindowsDirectory(const Event &e) {
+void Builder::On(const ev::GetWindowsDirectoryW &e) {
     if (e.result == 0) {
         top_.windowsDirectory.reset();
         top_.windowsDirectoryError = e.lastError;
-    } else if (!Out(e, 0).empty()) {
-        top_.windowsDirectory = WideOf(Out(e, 0));
+    } else if (!e.directory.empty()) {
+        top_.windowsDirectory = WString(e.directory);
     }
 }
 
-void Builder::OnGetEnv(const Event &e) {
+void Builder::On(const ev::WGetEnv &e) {
     // An unset variable reads as empty with no size: the machine has no such variable.
     if (e.result == 0 && !environment_) environment_.emplace();
-    if (e.result == 0 && Arg(e, 1) != 0) (*environment_)[WideOf(In(e, 0))] = WideOf(Out(e, 0));
+    if (e.result == 0 && e.required != 0) (*environment_)[WString(e.name)] = WString(e.value);
 }
 
-void Builder::OnQueryDosDevice(const Event &e) {
+void Builder::On(const ev::QueryDosDeviceW &e) {
     if (e.result == 0) return;
-    Bytes target = Out(e, 0);
-    for (size_t k = 0; k + 1 < target.size(); k += 2)
-        if (target[k] == 0 && target[k + 1] == 0) {
-            target.resize(k);
-            break;
-        }
-    dosDevices_[Folded(Utf8(In(e, 0)))] = Utf8(target);
-    dosDeviceTargets_[WideOf(In(e, 0))] = WideOf(target);
+    // The first of the targets the answer lists.
+    const WStringView target = e.target.substr(0, e.target.find(WCHAR(0)));
+    dosDevices_[Folded(Utf8(e.device))] = Utf8(target);
+    dosDeviceTargets_[WString(e.device)] = WString(target);
 }
 
-void Builder::OnVolumeInformation(const Event &e) {
-    WString drive = WideOf(In(e, 0));
+void Builder::On(const ev::GetVolumeInformationW &e) {
+    WString drive(e.root);
     if (!drive.empty() && drive.back() == '\\') drive.pop_back();
     if (e.result == 0) {
         if (e.lastError != ERROR_PATH_NOT_FOUND) {
@@ -486,11 +515,11 @@ void Builder::OnVolumeInformation(const Event &e) {
         return;
     }
     machine::Volume &volume = volumes_[drive] = machine::Volume{};
-    volume.label = WideOf(Out(e, 0));
-    volume.serial = static_cast<uint32_t>(Arg(e, 2));
-    volume.fileSystem = WideOf(Out(e, 1));
-    volume.maxComponentLength = static_cast<uint32_t>(Arg(e, 3));
-    volume.fileSystemFlags = static_cast<uint32_t>(Arg(e, 4));
+    volume.label = WString(e.volumeName);
+    volume.serial = e.serial;
+    volume.fileSystem = WString(e.fileSystemName);
+    volume.maxComponentLength = e.maxComponentLength;
+    volume.fileSystemFlags = e.fileSystemFlags;
 }
 
 Builder::Set &Builder::SetOf(uint64_t handle) {
@@ -506,15 +535,14 @@ std::string QueryKey(uint64_t flags, const std::string &enumerator, const std::s
     return Hex(flags) + "|" + cls + "|" + Folded(enumerator);
 }
 
-void Builder::OnClassDevs(const Event &e) {
-    const bool hasClass = Arg(e, 1) != 0;
-    const std::string cls = hasClass ? GuidText(Read<GUID>(In(e, 0))) : std::string();
+void Builder::On(const ev::SetupDiGetClassDevsW &e) {
+    const std::string cls = e.cls ? GuidText(*e.cls) : std::string();
     if (e.result == reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)) {
-        if (hasClass) classErrors_[cls] = e.lastError;
+        if (e.cls) classErrors_[cls] = e.lastError;
         return;
     }
-    OnDestroySet(Event{"", 0, 0, {e.result}, {}, {}});  // a handle never destroyed, given again
-    Set set{Arg(e, 0), Utf8(In(e, 1)), ++sets_, cls, {}, {}};
+    ForgetSet(e.result);  // a handle never destroyed, given again
+    Set set{e.flags, Utf8(e.enumerator), ++sets_, cls, {}, {}};
     if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
         set.query = QueryKey(set.flags, set.enumerator, cls);
         deviceSets_.try_emplace(set.query, DeviceSets{set, {}});
@@ -522,10 +550,12 @@ void Builder::OnClassDevs(const Event &e) {
     liveSets_[e.result] = std::move(set);
 }
 
+void Builder::On(const ev::SetupDiDestroyDeviceInfoList &e) { ForgetSet(e.set); }
+
 // A destroyed set's listings are settled, and what was asked of its elements
 // forgotten: its handle value may name another set later.
-void Builder::OnDestroySet(const Event &e) {
-    auto live = liveSets_.find(Arg(e, 0));
+void Builder::ForgetSet(uint64_t handle) {
+    auto live = liveSets_.find(handle);
     if (live == liveSets_.end()) return;
     const Set &set = live->second;
     if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
@@ -540,11 +570,11 @@ void Builder::OnDestroySet(const Event &e) {
 
 // A device set listed a device: the class it gave must be the one other sets
 // gave, and each device is listed once, as on replay.
-void Builder::OnEnumDeviceInfo(const Event &e) {
-    Set &set = SetOf(Arg(e, 0));
-    if (e.result == 0 || set.serial == 0 || Arg(e, 1) < set.listed) return;  // an element asked again
+void Builder::On(const ev::SetupDiEnumDeviceInfo &e) {
+    Set &set = SetOf(e.set);
+    if (e.result == 0 || set.serial == 0 || e.index < set.listed) return;  // an element asked again
     ++set.listed;
-    const auto data = Read<SP_DEVINFO_DATA>(Out(e, 0));
+    const SP_DEVINFO_DATA &data = e.device;
     Device &d = DeviceAt(data.DevInst);
     const bool twice = d.listedBy == set.serial;
     if (d.listedBy != 0 && !twice) d.severalSets = true;
@@ -570,42 +600,42 @@ void Builder::OnEnumDeviceInfo(const Event &e) {
     }
 }
 
-void Builder::OnInstanceId(const Event &e) {
-    if (e.result != 0) NoteId(static_cast<DEVINST>(Arg(e, 1)), Out(e, 0));
+void Builder::On(const ev::SetupDiGetDeviceInstanceIdW &e) {
+    if (e.result != 0) NoteId(e.devinst, e.id);
 }
 
 // A configuration-manager call on no device node teaches nothing about one,
 // as long as the replay answers it the same: a machine file's DEVINST 0 and
 // unknown values answer CR_INVALID_DEVNODE.
-bool Builder::NoDeviceNode(const Event &e) {
-    const bool listed = devices_.count(static_cast<DEVINST>(Arg(e, 0))) != 0;
-    if (Arg(e, 0) == 0 && !listed && e.result != CR_INVALID_DEVNODE && !zeroAnswer_) {
-        std::string why(e.op);
-        why += " on DEVINST 0x0 answered " + Hex(e.result) + ", where a machine file answers CR_INVALID_DEVNODE (0x5) for "
+bool Builder::NoDeviceNode(std::string_view op, DEVINST devinst, CONFIGRET result) {
+    const bool listed = Known(devinst);
+    if (devinst == 0 && !listed && result != CR_INVALID_DEVNODE && !zeroAnswer_) {
+        std::string why(op);
+        why += " on DEVINST 0x0 answered " + Hex(result) + ", where a machine file answers CR_INVALID_DEVNODE (0x5) for "
                "a value no device has; such a run cannot be written as a machine file";
         zeroAnswer_ = why;
     }
-    return (Arg(e, 0) == 0 && !listed) || (e.result == CR_INVALID_DEVNODE && !listed);
+    return (devinst == 0 && !listed) || (result == CR_INVALID_DEVNODE && !listed);
 }
 
 // An identifier asked for and refused is refused on replay too.
-void Builder::OnDeviceIdSize(const Event &e) {
-    if (NoDeviceNode(e) || e.result == CR_SUCCESS) return;
-    DeviceAt(static_cast<DEVINST>(Arg(e, 0))).idError = static_cast<uint32_t>(e.result);
+void Builder::On(const ev::CM_Get_Device_ID_Size &e) {
+    if (NoDeviceNode(NameOf(e), e.devinst, e.result) || e.result == CR_SUCCESS) return;
+    DeviceAt(e.devinst).idError = e.result;
 }
 
-void Builder::OnDeviceId(const Event &e) {
-    if (NoDeviceNode(e)) return;
-    if (e.result == CR_SUCCESS) NoteId(static_cast<DEVINST>(Arg(e, 0)), Out(e, 0));
-    else if (e.result != CR_BUFFER_SMALL) DeviceAt(static_cast<DEVINST>(Arg(e, 0))).idError = static_cast<uint32_t>(e.result);
+void Builder::On(const ev::CM_Get_Device_IDW &e) {
+    if (NoDeviceNode(NameOf(e), e.devinst, e.result)) return;
+    if (e.result == CR_SUCCESS) NoteId(e.devinst, e.id);
+    else if (e.result != CR_BUFFER_SMALL) DeviceAt(e.devinst).idError = e.result;
 }
 
-void Builder::OnParent(const Event &e) {
-    if (NoDeviceNode(e)) return;
-    Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
+void Builder::On(const ev::CM_Get_Parent &e) {
+    if (NoDeviceNode(NameOf(e), e.devinst, e.result)) return;
+    Device &d = DeviceAt(e.devinst);
     // A parent left unwritten reads as 0, which names no device node.
-    if (e.result == CR_SUCCESS && Arg(e, 2) != 0) {
-        d.parent = static_cast<DEVINST>(Arg(e, 2));
+    if (e.result == CR_SUCCESS && e.parent != 0) {
+        d.parent = e.parent;
         DeviceAt(*d.parent);
     } else if (e.result != CR_SUCCESS && e.result != CR_NO_SUCH_DEVNODE) {
         std::string why = "CM_Get_Parent of DEVINST ";
@@ -615,101 +645,126 @@ void Builder::OnParent(const Event &e) {
     }
 }
 
-void Builder::OnStatus(const Event &e) {
-    if (NoDeviceNode(e)) return;
-    Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 0)));
+void Builder::On(const ev::CM_Get_DevNode_Status &e) {
+    if (NoDeviceNode(NameOf(e), e.devinst, e.result)) return;
+    Device &d = DeviceAt(e.devinst);
     if (e.result == CR_SUCCESS) {
-        d.status = static_cast<uint32_t>(Arg(e, 2));
-        d.problem = static_cast<uint32_t>(Arg(e, 3));
+        d.status = e.status;
+        d.problem = e.problem;
     } else {
-        d.statusError = static_cast<uint32_t>(e.result);
+        d.statusError = e.result;
     }
 }
 
-void Builder::OnRegistryProperty(const Event &e) {
-    if (Arg(e, 1) == 0) return;  // an element the set did not hand out
-    Device &d = DeviceAt(static_cast<DEVINST>(Arg(e, 1)));
-    const auto code = static_cast<uint32_t>(Arg(e, 2));
+void Builder::On(const ev::SetupDiGetDeviceRegistryPropertyW &e) {
+    if (e.devinst == 0) return;  // an element the set did not hand out
+    Device &d = DeviceAt(e.devinst);
+    const uint32_t code = e.property;
     auto &known = d.properties[code];
     // The same answer again (the program reads one property of every device
     // once per device it looks up): nothing to learn.
-    if (e.result != 0 && known.first == Arg(e, 4) && known.second == Out(e, 0)) return;
+    if (e.result != 0 && known.first == e.type && Same(known.second, e.buffer)) return;
     if (e.result != 0 || e.lastError == ERROR_INSUFFICIENT_BUFFER) {
-        // A size answer alone still says how long the value is.
-        Bytes data = e.result != 0 ? Out(e, 0) : Bytes(static_cast<size_t>(Arg(e, 5)), 0);
-        const bool cut = e.result != 0 && Arg(e, 5) == 0 && !known.second.empty();
-        if (cut && data.size() > known.second.size()) data.resize(known.second.size());
-        if (e.result != 0 || known.second.empty()) known = {static_cast<uint32_t>(Arg(e, 4)), data};
+        NoteValue(known, e);
     } else if (known.second.empty() && known.first == 0) {
         d.properties.erase(code);
-        // Left out, a property fails with ERROR_INVALID_DATA, except the two
-        // the replay derives from the device, which never fail.
-        if (e.lastError != ERROR_INVALID_DATA || (code == SPDRP_CLASSGUID && d.cls) ||
-            code == SPDRP_ENUMERATOR_NAME) {
-            std::string why = "registry property " + std::to_string(code) + " of DEVINST ";
-            why += Hex(d.devinst) + " failed with " + std::to_string(e.lastError) + " and no size, which a machine file "
-                   "cannot say (a property it leaves out fails with 13, and properties 8 and 22 are derived from the "
-                   "device's class and identifier); such a run cannot be written as a machine file";
-            Refuse(why);
-        }
+        NoteNoProperty(d, code, e.lastError);
     }
 }
 
-void Builder::OnEnumInterfaces(const Event &e) {
-    if (e.result != 0) interfaceData_[Arg(e, 0)][AsText(Out(e, 0))] = static_cast<DEVINST>(Arg(e, 1));
+// A value, or a size answer alone, which still says how long the value is.
+void Builder::NoteValue(Property &known, const ev::SetupDiGetDeviceRegistryPropertyW &e) {
+    Bytes data = e.result != 0 ? Copy(e.buffer) : Bytes(e.required, 0);
+    const bool cut = e.result != 0 && e.required == 0 && !known.second.empty();
+    if (cut && data.size() > known.second.size()) data.resize(known.second.size());
+    if (e.result != 0 || known.second.empty()) known = {e.type, data};
 }
 
-void Builder::OnInterfaceDetail(const Event &e) {
-    if (e.result == 0 || Out(e, 0).empty()) return;
-    const auto data = Read<SP_DEVICE_INTERFACE_DATA>(In(e, 0));
-    const auto device = Read<SP_DEVINFO_DATA>(Out(e, 1));
-    const std::string path = Utf8(Out(e, 0));
-    const std::string cls = GuidText(data.InterfaceClassGuid);
-    const Set &set = SetOf(Arg(e, 0));
+// Left out, a property fails with ERROR_INVALID_DATA, except the two the
+// replay derives from the device, which never fail.
+void Builder::NoteNoProperty(Device &d, uint32_t code, DWORD error) {
+    if (error != ERROR_INVALID_DATA || (code == SPDRP_CLASSGUID && d.cls) || code == SPDRP_ENUMERATOR_NAME) {
+        std::string why = "registry property " + std::to_string(code) + " of DEVINST ";
+        why += Hex(d.devinst) + " failed with " + std::to_string(error) + " and no size, which a machine file "
+               "cannot say (a property it leaves out fails with 13, and properties 8 and 22 are derived from the "
+               "device's class and identifier); such a run cannot be written as a machine file";
+        Refuse(why);
+    }
+}
+
+void Builder::On(const ev::SetupDiEnumDeviceInterfaces &e) {
+    if (e.result != 0) interfaceData_[e.set][AsText(e.data)] = e.devinst;
+}
+
+void Builder::On(const ev::SetupDiGetDeviceInterfaceDetailW &e) {
+    if (e.result == 0 || e.path.empty()) return;
+    const SP_DEVICE_INTERFACE_DATA data = e.data.value_or(SP_DEVICE_INTERFACE_DATA{});
+    const PathText &text = TextOf(e.path);
+    const std::string &path = text.path;
+    const std::string &cls = ClassText(data.InterfaceClassGuid);
+    const Set &set = SetOf(e.set);
     if (set.serial != 0) detailListings_[cls].Add(set.serial, path);
-    auto known = interfaceByPath_.find(Folded(path));
+    auto known = interfaceByPath_.find(text.folded);
     if (known != interfaceByPath_.end()) {
         if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
         return;
     }
     // The device comes with the path, or from the walk of one device's interfaces.
     // (A walk of every interface asked about no device: 0 there is none.)
-    const auto &elements = interfaceData_[Arg(e, 0)];
-    auto asked = elements.find(AsText(In(e, 0)));
-    const bool withDevice = !Out(e, 1).empty() || (asked != elements.end() && asked->second != 0);
+    const auto &elements = interfaceData_[e.set];
+    auto asked = e.data ? elements.find(AsText(*e.data)) : elements.end();
+    const bool withDevice = e.device || (asked != elements.end() && asked->second != 0);
     if (!withDevice) return;
-    const DEVINST devinst = !Out(e, 1).empty() ? device.DevInst : asked->second;
+    const DEVINST devinst = e.device ? e.device->DevInst : asked->second;
     Device &d = DeviceAt(devinst);
-    if (!Out(e, 1).empty() && !IsNull(device.ClassGuid)) d.cls = device.ClassGuid;
+    if (e.device && !IsNull(e.device->ClassGuid)) d.cls = e.device->ClassGuid;
     if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
     d.interfaces.push_back({cls, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
-    interfaceByPath_[Folded(path)] = {devinst, d.interfaces.size() - 1};
+    interfaceByPath_[text.folded] = {devinst, d.interfaces.size() - 1};
 }
 
-void Builder::OnOpen(const Event &e) {
-    const bool native = e.op == "NtCreateFile";
-    const std::string name = Utf8(In(e, 0));
-    const bool ok = native ? static_cast<NTSTATUS>(e.result) == STATUS_SUCCESS
-                           : e.result != reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE);
-    const uint32_t error = native ? static_cast<uint32_t>(e.result) : e.lastError;
-    const bool notFound = !ok && (native ? error == static_cast<uint32_t>(STATUS_OBJECT_NAME_NOT_FOUND)
-                                         : error == ERROR_FILE_NOT_FOUND);
-    if (notFound) return;  // nothing answers that name
-    const int object = native ? ObjectForNative(name) : ObjectForPath(name);
-    NoteOpen(object, Arg(e, 0), ok, error);
+// Walks ask for the same paths and classes again and again: each is
+// converted once.
+const Builder::PathText &Builder::TextOf(WStringView path) {
+    auto known = pathTexts_.find(path);
+    if (known != pathTexts_.end()) return known->second;
+    std::string text = Utf8(path);
+    std::string folded = Folded(text);
+    return pathTexts_.emplace(WString(path), PathText{std::move(text), std::move(folded)}).first->second;
+}
+
+const std::string &Builder::ClassText(const GUID &cls) {
+    if (!lastClass_ || !SameGuid(lastClass_->first, cls)) lastClass_ = {cls, GuidText(cls)};
+    return lastClass_->second;
+}
+
+void Builder::On(const ev::CreateFileW &e) {
+    const bool ok = e.result != reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE);
+    if (!ok && e.lastError == ERROR_FILE_NOT_FOUND) return;  // nothing answers that name
+    NoteOpened(ObjectForPath(Utf8(e.name)), e.access, ok, e.lastError, e.result);
+}
+
+void Builder::On(const ev::NtCreateFile &e) {
+    const bool ok = e.result == STATUS_SUCCESS;
+    if (e.result == STATUS_OBJECT_NAME_NOT_FOUND) return;  // nothing answers that name
+    NoteOpened(ObjectForNative(Utf8(e.name)), e.access, ok, static_cast<uint32_t>(e.result), e.handle);
+}
+
+void Builder::NoteOpened(int object, uint64_t access, bool ok, uint32_t error, uint64_t handle) {
+    NoteOpen(object, access, ok, error);
     if (ok) {
-        const uint64_t handle = native ? Arg(e, 4) : e.result;
         handles_[handle] = object;
         handleValues_.push_back(handle);  // reused values too: the replay gives them again
     }
 }
 
-void Builder::OnClose(const Event &e) { handles_.erase(Arg(e, 0)); }
+void Builder::On(const ev::CloseHandle &e) { handles_.erase(e.handle); }
+void Builder::On(const ev::NtClose &e) { handles_.erase(e.handle); }
 
-void Builder::OnQueryObject(const Event &e) {
-    auto h = handles_.find(Arg(e, 0));
-    if (h == handles_.end() || Out(e, 0).empty()) return;
-    const std::string name = Utf8(Out(e, 0));
+void Builder::On(const ev::NtQueryObject &e) {
+    auto h = handles_.find(e.handle);
+    if (h == handles_.end() || e.name.empty()) return;
+    const std::string name = Utf8(e.name);
     const int object = Find(h->second);
     int named = -1;
     for (size_t k = 0; k < objects_.size(); ++k)
@@ -720,45 +775,6 @@ void Builder::OnQueryObject(const Event &e) {
     } else {
         objects_[static_cast<size_t>(object)].name = name;
     }
-}
-
-// One handler per operation the machine learns from; the others teach it
-// nothing.  Once the run cannot be written, nothing more is kept.
-void Builder::Take(const Event &e) {
-    static const std::unordered_map<std::string_view, void (Builder::*)(const Event &)> kHandlers = {
-        {"LoadLibraryW", &Builder::OnLoadLibrary},
-        {"GetProcAddress", &Builder::OnGetProcAddress},
-        {"Time", &Builder::OnTime},
-        {"GetWindowsDirectoryW", &Builder::OnWindowsDirectory},
-        {"WGetEnv", &Builder::OnGetEnv},
-        {"QueryDosDeviceW", &Builder::OnQueryDosDevice},
-        {"GetVolumeInformationW", &Builder::OnVolumeInformation},
-        {"SetupDiGetClassDevsW", &Builder::OnClassDevs},
-        {"SetupDiDestroyDeviceInfoList", &Builder::OnDestroySet},
-        {"SetupDiEnumDeviceInfo", &Builder::OnEnumDeviceInfo},
-        {"SetupDiGetDeviceInstanceIdW", &Builder::OnInstanceId},
-        {"CM_Get_Device_IDW", &Builder::OnDeviceId},
-        {"CM_Get_Device_ID_Size", &Builder::OnDeviceIdSize},
-        {"CM_Get_Parent", &Builder::OnParent},
-        {"CM_Get_DevNode_Status", &Builder::OnStatus},
-        {"SetupDiGetDeviceRegistryPropertyW", &Builder::OnRegistryProperty},
-        {"SetupDiEnumDeviceInterfaces", &Builder::OnEnumInterfaces},
-        {"SetupDiGetDeviceInterfaceDetailW", &Builder::OnInterfaceDetail},
-        {"CreateFileW", &Builder::OnOpen},
-        {"NtCreateFile", &Builder::OnOpen},
-        {"CloseHandle", &Builder::OnClose},
-        {"NtClose", &Builder::OnClose},
-        {"DeviceIoControl", &Builder::NoteRequest},
-        {"NtQueryObject", &Builder::OnQueryObject},
-    };
-    if (refusal_) return;
-    // Walks make one operation many times in a row, named by the same literal.
-    if (e.op.data() != lastOp_.data() || e.op != lastOp_) {
-        auto handler = kHandlers.find(e.op);
-        lastOp_ = e.op;
-        lastHandler_ = handler != kHandlers.end() ? handler->second : nullptr;
-    }
-    if (lastHandler_ != nullptr) (this->*lastHandler_)(e);
 }
 
 // The file's device for a recorded one; `at` gives a device's place in the
@@ -1030,7 +1046,10 @@ Builder &RunBuilder() {
 
 }  // namespace
 
-void Take(const Event &e) { RunBuilder().Take(e); }
+#define TARSEL_CAPTURE_OP(name, ret) \
+    void Take(const ev::name &record) { RunBuilder().Take(record); }
+TARSEL_CAPTURE_ALL
+#undef TARSEL_CAPTURE_OP
 
 Refusal ReaderRefusal(const std::string &why) {
     std::string text = "the capture built a machine its own reader refuses (";
@@ -1047,7 +1066,7 @@ std::string MachineOfRun() {
 
 std::string BuildMachine(const std::vector<Event> &events) {
     Builder builder;
-    for (const Event &e : events) builder.Take(e);
+    for (const Event &e : events) std::visit([&](const auto &record) { builder.Take(record); }, e);
     return machine::WriteMachine(builder.Build());
 }
 

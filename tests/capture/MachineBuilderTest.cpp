@@ -2,55 +2,48 @@
 // in one sentence; what it can say is written.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "capture/MachineBuilder.h"
 #include "platform/win32.h"
+#include "platform/wstr.h"
 
 namespace {
 
 using capture::Event;
+namespace ev = capture::ev;
 
-capture::Bytes WideBytes(const char *ascii) {
-    capture::Bytes bytes;
-    for (const char *c = ascii; *c != '\0'; ++c) bytes.insert(bytes.end(), {static_cast<uint8_t>(*c), 0});
-    return bytes;
+Event DeviceId(DEVINST devinst, WStringView id) { return ev::CM_Get_Device_IDW{.devinst = devinst, .id = id}; }
+Event IdSizeFailed(DEVINST devinst, CONFIGRET cr) { return ev::CM_Get_Device_ID_Size{.devinst = devinst, .result = cr}; }
+Event ClassDevs(uint64_t set) { return ev::SetupDiGetClassDevsW{.flags = DIGCF_ALLCLASSES, .result = set}; }
+Event PropertyFailed(uint64_t set, DEVINST devinst, DWORD property, DWORD error) {
+    return ev::SetupDiGetDeviceRegistryPropertyW{.set = set, .devinst = devinst, .property = property, .lastError = error};
 }
-
-Event DeviceId(DEVINST devinst, const char *id) { return {"CM_Get_Device_IDW", CR_SUCCESS, 0, {devinst}, {}, {WideBytes(id)}}; }
-Event IdSizeFailed(DEVINST devinst, CONFIGRET cr) { return {"CM_Get_Device_ID_Size", cr, 0, {devinst, 0, 0}, {}, {}}; }
-Event ClassDevs(uint64_t set) { return {"SetupDiGetClassDevsW", set, 0, {DIGCF_ALLCLASSES, 0}, {}, {}}; }
-Event PropertyFailed(uint64_t set, DEVINST devinst, DWORD property, uint32_t error) {
-    return {"SetupDiGetDeviceRegistryPropertyW", 0, error, {set, devinst, property, 0, 0, 0}, {}, {{}}};
-}
-Event Destroy(uint64_t set) { return {"SetupDiDestroyDeviceInfoList", 1, 0, {set}, {}, {}}; }
+Event Destroy(uint64_t set) { return ev::SetupDiDestroyDeviceInfoList{.set = set, .result = TRUE}; }
 
 // The set's element `index` is the device `devinst` of class `cls`.
-Event Listed(uint64_t set, uint64_t index, DEVINST devinst, const GUID &cls = GUID{}) {
+Event Listed(uint64_t set, DWORD index, DEVINST devinst, const GUID &cls = GUID{}) {
     SP_DEVINFO_DATA data{};
     data.cbSize = sizeof data;
     data.DevInst = devinst;
     data.ClassGuid = cls;
-    capture::Bytes bytes(sizeof data);
-    std::memcpy(bytes.data(), &data, sizeof data);
-    return {"SetupDiEnumDeviceInfo", 1, 0, {set, index}, {}, {bytes}};
+    return ev::SetupDiEnumDeviceInfo{.set = set, .index = index, .device = data, .result = TRUE};
 }
 
 const GUID kSystem = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 const GUID kUsb = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
 TEST(MachineBuilderTest, WritesWhatAMachineFileCanSayAndRefusesTheRestInOneSentence) {
-    const char *A = "USB\\VID_1234&PID_0001\\1";
-    const char *B = "USB\\VID_1234&PID_0002\\7";
+    const WStringView A = WS("USB\\VID_1234&PID_0001\\1");
+    const WStringView B = WS("USB\\VID_1234&PID_0002\\7");
     const struct {
         const char *name;
         std::vector<Event> events;
         const char *refusal;  // the start of the refusal, or null: written, holding `written`
         const char *written;
     } cases[] = {
-        {"one device asked twice", {DeviceId(5, A), DeviceId(5, "usb\\vid_1234&pid_0001\\1")}, nullptr, "VID_1234&PID_0001"},
+        {"one device asked twice", {DeviceId(5, A), DeviceId(5, WS("usb\\vid_1234&pid_0001\\1"))}, nullptr, "VID_1234&PID_0001"},
         {"one value, two devices", {DeviceId(5, A), DeviceId(5, B)}, "DEVINST 0x5 named two devices, ", nullptr},
         // Wine hands one value to another device in a later set.
         {"per-set values", {ClassDevs(9), Listed(9, 0, 5), DeviceId(5, A), Destroy(9), ClassDevs(9), Listed(9, 0, 5),
@@ -61,7 +54,7 @@ TEST(MachineBuilderTest, WritesWhatAMachineFileCanSayAndRefusesTheRestInOneSente
          "DEVINST 0x5 names a device of class {36FC9E60-C465-11CF-8056-444553540000} in one device set", nullptr},
         {"the same device in every set", {ClassDevs(9), Listed(9, 0, 5), DeviceId(5, A), Destroy(9), ClassDevs(9),
                                           Listed(9, 0, 5), DeviceId(5, A)}, nullptr, "VID_1234&PID_0001"},
-        {"DEVINST 0", {ClassDevs(9), Listed(9, 0, 0, kSystem), DeviceId(0, "ROOT\\SYSTEM\\0001"), Destroy(9),
+        {"DEVINST 0", {ClassDevs(9), Listed(9, 0, 0, kSystem), DeviceId(0, WS("ROOT\\SYSTEM\\0001")), Destroy(9),
                        IdSizeFailed(0, CR_NO_SUCH_DEVNODE)},
          "DEVINST 0x0 names ROOT\\SYSTEM\\0001: this system hands out device node value 0", nullptr},
         {"no device 0 but answers on it", {IdSizeFailed(0, CR_NO_SUCH_DEVNODE)},
@@ -76,7 +69,7 @@ TEST(MachineBuilderTest, WritesWhatAMachineFileCanSayAndRefusesTheRestInOneSente
         {"a property failing otherwise", {ClassDevs(9), Listed(9, 0, 3), PropertyFailed(9, 3, SPDRP_FRIENDLYNAME, 5)},
          "registry property 12 of DEVINST 0x3 failed with 5 and no size", nullptr},
         // The model holds 32-bit handle values; the reader refuses wider ones.
-        {"a handle wider than 32 bits", {{"CreateFileW", 0x100000004, 0, {GENERIC_READ}, {WideBytes("\\\\.\\X")}, {}}},
+        {"a handle wider than 32 bits", {ev::CreateFileW{.name = WS("\\\\.\\X"), .access = GENERIC_READ, .result = 0x100000004}},
          "the capture built a machine its own reader refuses (the captured machine: handle_values[0]: number above "
          "4294967295)", nullptr},
         // Wine does not know it; the replay derives it from the identifier.

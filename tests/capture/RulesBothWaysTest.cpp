@@ -3,7 +3,6 @@
 // answers says.  The two must agree, whatever order the run learnt things in.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,12 +32,6 @@ struct Case {
     bool askDriveFirst;  // the run asks where C: leads before the open
     const char *object;  // the machine's one object: its name, then its other keys
 };
-
-capture::Bytes Wide(const std::string &text) {
-    capture::Bytes bytes;
-    for (char c : text) bytes.insert(bytes.end(), {static_cast<uint8_t>(c), 0});
-    return bytes;
-}
 
 std::string Json(const std::string &text) {
     std::string out;
@@ -95,37 +88,44 @@ Answer RunCase(const Case &c) {
     return a;
 }
 
-// The record a capture of that run holds.
-std::vector<capture::Event> Record(const Case &c, const Answer &a) {
+// The record a capture of that run holds; its strings look into `text`.
+struct Recorded {
+    WString path, drive;
     std::vector<capture::Event> events;
-    capture::Event drive{"QueryDosDeviceW", 0, 0, {64}, {Wide("C:")}, {}};
+};
+
+void Record(const Case &c, const Answer &a, Recorded &record) {
+    namespace ev = capture::ev;
+    record.path = wstr::FromUtf8(c.path);
+    ev::QueryDosDeviceW drive{.device = WS("C:"), .max = 64};
     if (c.drive != nullptr) {
-        drive.result = std::strlen(c.drive) + 2;
-        capture::Bytes target = Wide(c.drive);
-        target.insert(target.end(), {0, 0, 0, 0});
-        drive.out = {target};
+        record.drive = wstr::FromUtf8(c.drive);
+        record.drive.append({0, 0});
+        drive.target = record.drive;
+        drive.result = static_cast<DWORD>(record.drive.size());
     } else {
         drive.lastError = ERROR_FILE_NOT_FOUND;
     }
+    auto &events = record.events;
     if (c.askDriveFirst) events.push_back(drive);
-    capture::Event open{c.native ? "NtCreateFile" : "CreateFileW", 0, 0, {}, {Wide(c.path)}, {}};
     if (c.native) {
-        open.result = a.error;
-        open.args = {c.access, FILE_SHARE_READ, FILE_OPEN, 0, a.handle};
+        events.push_back(ev::NtCreateFile{.name = record.path, .access = c.access, .share = FILE_SHARE_READ,
+                                          .disposition = FILE_OPEN, .handle = a.handle,
+                                          .result = static_cast<NTSTATUS>(a.error)});
     } else {
-        open.result = a.error != 0 ? reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE) : a.handle;
-        open.lastError = a.error;
-        open.args = {c.access, FILE_SHARE_READ, OPEN_EXISTING, 0};
+        events.push_back(ev::CreateFileW{
+            .name = record.path, .access = c.access, .share = FILE_SHARE_READ, .disposition = OPEN_EXISTING,
+            .result = a.error != 0 ? reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE) : a.handle, .lastError = a.error});
     }
-    events.push_back(open);
     if (a.error == 0) {
-        events.push_back({"DeviceIoControl", !a.number.empty(), a.number.empty() ? 1u : 0u,
-                          {a.handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, 0, sizeof(STORAGE_DEVICE_NUMBER), a.number.size()},
-                          {{}}, {a.number}});
-        events.push_back({c.native ? "NtClose" : "CloseHandle", 1, 0, {a.handle}, {}, {}});
+        events.push_back(ev::DeviceIoControl{.handle = a.handle, .code = IOCTL_STORAGE_GET_DEVICE_NUMBER,
+                                             .outSize = sizeof(STORAGE_DEVICE_NUMBER),
+                                             .returned = static_cast<DWORD>(a.number.size()), .output = a.number,
+                                             .result = !a.number.empty(), .lastError = a.number.empty() ? 1u : 0u});
+        if (c.native) events.push_back(ev::NtClose{.handle = a.handle, .result = STATUS_SUCCESS});
+        else events.push_back(ev::CloseHandle{.handle = a.handle, .result = TRUE});
     }
     if (!c.askDriveFirst) events.push_back(drive);
-    return events;
 }
 
 // The volume, answering its device number (the comment closes the name's quote).
@@ -167,7 +167,9 @@ TEST(RulesBothWaysTest, ReplayOfTheCaptureAnswersAsTheMachine) {
     for (const Case &c : kCases) {
         testing_support::UseMachine(MachineOf(c));
         const Answer answered = RunCase(c);
-        const std::string captured = capture::BuildMachine(Record(c, answered));
+        Recorded record;
+        Record(c, answered, record);
+        const std::string captured = capture::BuildMachine(record.events);
         testing_support::UseMachine(captured);
         EXPECT_EQ(RunCase(c), answered) << c.name << "\n" << captured;
         EXPECT_EQ(sim::OpenHandleCount(), 0u);
