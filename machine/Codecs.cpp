@@ -76,14 +76,7 @@ void AppendStrings(const Reader &r, const json &list, const std::string &path, s
 std::string HexBytesText(const json &v, bool grouped) {
     std::vector<uint8_t> bytes;
     ParseHexBytes(v.get<std::string>(), &bytes);
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (grouped && i != 0 && i % 4 == 0) text.push_back(' ');
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
-        text += pair;
-    }
-    return text;
+    return HexBytesCodec::Text(bytes, grouped);
 }
 
 // ---- Map keys ----
@@ -473,6 +466,18 @@ std::vector<uint8_t> HexBytesCodec::Read(const Reader &r, const json &v, const s
     return bytes;
 }
 
+std::string HexBytesCodec::Text(const std::vector<uint8_t> &bytes, bool grouped) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 2 + (grouped ? bytes.size() / 4 : 0));
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (grouped && i != 0 && i % 4 == 0) text.push_back(' ');
+        text.push_back(kDigits[bytes[i] >> 4]);
+        text.push_back(kDigits[bytes[i] & 0xF]);
+    }
+    return text;
+}
+
 uint32_t StatusCodec::Read(const Reader &r, const json &v, const std::string &path) {
     if (!v.is_array()) return NumberCodec::Read(r, v, path);
     uint32_t status = 0;
@@ -579,14 +584,7 @@ ordered_json PropertyCodec::ToJson(const Property &p) {
         const Property again = Read(Reader(source), texts, "");
         if (again.type == p.type && again.data == p.data) return Copy(texts);
     }
-    std::string bytes;
-    for (size_t i = 0; i < p.data.size(); ++i) {
-        if (i != 0 && i % 4 == 0) bytes.push_back(' ');
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02X", p.data[i]);
-        bytes += pair;
-    }
-    return ordered_json{{key::kType, p.type}, {key::kBytes, bytes}};
+    return ordered_json{{key::kType, p.type}, {key::kBytes, HexBytesCodec::Text(p.data, true)}};
 }
 
 OpenError OpenErrorCodec::Read(const Reader &r, const json &v, const std::string &path) {

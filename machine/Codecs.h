@@ -103,6 +103,8 @@ struct GuidCodec {
 // Bytes as pairs of hex digits, blanks allowed.
 struct HexBytesCodec {
     static std::vector<uint8_t> Read(const Reader &r, const json &v, const std::string &path);
+    // Upper-case pairs; `grouped` sets a blank after every four bytes, the canonical form of raw bytes.
+    static std::string Text(const std::vector<uint8_t> &bytes, bool grouped);
 };
 
 // DN_ flag names, or one number.

@@ -16,17 +16,6 @@ namespace {
 
 std::string Text(const WString &text) { return wstr::ToUtf8(text); }
 
-std::string Hex(const std::vector<uint8_t> &bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0xF];
-    }
-    return text;
-}
-
 json ErrorJson(uint32_t error) { return {{key::kError, error}}; }
 
 template <typename T, typename F>
@@ -112,8 +101,8 @@ json IoctlJson(const std::map<uint32_t, std::vector<RawAnswer>> &ioctl) {
         json list = json::array();
         for (const RawAnswer &a : answers) {
             json answer = json::object();
-            if (a.input) answer[key::kInput] = Hex(*a.input);
-            if (a.hasBytes) answer[key::kBytes] = Hex(a.bytes);
+            if (a.input) answer[key::kInput] = codec::HexBytesCodec::Text(*a.input, false);
+            if (a.hasBytes) answer[key::kBytes] = codec::HexBytesCodec::Text(a.bytes, false);
             if (a.returned) answer[key::kReturned] = *a.returned;
             if (a.error) answer[key::kError] = *a.error;
             list.push_back(std::move(answer));
@@ -138,7 +127,7 @@ json ObjectJson(const Machine &m, const Object &o) {
     PutAnswer(j, key::kMediaTypes, o.mediaTypes, MediaTypesJson);
     PutAnswer(j, key::kMountdevName, o.mountdevName, [](const WString &name) { return json(Text(name)); });
     PutAnswer(j, key::kSdProtocol, o.sdProtocol, [](const GUID &g) { return json(GuidText(g)); });
-    PutAnswer(j, key::kSdCid, o.sdCid, [](const std::vector<uint8_t> &cid) { return json(Hex(cid)); });
+    PutAnswer(j, key::kSdCid, o.sdCid, [](const std::vector<uint8_t> &cid) { return json(codec::HexBytesCodec::Text(cid, false)); });
     PutAnswer(j, key::kHub, o.hub, HubJson);
     return j;
 }
