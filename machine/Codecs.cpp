@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 
 #include "machine/Rules.h"
 #include "platform/wstr.h"
@@ -319,19 +320,36 @@ void IoctlCheck(const Reader &r, const json &v, const std::string &path, const F
             EntryCheck(r, *it, Member(path, it.key()), f);
     }
 }
-// By control code, in numeric order.
+// By control code, in numeric order. Two spellings of one code ("0x1",
+// "0x01") are one code to the reader, their answers in this order: one list.
 ordered_json IoctlWrite(const json &v, const Field &f) {
-    std::vector<std::pair<uint32_t, const json *>> codes;
+    struct Answers {
+        std::vector<const json *> each;
+        bool listed = false;  // written as a list: a list was given, or several answers
+    };
+    std::map<uint32_t, Answers> codes;
     for (auto it = v.begin(); it != v.end(); ++it) {
         uint32_t code = 0;
         ParseHexNumber(it.key(), &code);
-        codes.emplace_back(code, &*it);
+        Answers &answers = codes[code];
+        answers.listed = answers.listed || it->is_array() || !answers.each.empty();
+        if (!it->is_array()) answers.each.push_back(&*it);
+        else
+            for (const json &answer : *it) answers.each.push_back(&answer);
     }
-    std::sort(codes.begin(), codes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     ordered_json out = ordered_json::object();
-    for (const auto &[code, value] : codes) out[HexText(code)] = value->is_array() ? EntryListWrite(*value, f) : EntryWrite(*value, f);
+    for (const auto &[code, answers] : codes) {
+        if (!answers.listed) {
+            out[HexText(code)] = EntryWrite(*answers.each.front(), f);
+            continue;
+        }
+        ordered_json list = ordered_json::array();
+        for (const json *answer : answers.each) list.push_back(EntryWrite(*answer, f));
+        out[HexText(code)] = std::move(list);
+    }
     return out;
 }
+
 ordered_json IoctlSchema(const Field &f) {
     return StringMap({{"anyOf", {Ref(f.entry->name), {{"type", "array"}, {"items", Ref(f.entry->name)}}}}}, f.keys);
 }

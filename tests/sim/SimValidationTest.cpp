@@ -191,7 +191,7 @@ const char kEveryKey[] = R"({
                         "strings": {"1": "Maker", "2": "", "10": "x"}},
                        {"port": 2, "driver_key": {"error": 31}}]},
      "ioctl": {"0x2d1400": [{"input": "0102", "bytes": "0304 0506 07", "returned": 9, "error": "0x1F"}, {"bytes": ""}],
-               "0x70000": [{"input": "", "error": 1}]}},
+               "0x70000": [{"input": "", "error": 1}], "0x070000": {"input": "01", "bytes": "02"}}},
     {"name": "\\Device\\Other", "write_error": {"error": 5, "status": "0xC0000022"}, "open_error": "0xC0000034"},
     {"name": "\\Device\\Answers", "device_number": {"error": 1}, "storage_descriptor": {"error": 1},
      "media_types": {"error": 1}, "mountdev_name": {"error": 1}, "sd_protocol": {"error": 1}, "sd_cid": {"error": 1},
