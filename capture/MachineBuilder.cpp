@@ -858,7 +858,8 @@ machine::Object Builder::ObjectModel(const Object &o) const {
         for (const Request *r : sorted) {
             machine::RawAnswer &a = answers.emplace_back();
             if (!r->input.empty()) a.input = r->input;
-            a.hasBytes = !r->output.empty();
+            // A success that wrote nothing still answers: with no bytes.
+            a.hasBytes = !r->output.empty() || r->ok;
             a.bytes = r->output;
             if (r->reported != r->output.size()) a.returned = r->reported;
             if (!r->ok) a.error = r->error;

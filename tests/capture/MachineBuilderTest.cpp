@@ -23,9 +23,9 @@ Event PropertyFailed(uint64_t set, DEVINST devinst, DWORD property, DWORD error)
 Event Open(WStringView name, uint64_t handle) {
     return ev::CreateFileW{.name = name, .access = GENERIC_READ, .result = handle};
 }
-// A mount-manager name query on `handle`, answered with `output`.
-Event NameQuery(uint64_t handle, const std::vector<uint8_t> &output, BOOL result, DWORD error = 0) {
-    return ev::DeviceIoControl{.handle = handle, .code = IOCTL_MOUNTDEV_QUERY_DEVICE_NAME,
+// A request `code` on `handle`, answered with `output`.
+Event Request(uint64_t handle, DWORD code, const std::vector<uint8_t> &output, BOOL result, DWORD error = 0) {
+    return ev::DeviceIoControl{.handle = handle, .code = code,
                                .outSize = static_cast<DWORD>(output.size()), .returned = static_cast<DWORD>(output.size()),
                                .output = {output.data(), output.size()}, .result = result, .lastError = error};
 }
@@ -84,8 +84,12 @@ TEST(MachineBuilderTest, WritesWhatAMachineFileCanSayAndRefusesTheRestInOneSente
          "the capture built a machine its own reader refuses (the captured machine: handle_values[0]: number above "
          "4294967295)", nullptr},
         // A success too short for the name's length is kept as it came, not read past its end.
-        {"a name answer of one byte", {Open(WS("\\\\.\\X"), 0x10), NameQuery(0x10, kNoBytes, FALSE, ERROR_MORE_DATA),
-                                       NameQuery(0x10, kOneByte, TRUE)}, nullptr, "\"41\""},
+        {"a name answer of one byte", {Open(WS("\\\\.\\X"), 0x10),
+                                       Request(0x10, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, kNoBytes, FALSE, ERROR_MORE_DATA),
+                                       Request(0x10, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, kOneByte, TRUE)},
+         nullptr, "\"41\""},
+        {"a success with no bytes", {Open(WS("\\\\.\\X"), 0x10), Request(0x10, IOCTL_STORAGE_GET_DEVICE_NUMBER, kNoBytes, TRUE)},
+         nullptr, "\"bytes\": \"\""},
         // Wine does not know it; the replay derives it from the identifier.
         {"a derived property failing", {ClassDevs(9), Listed(9, 0, 3), PropertyFailed(9, 3, SPDRP_ENUMERATOR_NAME, 13)},
          "registry property 22 of DEVINST 0x3 failed with 13", nullptr},
