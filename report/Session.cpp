@@ -171,6 +171,7 @@ constexpr std::string_view kReadFunctions[] = {
 };
 
 constexpr int kNotRead = -1, kProcessDeviceFunction = 100;
+constexpr std::size_t kNoDevice = static_cast<std::size_t>(-1);
 
 constexpr int FunctionNamed(std::string_view name) {
     for (std::size_t k = 0; k < std::size(kReadFunctions); ++k)
@@ -346,7 +347,7 @@ struct Episode {
     EpisodeKind kind = EpisodeKind::AllPass;
     LineRange range;
     std::optional<std::uint32_t> devinst;
-    std::string firstId;  // the first identifier a GetDeviceId line read
+    std::optional<std::size_t> firstDevice;  // of the first identifier a GetDeviceId line read
     std::string path;     // the interface path the legacy pass was handed
     std::vector<std::size_t> dumps;
     bool statusRead = false;
@@ -561,15 +562,21 @@ private:
     void IdValue(std::size_t i, std::string_view line, const TraceWords &words) {
         for (const IdLabel &entry : kIdMentionLabels) {
             if (entry.function == words.function && StartsWith(line, entry.label) && line.size() > entry.label.size()) {
-                m_idMentions.emplace_back(i, Key(line.substr(entry.label.size())));
+                // Most name a device already met: kept by its place, not its key.
+                const std::string &key = Key(line.substr(entry.label.size()));
+                if (const std::size_t at = FindPosition(key); at != DeviceIndex::npos)
+                    m_idMentions.push_back({i, at, {}});
+                else
+                    m_idMentions.push_back({i, kNoDevice, key});
                 return;
             }
         }
         if (words.function != kGetDeviceId || !StartsWith(line, kGetDeviceIdLabel)) return;
         const std::string_view id = line.substr(kGetDeviceIdLabel.size());
         if (id.empty() || StartsWith(id, "\\")) return;  // an interface path, not an identifier
-        Device &device = Name(id, i);
-        m_deviceMentions.emplace_back(i, static_cast<std::size_t>(&device - m_session.devices.data()));
+        const std::size_t position = NamePosition(id, i);
+        Device &device = m_session.devices[position];
+        m_deviceMentions.emplace_back(i, position);
         // The hub walk reads a device, then each parent up to its hub.
         if (m_hubWalk && !m_hubWalk->empty() && *m_hubWalk != device.key)
             m_session.usbParents.emplace_back(*m_hubWalk, device.key);
@@ -578,7 +585,7 @@ private:
             m_devinstIds.emplace(*m_pendingDevinst, device.key);
             m_pendingDevinst.reset();
         }
-        if (m_episode && m_episode->firstId.empty()) m_episode->firstId = device.key;
+        if (m_episode && !m_episode->firstDevice) m_episode->firstDevice = position;
     }
 
     // The all-devices pass's reasons for leaving a device out, and the
@@ -716,7 +723,7 @@ private:
         if (m_episode->kind == EpisodeKind::AllPass && !m_episode->statusRead && m_episode->leftOutReason.empty())
             m_episode->leftOutReason = "device status not readable";
         else if (m_episode->kind == EpisodeKind::AllPass && m_episode->leftOutReason.empty() &&
-                 m_episode->firstId.empty())
+                 !m_episode->firstDevice)
             m_episode->leftOutReason = "left out by its class filter";
         m_episodes.push_back(std::move(*m_episode));
         m_episode.reset();
@@ -729,25 +736,32 @@ private:
         return m_key;
     }
 
-    // The device of id, named now where it is new. An identifier is
-    // nearly always written as when first met: compared as written first.
-    Device &Name(std::string_view id, std::size_t index) {
-        std::vector<Device> &devices = m_session.devices;
+    // The position of the device of id, named now where it is new. An
+    // identifier is nearly always written as when first met: compared as
+    // written first.
+    std::size_t NamePosition(std::string_view id, std::size_t index) {
+        std::deque<Device> &devices = m_session.devices;
         const std::uint64_t hash = KeyHash(id);
         const std::size_t at = m_index.Find(hash, [&](std::size_t d) { return devices[d].id == id || SameKey(devices[d].key, id); });
-        if (at != DeviceIndex::npos) return devices[at];
+        if (at != DeviceIndex::npos) return at;
         m_index.Insert(hash, devices.size());
         Device &device = devices.emplace_back();
         device.id = id;
         device.key = Key(id);
         device.firstSeen = index;
-        return device;
+        return devices.size() - 1;
+    }
+
+    Device &Name(std::string_view id, std::size_t index) { return m_session.devices[NamePosition(id, index)]; }
+
+    std::size_t FindPosition(std::string_view key) const {
+        const std::deque<Device> &devices = m_session.devices;
+        return m_index.Find(KeyHash(key), [&](std::size_t d) { return devices[d].key == key; });
     }
 
     Device *Find(std::string_view key) {
-        std::vector<Device> &devices = m_session.devices;
-        const std::size_t at = m_index.Find(KeyHash(key), [&](std::size_t d) { return devices[d].key == key; });
-        return at == DeviceIndex::npos ? nullptr : &devices[at];
+        const std::size_t at = FindPosition(key);
+        return at == DeviceIndex::npos ? nullptr : &m_session.devices[at];
     }
 
     // The device an episode worked on, by the best evidence it holds.
@@ -755,7 +769,7 @@ private:
         for (std::size_t d : episode.dumps)
             if (!m_dumps[d].uniqueId.empty() && episode.kind != EpisodeKind::AllPass)
                 return Find(DeviceKey(m_dumps[d].uniqueId));
-        if (!episode.firstId.empty()) return Find(episode.firstId);
+        if (episode.firstDevice) return &m_session.devices[*episode.firstDevice];
         if (episode.devinst) {
             if (const auto it = m_devinstIds.find(*episode.devinst); it != m_devinstIds.end()) return Find(it->second);
             if (const MachineDevice *known = m_machine ? m_machine->Find(*episode.devinst) : nullptr)
@@ -840,8 +854,12 @@ private:
             }
         }
         for (const auto &[index, d] : m_deviceMentions) Mention(m_session.devices[d], index);
-        for (const auto &[index, key] : m_idMentions)
-            if (Device *device = Find(key)) Mention(*device, index);
+        for (const IdMention &mention : m_idMentions) {
+            if (mention.device != kNoDevice)
+                Mention(m_session.devices[mention.device], mention.index);
+            else if (Device *device = Find(mention.key))
+                Mention(*device, mention.index);
+        }
         std::unordered_multimap<std::uint32_t, std::size_t> byDevinst;
         for (std::size_t d = 0; d < m_session.devices.size(); ++d)
             if (m_session.devices[d].devinst) byDevinst.emplace(*m_session.devices[d].devinst, d);
@@ -855,20 +873,29 @@ private:
     }
 
     // In the order the log first names them. A device row is large: the
-    // order is found on positions, then each row moves once.
-    static void SortByFirstSeen(std::vector<Device> &devices) {
+    // order is found on positions, then each row moves once, in place.
+    static void SortByFirstSeen(std::deque<Device> &devices) {
         // Mostly named in log order already: then nothing moves.
         if (std::is_sorted(devices.begin(), devices.end(),
                            [](const Device &a, const Device &b) { return a.firstSeen < b.firstSeen; }))
             return;
-        std::vector<std::size_t> order(devices.size());
+        std::vector<std::size_t> order(devices.size());  // order[k]: the device that goes to k
         for (std::size_t d = 0; d < order.size(); ++d) order[d] = d;
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return devices[a].firstSeen < devices[b].firstSeen; });
-        std::vector<Device> sorted;
-        sorted.reserve(devices.size());
-        for (std::size_t d : order) sorted.push_back(std::move(devices[d]));
-        devices = std::move(sorted);
+        // Each cycle of the permutation turns once through one spare row.
+        std::vector<bool> placed(order.size());
+        for (std::size_t start = 0; start < order.size(); ++start) {
+            if (placed[start] || order[start] == start) continue;
+            Device spare = std::move(devices[start]);
+            std::size_t at = start;
+            for (; order[at] != start; at = order[at]) {
+                devices[at] = std::move(devices[order[at]]);
+                placed[at] = true;
+            }
+            devices[at] = std::move(spare);
+            placed[at] = true;
+        }
     }
 
     // How far the machine file agrees with what the log itself names.
@@ -920,14 +947,20 @@ private:
     std::optional<Episode> m_episode;
     std::optional<std::uint32_t> m_pendingDevinst;
     std::optional<std::string> m_hubWalk;  // within a hub walk: the last device it read
-    std::vector<Dump> m_dumps;
-    std::vector<Episode> m_episodes;
+    // Deques: these grow to megabytes, and a vector's growth copies them.
+    std::deque<Dump> m_dumps;
+    std::deque<Episode> m_episodes;
     DeviceIndex m_index;  // of m_session.devices, by key
     std::map<std::uint32_t, std::string> m_devinstIds;
     // Lines naming a device: by its place in devices (a GetDeviceId reading),
     // or by key, found once every device is named.
-    std::vector<std::pair<std::size_t, std::size_t>> m_deviceMentions;
-    std::vector<std::pair<std::size_t, std::string>> m_idMentions;
+    std::deque<std::pair<std::size_t, std::size_t>> m_deviceMentions;
+    struct IdMention {
+        std::size_t index = 0;
+        std::size_t device = kNoDevice;  // its place, or kNoDevice: found by its key at the end
+        std::string key;
+    };
+    std::deque<IdMention> m_idMentions;
     std::string m_key;
     std::string_view m_line;  // the line being read, as written
     TextMap<std::size_t> m_errorKinds;
