@@ -56,26 +56,35 @@ std::size_t ScanLine(std::string_view bytes, std::size_t from, bool &text, bool 
 // Where the plain line that starts at `from` ends (its LF), or `size` where
 // it is not plain or its end is not within the bytes: a plain line holds
 // printable ASCII and tabs only, and perhaps a CR right before its LF.
-// Sixteen bytes a step, each byte looked at once; a line that is not plain
-// is left to the byte-wise path.
+// Each byte is looked at once; a line that is not plain, or whose end is
+// less than 32 bytes before the end of the bytes, is left to the byte-wise path.
 std::size_t PlainLineEnd(const char *data, std::size_t from, std::size_t size) {
     const __m128i lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
-    const __m128i below = _mm_set1_epi8(0x1F), above = _mm_set1_epi8(0x7F);
-    for (std::size_t at = from; at + 16 <= size; at += 16) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
-        // Signed: bytes from 0x80 are negative, so neither above 0x1F nor printable.
-        const __m128i plain = _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi8(c, below), _mm_cmplt_epi8(c, above)),
+    const __m128i below = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+    // Bit k of each mask: byte k of 16 is an LF (ends), is anything but printable ASCII or a tab (other).
+    const auto masks = [&](const char *at, unsigned &ends, unsigned &other) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        // Signed: bytes from 0x80 are negative, so not above 0x1F.
+        const __m128i plain = _mm_or_si128(_mm_andnot_si128(_mm_cmpeq_epi8(c, del), _mm_cmpgt_epi8(c, below)),
                                            _mm_cmpeq_epi8(c, tab));
-        const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, lf)));
-        const unsigned other = static_cast<unsigned>(_mm_movemask_epi8(plain)) ^ 0xFFFFu;  // LF, CR and the rest
+        ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, lf)));
+        other = static_cast<unsigned>(_mm_movemask_epi8(plain)) ^ 0xFFFFu;
+    };
+    // Thirty-two bytes a step: most lines end within two.
+    for (std::size_t at = from; at + 32 <= size; at += 32) {
+        unsigned endsLow = 0, otherLow = 0, endsHigh = 0, otherHigh = 0;
+        masks(data + at, endsLow, otherLow);
+        masks(data + at + 16, endsHigh, otherHigh);
+        const std::uint32_t ends = endsLow | endsHigh << 16, other = otherLow | otherHigh << 16;
         if (ends == 0) {
             if (other == 0) continue;
             // A CR at the step's last byte is the line end when its LF follows.
-            return other == 0x8000u && data[at + 15] == '\r' && at + 16 < size && data[at + 16] == '\n' ? at + 16 : size;
+            return other == 0x80000000u && data[at + 31] == '\r' && at + 32 < size && data[at + 32] == '\n' ? at + 32
+                                                                                                         : size;
         }
         const int end = std::countr_zero(ends);
-        const unsigned before = other & ((1u << end) - 1);
-        if (before == 0 || (before == 1u << (end - 1) && data[at + static_cast<std::size_t>(end) - 1] == '\r'))
+        const std::uint32_t before = other & ((std::uint32_t{1} << end) - 1);
+        if (before == 0 || (before == std::uint32_t{1} << (end - 1) && data[at + static_cast<std::size_t>(end) - 1] == '\r'))
             return at + static_cast<std::size_t>(end);
         return size;
     }
