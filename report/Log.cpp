@@ -1,6 +1,7 @@
 #include "report/Log.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -52,29 +53,45 @@ std::size_t ScanLine(std::string_view bytes, std::size_t from, bool &text, bool 
 }
 
 #if defined(__SSE2__)
-// How far from `from` (towards `to`) the bytes are all plain log text:
-// printable ASCII, tabs, and line ends whose CR is right before its LF.
-// Sixteen bytes a step; lines in such a stretch need no look at their bytes.
-std::size_t CleanUntil(const char *data, std::size_t from, std::size_t to) {
-    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), tab = _mm_set1_epi8('\t');
-    const __m128i below = _mm_set1_epi8(0x1F), above = _mm_set1_epi8(0x7F);
-    std::size_t i = from;
-    // The next step's first byte is read with this one, so a CR at its end is judged too.
-    for (; i + 17 <= to; i += 16) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + 1));
-        const __m128i crs = _mm_cmpeq_epi8(c, cr);
-        // Signed: bytes from 0x80 are negative, so neither above 0x1F nor printable.
-        const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(c, below), _mm_cmplt_epi8(c, above));
-        const __m128i plain = _mm_or_si128(_mm_or_si128(printable, crs),
-                                           _mm_or_si128(_mm_cmpeq_epi8(c, tab), _mm_cmpeq_epi8(c, lf)));
-        const __m128i loneCr = _mm_andnot_si128(_mm_cmpeq_epi8(next, lf), crs);
-        if (_mm_movemask_epi8(plain) != 0xFFFF || _mm_movemask_epi8(loneCr) != 0) break;
+// Where the plain line that starts at `from` ends (its LF), or `size` where
+// it is not plain or its end is not within the bytes: a plain line holds
+// printable ASCII and tabs only, and perhaps a CR right before its LF.
+// Each byte is looked at once; a line that is not plain, or whose end is
+// less than 32 bytes before the end of the bytes, is left to the byte-wise path.
+std::size_t PlainLineEnd(const char *data, std::size_t from, std::size_t size) {
+    const __m128i lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
+    const __m128i below = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+    // Bit k of each mask: byte k of 16 is an LF (ends), is anything but printable ASCII or a tab (other).
+    const auto masks = [&](const char *at, unsigned &ends, unsigned &other) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        // Signed: bytes from 0x80 are negative, so not above 0x1F.
+        const __m128i plain = _mm_or_si128(_mm_andnot_si128(_mm_cmpeq_epi8(c, del), _mm_cmpgt_epi8(c, below)),
+                                           _mm_cmpeq_epi8(c, tab));
+        ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, lf)));
+        other = static_cast<unsigned>(_mm_movemask_epi8(plain)) ^ 0xFFFFu;
+    };
+    // Thirty-two bytes a step: most lines end within two.
+    for (std::size_t at = from; at + 32 <= size; at += 32) {
+        unsigned endsLow = 0, otherLow = 0, endsHigh = 0, otherHigh = 0;
+        masks(data + at, endsLow, otherLow);
+        masks(data + at + 16, endsHigh, otherHigh);
+        const std::uint32_t ends = endsLow | endsHigh << 16, other = otherLow | otherHigh << 16;
+        if (ends == 0) {
+            if (other == 0) continue;
+            // A CR at the step's last byte is the line end when its LF follows.
+            return other == 0x80000000u && data[at + 31] == '\r' && at + 32 < size && data[at + 32] == '\n' ? at + 32
+                                                                                                         : size;
+        }
+        const int end = std::countr_zero(ends);
+        const std::uint32_t before = other & ((std::uint32_t{1} << end) - 1);
+        if (before == 0 || (before == std::uint32_t{1} << (end - 1) && data[at + static_cast<std::size_t>(end) - 1] == '\r'))
+            return at + static_cast<std::size_t>(end);
+        return size;
     }
-    return i;
+    return size;
 }
 #else
-std::size_t CleanUntil(const char *, std::size_t from, std::size_t) { return from; }
+std::size_t PlainLineEnd(const char *, std::size_t, std::size_t size) { return size; }
 #endif
 
 // Collects line numbers into "lines 12-40" ranges for one kind of damage.
@@ -100,7 +117,7 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> m_ranges;
 };
 
-constexpr std::size_t kBlock = 256 * 1024, kCleanWindow = 16 * 1024;
+constexpr std::size_t kBlock = 256 * 1024;
 
 // The first pass: line count, damage and sessions, nothing kept of the lines.
 bool FirstPass(LogFile &log, LineSink *sink) {
@@ -234,7 +251,6 @@ bool LineReader::Refill() {
     }
     if (keep == m_block.size()) m_block.resize(m_block.size() * 2);
     m_data = m_block.data();
-    m_clean = 0;
     const std::size_t got = std::fread(m_block.data() + keep, 1, m_block.size() - keep, m_file);
     m_size = keep + got;
     if (got == 0) {
@@ -244,12 +260,10 @@ bool LineReader::Refill() {
     return got > 0;
 }
 
-// A line in a stretch CleanUntil passed: text, ASCII, ended by CR LF.
+// A plain line (see PlainLineEnd): text, ASCII, its end within the block.
 bool LineReader::NextClean(LogLine &line) {
-    if (m_pos >= m_clean) m_clean = CleanUntil(m_data, m_pos, std::min(m_size, m_pos + kCleanWindow));
-    const void *found = m_pos < m_clean ? std::memchr(m_data + m_pos, '\n', m_clean - m_pos) : nullptr;
-    if (!found) return false;
-    const std::size_t lf = static_cast<std::size_t>(static_cast<const char *>(found) - m_data);
+    const std::size_t lf = PlainLineEnd(m_data, m_pos, m_size);
+    if (lf == m_size) return false;
     line = LogLine{};
     line.index = m_index++;
     m_lineStart = m_pos;

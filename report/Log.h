@@ -92,7 +92,6 @@ private:
     std::string m_block;          // a window on the file: its bytes from m_base
     const char *m_data = nullptr;  // m_block's bytes, or the LogFile's
     std::size_t m_size = 0, m_pos = 0, m_lineStart = 0;
-    std::size_t m_clean = 0;       // the bytes from m_pos to here are plain text
     std::uint64_t m_base = 0;
     std::size_t m_index = 0;
     bool m_end = false, m_failed = false;

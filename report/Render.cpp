@@ -1,6 +1,7 @@
 #include "report/Render.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "hostio/HostIo.h"
@@ -21,6 +22,11 @@ std::string SizeText(std::int64_t bytes) {
     else
         std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
     return text;
+}
+
+std::string_view Digits(char (&buffer)[24], std::uint64_t number) {
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, number);
+    return std::string_view(buffer, static_cast<std::size_t>(written.ptr - buffer));
 }
 
 void Join(std::string &into, const std::string &part) {
@@ -63,18 +69,32 @@ std::string ListSizesText(const Session &session) {
     return text;
 }
 
-std::string FactsSummary(const Device &device) {
+void AppendFactsSummary(std::string &text, const Device &device) {
     const Facts &facts = device.facts;
-    std::string text, name = facts.manufacturer;
-    if (!facts.model.empty()) name += (name.empty() ? "" : " ") + facts.model;
-    Join(text, name);
-    if (!facts.serial.empty()) Join(text, "serial " + facts.serial);
-    if (facts.mediaSize) Join(text, SizeText(*facts.mediaSize));
+    const std::size_t start = text.size();
+    // Each fact after the first follows "; ".
+    const auto next = [&text, start]() -> std::string & {
+        if (text.size() > start) text += "; ";
+        return text;
+    };
+    if (!facts.manufacturer.empty() || !facts.model.empty()) {
+        next() += facts.manufacturer;
+        if (!facts.manufacturer.empty() && !facts.model.empty()) text += ' ';
+        text += facts.model;
+    }
+    if (!facts.serial.empty()) next().append("serial ").append(facts.serial);
+    if (facts.mediaSize) next() += SizeText(*facts.mediaSize);
     if (facts.removable)
-        Join(text, *facts.removable == 1 ? "removable" : *facts.removable == 0 ? "not removable" : "removable not determined");
-    if (facts.bootDrive.value_or(false)) Join(text, "boot drive");
-    if (facts.deviceNumber) Join(text, "device number " + std::to_string(*facts.deviceNumber));
-    if (device.devinst) Join(text, "DEVINST " + std::to_string(*device.devinst));
+        next() += *facts.removable == 1 ? "removable" : *facts.removable == 0 ? "not removable" : "removable not determined";
+    if (facts.bootDrive.value_or(false)) next() += "boot drive";
+    char digits[24];
+    if (facts.deviceNumber) next().append("device number ").append(Digits(digits, *facts.deviceNumber));
+    if (device.devinst) next().append("DEVINST ").append(Digits(digits, *device.devinst));
+}
+
+std::string FactsSummary(const Device &device) {
+    std::string text;
+    AppendFactsSummary(text, device);
     return text;
 }
 
@@ -111,23 +131,38 @@ std::string ErrorNumbersText(const ErrorGroup &group) {
     return text;
 }
 
-std::string LinesText(const Finding &finding) {
-    if (finding.lines.empty()) return std::string();
+void AppendLinesText(std::string &text, const Finding &finding) {
+    if (finding.lines.empty()) return;
     const bool several = finding.lines.size() > 1 || finding.lines[0].first != finding.lines[0].last;
-    std::string text = several ? "lines " : "line ";
+    text += several ? "lines " : "line ";
+    char digits[24];
     for (std::size_t i = 0; i < finding.lines.size(); ++i) {
         if (i > 0) text += ", ";
-        text += std::to_string(finding.lines[i].first);
+        text += Digits(digits, finding.lines[i].first);
         if (finding.lines[i].last == finding.lines[i].first) continue;
         text += '-';
-        text += std::to_string(finding.lines[i].last);
+        text += Digits(digits, finding.lines[i].last);
     }
+}
+
+std::string LinesText(const Finding &finding) {
+    std::string text;
+    AppendLinesText(text, finding);
     return text;
 }
 
+void AppendExplanation(std::string &text, const Finding &finding) {
+    text += finding.because;
+    if (finding.lines.empty()) return;
+    text += " (";
+    AppendLinesText(text, finding);
+    text += ')';
+}
+
 std::string Explanation(const Finding &finding) {
-    const std::string lines = LinesText(finding);
-    return finding.because + (lines.empty() ? "" : " (" + lines + ")");
+    std::string text;
+    AppendExplanation(text, finding);
+    return text;
 }
 
 std::string DeviceName(const Device &device) {

@@ -38,12 +38,14 @@ std::string Printable(std::string_view text);
 std::string SessionTitle(const Session &session, std::size_t sessionCount);
 std::string ListSizesText(const Session &session);
 std::string FactsSummary(const Device &device);
+void AppendFactsSummary(std::string &text, const Device &device);  // the same, appended
 std::string MachineSummary(const Device &device);
 std::string CountText(const Session &session, const Device &device, int list);
 std::string ErrorNumbersText(const ErrorGroup &group);
 // "line 5", "lines 5-9, 12"; and the sentence with them: "because (lines ...)".
 std::string LinesText(const Finding &finding);
 std::string Explanation(const Finding &finding);
+void AppendExplanation(std::string &text, const Finding &finding);  // the same, appended
 // How a device is shown: its identifier, or "device node N" with how to name it.
 std::string DeviceName(const Device &device);
 // For a line that carries a DEVINST: the device it names, else empty.

@@ -1,5 +1,8 @@
 // The text form: fits a terminal of 100 columns.
 #include <algorithm>
+#include <charconv>
+#include <concepts>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
 
@@ -12,18 +15,81 @@ constexpr std::size_t kWidth = 100;
 constexpr std::size_t kFactsColumn = 37;  // after "  #  type   all leg hkd  ", for up to 999 rows
 constexpr std::size_t kIndent = 5;
 
+// The form's text, gathered in one buffer and written to the stream a block
+// at a time: a row is many short pieces, and a stream write per piece costs
+// more than the piece. Also holds the scratch strings a row is built in.
+class TextOut {
+public:
+    explicit TextOut(std::ostream &out) : m_out(out) {}
+    TextOut(const TextOut &) = delete;
+    TextOut &operator=(const TextOut &) = delete;
+    ~TextOut() { Flush(); }
+
+    TextOut &operator<<(std::string_view text) {
+        m_text.append(text);
+        return Written();
+    }
+    TextOut &operator<<(char c) {
+        m_text.push_back(c);
+        return Written();
+    }
+    template <std::integral T>
+    TextOut &operator<<(T number) {
+        char digits[24];
+        const auto written = std::to_chars(digits, digits + sizeof digits, number);
+        m_text.append(digits, written.ptr);
+        return Written();
+    }
+    void Pad(std::size_t count) { m_text.append(count, ' '); }
+    void Flush() {
+        if (!m_text.empty()) m_out.write(m_text.data(), static_cast<std::streamsize>(m_text.size()));
+        m_text.clear();
+    }
+
+    // Scratch: a row's head and text, the text being wrapped and its printable form.
+    std::string head, row, line, printable;
+
+private:
+    static constexpr std::size_t kBlock = 64 * 1024;
+    TextOut &Written() {
+        if (m_text.size() >= kBlock) Flush();
+        return *this;
+    }
+
+    std::ostream &m_out;
+    std::string m_text;
+};
+
 // Byte offset just past the first count characters of text (UTF-8), or
 // text.size() where it holds no more.
-std::size_t CharacterEnd(std::string_view text, std::size_t count) {
+std::size_t CharacterEnd(std::string_view text, std::size_t count, bool ascii) {
+    if (ascii) return std::min(count, text.size());
     std::size_t i = 0;
     for (; i < text.size(); ++i)
         if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && count-- == 0) break;
     return i;
 }
 
-std::size_t CharacterCount(std::string_view text) {
+std::size_t CharacterCount(std::string_view text, bool ascii) {
+    if (ascii) return text.size();
     return static_cast<std::size_t>(
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// Whether every byte is printable ASCII (0x20 to 0x7E), eight at a time:
+// such text is its own printable form, one byte a character.
+bool PlainAscii(std::string_view text) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, 8);
+        // A byte of 0x20 to 0x7E keeps its high bit clear in all three.
+        if (((word - 0x20 * kOnes) | (word + kOnes) | word) & kHigh) return false;
+    }
+    for (; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) - 0x20u >= 0x5Fu) return false;
+    return true;
 }
 
 // Breaks text into pieces of at most width characters, at blanks where it
@@ -31,13 +97,18 @@ std::size_t CharacterCount(std::string_view text) {
 // once, so a long unbroken identifier costs no more than its length. Hands
 // each piece, a view into the printable text, to emit in order.
 template <typename Emit>
-void ForEachPiece(const std::string &raw, std::size_t width, Emit &&emit) {
-    const std::string text = Printable(raw);
-    std::string_view rest = text;
-    for (std::size_t end = CharacterEnd(rest, width); end < rest.size(); end = CharacterEnd(rest, width)) {
+void ForEachPiece(TextOut &out, std::string_view raw, std::size_t width, Emit &&emit) {
+    bool ascii = PlainAscii(raw);
+    std::string_view rest = raw;
+    if (!ascii) {
+        out.printable = Printable(raw);
+        rest = out.printable;
+        ascii = std::none_of(rest.begin(), rest.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    }
+    for (std::size_t end = CharacterEnd(rest, width, ascii); end < rest.size(); end = CharacterEnd(rest, width, ascii)) {
         // Facts are joined by "; ": keep each whole where one line can hold it.
         const std::size_t part = rest.rfind("; ", end - 1);
-        if (part != std::string_view::npos && CharacterCount(rest.substr(0, part)) > width / 3) {
+        if (part != std::string_view::npos && CharacterCount(rest.substr(0, part), ascii) > width / 3) {
             emit(rest.substr(0, part + 1));
             rest.remove_prefix(part + 2);
             continue;
@@ -50,70 +121,99 @@ void ForEachPiece(const std::string &raw, std::size_t width, Emit &&emit) {
     emit(rest);
 }
 
-// Blanks from a constant: a row writes several indents.
-void Pad(std::ostream &out, std::size_t count) {
-    static const std::string blanks(kWidth, ' ');
-    for (; count > blanks.size(); count -= blanks.size()) out << blanks;
-    out.write(blanks.data(), static_cast<std::streamsize>(count));
-}
-
-void Indented(std::ostream &out, const std::string &text, std::size_t indent, const std::string &mark = "") {
-    ForEachPiece(mark + text, kWidth - indent, [&](std::string_view piece) {
-        Pad(out, indent);
+// text, after mark, wrapped to the width left after indent.
+void Indented(TextOut &out, std::string_view text, std::size_t indent, std::string_view mark = {}) {
+    if (!mark.empty()) {
+        out.line.assign(mark);
+        out.line.append(text);
+        text = out.line;
+    }
+    ForEachPiece(out, text, kWidth - indent, [&](std::string_view piece) {
+        out.Pad(indent);
         out << piece << '\n';
     });
 }
 
-void Notes(std::ostream &out, const std::vector<std::string> &fileNotes, const std::vector<std::string> &sessionNotes) {
+void Notes(TextOut &out, const std::vector<std::string> &fileNotes, const std::vector<std::string> &sessionNotes) {
     if (fileNotes.empty() && sessionNotes.empty()) return;
     out << "\nNot read, or read with doubt:\n";
     for (const auto *notes : {&fileNotes, &sessionNotes})
         for (const std::string &note : *notes) Indented(out, note, 2, "- ");
 }
 
+// text right-aligned (left: left-aligned) in width columns, as a stream's setw lays it out.
+void Aligned(std::string &into, std::string_view text, std::size_t width, bool left) {
+    const std::size_t fill = text.size() < width ? width - text.size() : 0;
+    if (!left) into.append(fill, ' ');
+    into += text;
+    if (left) into.append(fill, ' ');
+}
+
+std::string_view Digits(char (&buffer)[24], std::size_t number) {
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, number);
+    return std::string_view(buffer, static_cast<std::size_t>(written.ptr - buffer));
+}
+
 // The row number takes the width of the largest; the facts column moves with it.
-void DeviceRow(std::ostream &out, std::size_t number, std::size_t numberWidth, const Session &session,
+void DeviceRow(TextOut &out, std::size_t number, std::size_t numberWidth, const Session &session,
                const Device &device) {
     const std::size_t factsColumn = kFactsColumn - 3 + numberWidth;
-    // Built in a string, as a stream's setw would lay it out: a stream per row costs more than the row.
-    std::string head;
-    const auto aligned = [&head](const std::string &text, std::size_t width, bool left) {
-        const std::size_t fill = text.size() < width ? width - text.size() : 0;
-        if (!left) head.append(fill, ' ');
-        head += text;
-        if (left) head.append(fill, ' ');
-    };
-    aligned(std::to_string(number), numberWidth, false);
+    std::string &head = out.head;
+    head.clear();
+    char digits[24];
+    Aligned(head, Digits(digits, number), numberWidth, false);
     head += "  ";
-    aligned(device.facts.type ? TypeName(*device.facts.type) : "-", 18, true);
+    Aligned(head, device.facts.type ? TypeName(*device.facts.type) : "-", 18, true);
     for (int list = 0; list < kListCount; ++list) {
         head += ' ';
-        aligned(CountText(session, device, list), 3, false);
+        Aligned(head, CountText(session, device, list), 3, false);
     }
     head += "  ";
+    std::string &row = out.row;
+    row.clear();
+    AppendFactsSummary(row, device);
     bool first = true;
-    ForEachPiece(FactsSummary(device), kWidth - factsColumn, [&](std::string_view piece) {
+    ForEachPiece(out, row, kWidth - factsColumn, [&](std::string_view piece) {
         if (!first) {
-            Pad(out, factsColumn);
+            out.Pad(factsColumn);
             out << piece << '\n';
             return;
         }
         first = false;
-        std::string line = head;
-        line += piece;
-        while (line.back() == ' ') line.pop_back();
-        out << line << '\n';
+        // The head and the first piece, without the blanks that would end the line.
+        std::string_view start = head;
+        while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
+        while (piece.empty() && !start.empty() && start.back() == ' ') start.remove_suffix(1);
+        out << start << piece << '\n';
     });
-    Indented(out, DeviceName(device), kIndent);
+    if (device.unnamed)
+        Indented(out, DeviceName(device), kIndent);
+    else
+        Indented(out, device.id, kIndent);
     if (device.machine) Indented(out, MachineSummary(device), kIndent, "machine: ");
+    const auto full = [&row](const Finding &finding) {
+        row.assign(finding.text);
+        if (!finding.reason.empty()) {
+            row += ": ";
+            row += finding.reason;
+        }
+    };
     for (const Finding &finding : device.findings) {
-        Indented(out, finding.Full(), kIndent, "! ");
-        Indented(out, Explanation(finding), kIndent + 2);
+        full(finding);
+        Indented(out, row, kIndent, "! ");
+        row.clear();
+        AppendExplanation(row, finding);
+        Indented(out, row, kIndent + 2);
     }
-    if (device.findings.empty()) Indented(out, device.standing.Full() + "; " + Explanation(device.standing), kIndent, "= ");
+    if (device.findings.empty()) {
+        full(device.standing);
+        row += "; ";
+        AppendExplanation(row, device.standing);
+        Indented(out, row, kIndent, "= ");
+    }
 }
 
-void Trace(std::ostream &out, const ReportView &view, const Session &session, const TraceTexts &texts,
+void Trace(TextOut &out, const ReportView &view, const Session &session, const TraceTexts &texts,
            const Device &device) {
     const std::vector<std::size_t> lines = TraceLines(device);
     out << "     trace (" << lines.size() << " lines):\n";
@@ -125,21 +225,23 @@ void Trace(std::ostream &out, const ReportView &view, const Session &session, co
         if (!text.empty() && text[0] == '\t') text = "    " + text.substr(1);
         const std::string named = DevinstName(view, session, i);
         if (!named.empty() && named != device.id) text += "   [= " + named + "]";
-        std::ostringstream number;
-        number << std::setw(7) << i + 1 << "  ";
+        char digits[24];
+        std::string number;
+        Aligned(number, Digits(digits, i + 1), 7, false);
+        number += "  ";
         bool first = true;
-        ForEachPiece(text, kWidth - 11, [&](std::string_view piece) {
+        ForEachPiece(out, text, kWidth - 11, [&](std::string_view piece) {
             if (first)
-                out << number.str();
+                out << number;
             else
-                Pad(out, 11);
+                out.Pad(11);
             first = false;
             out << piece << '\n';
         });
     }
 }
 
-void Errors(std::ostream &out, const Session &session) {
+void Errors(TextOut &out, const Session &session) {
     std::size_t total = 0;
     for (const ErrorGroup &group : session.errors) total += group.count;
     out << "\nERROR lines: " << total << " (" << session.errors.size() << (session.errors.size() == 1 ? " kind)\n" : " kinds)\n");
@@ -152,7 +254,7 @@ void Errors(std::ostream &out, const Session &session) {
 }
 
 // Counts per finding and per reason, before the rows.
-void Summary(std::ostream &out, const std::vector<const Device *> &shown) {
+void Summary(TextOut &out, const std::vector<const Device *> &shown) {
     const std::vector<FindingGroup> groups = GroupFindings(shown);
     const auto without = std::count_if(shown.begin(), shown.end(), [](const Device *d) { return d->findings.empty(); });
     out << "\nFindings: " << shown.size() - static_cast<std::size_t>(without) << " device(s) with one, " << without
@@ -168,7 +270,8 @@ void Summary(std::ostream &out, const std::vector<const Device *> &shown) {
     }
 }
 
-void TextList(std::ostream &out, const ReportView &view, const std::vector<Session> &sessions) {
+void TextList(std::ostream &stream, const ReportView &view, const std::vector<Session> &sessions) {
+    TextOut out(stream);
     out << Printable(view.logName) << ": " << sessions.size() << " session(s), " << view.log->lineCount << " lines\n";
     for (const Session &session : sessions) {
         Indented(out, SessionTitle(session, sessions.size()), 2);
@@ -177,7 +280,8 @@ void TextList(std::ostream &out, const ReportView &view, const std::vector<Sessi
     Notes(out, view.log->notes, {});
 }
 
-void TextSession(std::ostream &out, const ReportView &view, const Session &session) {
+void TextSession(std::ostream &stream, const ReportView &view, const Session &session) {
+    TextOut out(stream);
     Indented(out, view.logName + ": " + SessionTitle(session, view.log->sessions.size()), 0);
     Indented(out, "Lists: " + ListSizesText(session), 0);
     Notes(out, view.log->notes, session.notes);
@@ -200,7 +304,8 @@ void TextSession(std::ostream &out, const ReportView &view, const Session &sessi
 
 std::string Counted(int times) { return times == 1 ? "once" : times == 2 ? "twice" : std::to_string(times) + " times"; }
 
-void TextDiff(std::ostream &out, const ReportView &view, const SessionDiff &diff) {
+void TextDiff(std::ostream &stream, const ReportView &view, const SessionDiff &diff) {
+    TextOut out(stream);
     const std::size_t count = view.log->sessions.size();
     out << Printable(view.logName) << ":\n";
     Indented(out, "from " + SessionTitle(*diff.from, count), 2);

@@ -34,11 +34,170 @@ std::optional<T> Number(std::string_view text) {
     return value;
 }
 
+// Words of a line are read eight bytes at a time: the words of a line are
+// long enough that a loop over bytes, or a call to memchr or memcmp per word,
+// costs more than the rest of it.
+static_assert(std::endian::native == std::endian::little, "words are read least significant byte first");
+constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+
+std::uint64_t Word(const char *at) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
+// Up to the first eight bytes of text as Word reads them, zero beyond its end.
+constexpr std::uint64_t Packed(std::string_view text) {
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < text.size() && k < 8; ++k)
+        word |= std::uint64_t{static_cast<unsigned char>(text[k])} << (8 * k);
+    return word;
+}
+
+constexpr std::uint64_t LowBytes(std::size_t count) { return count >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * count)) - 1; }
+
+// A word with a to z made upper case; other bytes are kept.
+std::uint64_t UpperWord(std::uint64_t x) {
+    const std::uint64_t low7 = x & ~kHigh;
+    const std::uint64_t lower = (low7 + (0x80 - 'a') * kOnes) & ~(low7 + (0x80 - 'z' - 1) * kOnes) & ~x & kHigh;
+    return x ^ (lower >> 2);  // 0x80 >> 2 is the case bit
+}
+
+// text with a to z made upper case, in place.
+void UpperAscii(std::string &text) {
+    const auto upper = [&text](std::size_t at) {
+        const std::uint64_t word = UpperWord(Word(text.data() + at));
+        std::memcpy(text.data() + at, &word, 8);
+    };
+    if (text.size() < 8) {
+        for (char &c : text)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return;
+    }
+    for (std::size_t i = 0; i + 8 <= text.size(); i += 8) upper(i);
+    upper(text.size() - 8);  // the last bytes again: upper case stays upper case
+}
+
+// Whether id, made upper case, is key.
+bool SameKey(std::string_view key, std::string_view id) {
+    if (key.size() != id.size()) return false;
+    if (id.size() < 8) {
+        for (std::size_t k = 0; k < id.size(); ++k) {
+            const char c = id[k] >= 'a' && id[k] <= 'z' ? static_cast<char>(id[k] - 'a' + 'A') : id[k];
+            if (c != key[k]) return false;
+        }
+        return true;
+    }
+    for (std::size_t i = 0; i + 8 <= id.size(); i += 8)
+        if (UpperWord(Word(id.data() + i)) != Word(key.data() + i)) return false;
+    return UpperWord(Word(id.data() + id.size() - 8)) == Word(key.data() + key.size() - 8);
+}
+
+// A hash of an identifier that is the same for every spelling of its key:
+// each byte is hashed without its case bit. Eight bytes at a time.
+std::uint64_t KeyHash(std::string_view id) {
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u, kFold = ~(0x20 * kOnes);
+    std::uint64_t hash = id.size() * kMultiplier, tail = 0;
+    if (id.size() < 8) {
+        for (std::size_t k = 0; k < id.size(); ++k) tail |= std::uint64_t{static_cast<unsigned char>(id[k])} << (8 * k);
+    } else {
+        for (std::size_t i = 0; i + 8 <= id.size(); i += 8)
+            hash = std::rotl((hash ^ (Word(id.data() + i) & kFold)) * kMultiplier, 29);
+        tail = Word(id.data() + id.size() - 8);
+    }
+    hash = (hash ^ (tail & kFold)) * kMultiplier;
+    return hash ^ (hash >> 29);
+}
+
+// The devices' positions by key: open addressing, each slot holding a key's
+// hash and position, so that a look-up hashes once, allocates nothing and
+// compares a key only where the hashes agree.
+class DeviceIndex {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    // The position of the first device with the hash that `is` accepts, or npos.
+    template <typename Is>
+    std::size_t Find(std::uint64_t hash, Is &&is) const {
+        if (m_slots.empty()) return npos;
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t at = static_cast<std::size_t>(hash) & mask;; at = (at + 1) & mask) {
+            const Slot &slot = m_slots[at];
+            if (slot.position == 0) return npos;
+            if (slot.hash == hash && is(slot.position - 1)) return slot.position - 1;
+        }
+    }
+
+    void Insert(std::uint64_t hash, std::size_t position) {
+        if ((m_count + 1) * 2 > m_slots.size()) Grow();
+        Place({hash, position + 1});
+        ++m_count;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::size_t position = 0;  // position + 1; 0: empty
+    };
+
+    void Place(const Slot &slot) {
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t at = static_cast<std::size_t>(slot.hash) & mask;
+        while (m_slots[at].position != 0) at = (at + 1) & mask;
+        m_slots[at] = slot;
+    }
+
+    void Grow() {
+        std::vector<Slot> old(std::max<std::size_t>(64, m_slots.size() * 2));
+        old.swap(m_slots);
+        for (const Slot &slot : old)
+            if (slot.position != 0) Place(slot);
+    }
+
+    std::vector<Slot> m_slots;  // a power of two in size, at most half full
+    std::size_t m_count = 0;
+};
+
+// The functions whose trace lines the parser reads beyond counting them; a
+// line of any other function (most of a large log) only extends the step it
+// is in. Each label below names one of these.
+constexpr std::string_view kReadFunctions[] = {
+    "GetAllDeviceIDs",         "GetHookedDeviceIDs",       "GetSystemDeviceInfo",
+    "GetUSBDeviceHubPath",     "IsDevnodeStatusValid",     "GetDeviceId",
+    "GetHandleToDevice",       "UseDriveInfo",             "IsInterfaceSupportedByDevice",
+    "GetDevInstFromDiskNumber", "GetDiskDevInstFromDiskNumber", "GetDevInstFromHandle",
+    "GetUsbInstanceIdFromDriverKeyName", "GetUSBDevicePath", "UseUSBDeviceInfo",
+    "GetUSBDeviceInfo",        "IsSystemOrFixedDisk",      "IsSystemDisk",
+};
+
+constexpr int kNotRead = -1, kProcessDeviceFunction = 100;
+constexpr std::size_t kNoDevice = static_cast<std::size_t>(-1);
+
+constexpr int FunctionNamed(std::string_view name) {
+    for (std::size_t k = 0; k < std::size(kReadFunctions); ++k)
+        if (kReadFunctions[k] == name) return static_cast<int>(k);
+    throw "not a read function";  // in a constant expression: does not compile
+}
+
+// The read function a label ("LEVEL Function ...") is of.
+constexpr int FunctionOfLabel(std::string_view label) {
+    const std::size_t name = label.find(' ') + 1;
+    return FunctionNamed(label.substr(name, label.find(' ', name) - name));
+}
+
+constexpr int kGetAllDeviceIDs = FunctionNamed("GetAllDeviceIDs"), kGetHookedDeviceIDs = FunctionNamed("GetHookedDeviceIDs"),
+              kGetSystemDeviceInfo = FunctionNamed("GetSystemDeviceInfo"),
+              kGetUSBDeviceHubPath = FunctionNamed("GetUSBDeviceHubPath"),
+              kIsDevnodeStatusValid = FunctionNamed("IsDevnodeStatusValid"), kGetDeviceId = FunctionNamed("GetDeviceId"),
+              kUseDriveInfo = FunctionNamed("UseDriveInfo"), kIsSystemOrFixedDisk = FunctionNamed("IsSystemOrFixedDisk"),
+              kIsSystemDisk = FunctionNamed("IsSystemDisk");
+
 // Labels whose value is a device node handle. Those marked bind the node to
 // the identifier that the next GetDeviceId reading returns for it.
 struct DevinstLabel {
     std::string_view label;
     bool bindsNextId;
+    int function = FunctionOfLabel(label);
 };
 constexpr DevinstLabel kDevinstLabels[] = {
     {"ENTER IsDevnodeStatusValid ", true},
@@ -52,15 +211,19 @@ constexpr DevinstLabel kDevinstLabels[] = {
 };
 
 // Labels followed by a device instance identifier read earlier in the run.
-constexpr std::string_view kIdMentionLabels[] = {
-    "INFO GetDeviceId lpDevID ",
-    "INFO GetUsbInstanceIdFromDriverKeyName ",
-    "INFO GetUSBDevicePath lpszInstancePath ",
-    "INFO UseUSBDeviceInfo lpszInstancePath ",
-    "INFO GetUSBDeviceInfo pInstanceId ",
+struct IdLabel {
+    std::string_view label;
+    int function = FunctionOfLabel(label);
+};
+constexpr IdLabel kIdMentionLabels[] = {
+    {"INFO GetDeviceId lpDevID "},
+    {"INFO GetUsbInstanceIdFromDriverKeyName "},
+    {"INFO GetUSBDevicePath lpszInstancePath "},
+    {"INFO UseUSBDeviceInfo lpszInstancePath "},
+    {"INFO GetUSBDeviceInfo pInstanceId "},
 };
 
-constexpr std::string_view kGetDeviceId = "INFO GetDeviceId ";
+constexpr std::string_view kGetDeviceIdLabel = "INFO GetDeviceId ";
 const std::string kDashLine(79, '-');
 
 // Keys owned by a map, looked up by a view without building a string.
@@ -77,93 +240,96 @@ std::pair<typename TextMap<T>::iterator, bool> Emplace(TextMap<T> &map, std::str
     return map.emplace(std::string(key), value);
 }
 
-// The functions whose trace lines the parser reads beyond counting them; a
-// line of any other function (most of a large log) only extends the step it
-// is in. Each label above and below names one of these.
-constexpr std::string_view kReadFunctions[] = {
-    "GetAllDeviceIDs",         "GetHookedDeviceIDs",       "GetSystemDeviceInfo",
-    "GetUSBDeviceHubPath",     "IsDevnodeStatusValid",     "GetDeviceId",
-    "GetHandleToDevice",       "UseDriveInfo",             "IsInterfaceSupportedByDevice",
-    "GetDevInstFromDiskNumber", "GetDiskDevInstFromDiskNumber", "GetDevInstFromHandle",
-    "GetUsbInstanceIdFromDriverKeyName", "GetUSBDevicePath", "UseUSBDeviceInfo",
-    "GetUSBDeviceInfo",        "IsSystemOrFixedDisk",      "IsSystemDisk",
+// A read function's name (or "ProcessDevice", which may begin a longer word),
+// with its first and last eight bytes as words.
+struct FunctionName {
+    std::string_view text;
+    std::uint64_t first = 0, last = 0;
+    int function = kNotRead;
+    bool prefix = false;  // the line's word may go on after it
 };
 
-// The read functions by the length of their name, so that a line is told
-// apart with a comparison or two rather than one per label.
+// The names by a hash of their first eight bytes: a line's function word is
+// told apart by a multiplication and a comparison or two, without finding
+// where the word ends or comparing strings.
 class ReadFunctionTable {
 public:
     constexpr ReadFunctionTable() {
-        for (std::size_t k = 0; k < std::size(kReadFunctions); ++k)
-            m_byLength[kReadFunctions[k].size()] |= std::uint64_t{1} << k;
+        for (std::size_t k = 0; k < std::size(kReadFunctions); ++k) Add(kReadFunctions[k], static_cast<int>(k), false);
+        Add("ProcessDevice", kProcessDeviceFunction, true);
     }
-    // The position of name in kReadFunctions, or -1.
-    int Find(std::string_view name) const {
-        if (name.size() >= kLengths) return -1;
-        for (std::uint64_t set = m_byLength[name.size()]; set != 0; set &= set - 1)
-            if (kReadFunctions[std::countr_zero(set)] == name) return std::countr_zero(set);
-        return -1;
+    // The name that begins at `name` in line and ends there with a blank or
+    // the line's end (a prefix may end anywhere); nullptr: none.
+    const FunctionName *Find(std::string_view line, std::size_t name) const {
+        if (line.size() < name + 8) return nullptr;
+        const std::uint64_t first = Word(line.data() + name);
+        for (const FunctionName *entry = m_buckets[Bucket(first)]; entry->function != kNotRead; ++entry) {
+            const std::size_t end = name + entry->text.size();
+            if (entry->first != first || line.size() < end || Word(line.data() + end - 8) != entry->last) continue;
+            if (!entry->prefix && end != line.size() && line[end] != ' ') continue;
+            if (entry->text.size() <= 16 ||
+                std::memcmp(line.data() + name + 8, entry->text.data() + 8, entry->text.size() - 16) == 0)
+                return entry;
+        }
+        return nullptr;
     }
 
 private:
-    static constexpr std::size_t kLengths = 40;
-    std::uint64_t m_byLength[kLengths] = {};
+    static constexpr std::size_t kBuckets = 64, kPerBucket = 4;
+    static constexpr std::size_t Bucket(std::uint64_t first) {
+        return static_cast<std::size_t>((first * 0x9E3779B97F4A7C15u) >> 58);
+    }
+    constexpr void Add(std::string_view text, int function, bool prefix) {
+        if (text.size() < 8) throw "a read function's name has at least eight bytes";
+        const FunctionName name{text, Packed(text), Packed(text.substr(text.size() - 8)), function, prefix};
+        FunctionName *slot = m_buckets[Bucket(name.first)];
+        while (slot->function != kNotRead) ++slot;
+        if (slot == m_buckets[Bucket(name.first)] + kPerBucket) throw "too many read functions in one bucket";
+        *slot = name;
+    }
+    FunctionName m_buckets[kBuckets][kPerBucket + 1] = {};  // each list ends with an empty entry
 };
 
-// Whether the line (without trailing blanks) is one the trace parser reads:
-// "LEVEL Function ..." of a read function, or "LEAVE ProcessDevice...".
-// Eight bytes at a time: the words of a line are long enough that a loop
-// over bytes, or a call to memchr per word, costs more than the rest of it.
-constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+enum class Level { None, Info, Enter, Leave, Error };
 
-std::uint64_t Word(const char *at) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, at, 8);
-    return word;
-}
+// What a trace line's first two words say: "LEVEL Function ...".
+struct TraceWords {
+    Level level = Level::None;
+    int function = kNotRead;   // a position in kReadFunctions, kProcessDeviceFunction, or kNotRead
+    std::size_t nameEnd = 0;   // one past the function's name
+    // Nothing after the function word ("LEAVE GetDeviceId").
+    bool Bare(std::string_view line) const { return nameEnd == line.size(); }
+    bool Is(Level l, int f) const { return level == l && function == f; }
+};
 
-// Where the first blank at or after from is, or text.size().
-std::size_t Blank(std::string_view text, std::size_t from) {
-    for (; from + 8 <= text.size(); from += 8) {
-        const std::uint64_t x = Word(text.data() + from) ^ (' ' * kOnes);
-        const std::uint64_t zero = (x - kOnes) & ~x & kHigh;  // its lowest bit marks the first blank
-        if (zero != 0) return from + static_cast<std::size_t>(std::countr_zero(zero)) / 8;
-    }
-    while (from < text.size() && text[from] != ' ') ++from;
-    return from;
-}
-
-// text with a to z made upper case, in place; other bytes are kept.
-void UpperAscii(std::string &text) {
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        const std::uint64_t x = Word(text.data() + i), low7 = x & ~kHigh;
-        const std::uint64_t lower = (low7 + (0x80 - 'a') * kOnes) & ~(low7 + (0x80 - 'z' - 1) * kOnes) & ~x & kHigh;
-        const std::uint64_t upper = x ^ (lower >> 2);  // 0x80 >> 2 is the case bit
-        std::memcpy(text.data() + i, &upper, 8);
-    }
-    for (; i < text.size(); ++i)
-        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 'a' + 'A');
-}
-
-constexpr int kNotRead = -1, kGetDeviceIdFunction = 5, kProcessDeviceFunction = 100;
-static_assert(kReadFunctions[kGetDeviceIdFunction] == "GetDeviceId");
-
-// Which read function the line is of: its position in kReadFunctions,
-// kProcessDeviceFunction, or kNotRead.
-int ReadFunction(std::string_view line) {
+// Which read function the line (without trailing blanks) is of, and its level.
+TraceWords ReadWords(std::string_view line) {
     static constexpr ReadFunctionTable table;
-    // Every label the parser reads begins with one of the four level words.
-    std::size_t name = 0;
-    if (line.starts_with("INFO "))
+    static constexpr std::uint64_t kInfo = Packed("INFO "), kEnter = Packed("ENTER "), kLeave = Packed("LEAVE "),
+                                   kError = Packed("ERROR "), kLow5 = LowBytes(5), kLow6 = LowBytes(6);
+    TraceWords words;
+    const std::uint64_t head = line.size() >= 8 ? Word(line.data()) : Packed(line);
+    const std::uint64_t head6 = head & kLow6;
+    std::size_t name = 6;
+    if ((head & kLow5) == kInfo) {
+        words.level = Level::Info;
         name = 5;
-    else if (line.starts_with("ENTER ") || line.starts_with("LEAVE ") || line.starts_with("ERROR "))
-        name = 6;
-    else
-        return kNotRead;
-    if (line.substr(name).starts_with("ProcessDevice")) return kProcessDeviceFunction;
-    return table.Find(line.substr(name, Blank(line, name) - name));
+    } else if (head6 == kEnter) {
+        words.level = Level::Enter;
+    } else if (head6 == kLeave) {
+        words.level = Level::Leave;
+    } else if (head6 == kError) {
+        words.level = Level::Error;
+    } else {
+        return words;
+    }
+    if (const FunctionName *found = table.Find(line, name)) {
+        words.function = found->function;
+        words.nameEnd = name + found->text.size();
+    }
+    return words;
 }
+
 
 struct Dump {
     std::size_t index = 0;
@@ -181,7 +347,7 @@ struct Episode {
     EpisodeKind kind = EpisodeKind::AllPass;
     LineRange range;
     std::optional<std::uint32_t> devinst;
-    std::string firstId;  // the first identifier a GetDeviceId line read
+    std::optional<std::size_t> firstDevice;  // of the first identifier a GetDeviceId line read
     std::string path;     // the interface path the legacy pass was handed
     std::vector<std::size_t> dumps;
     bool statusRead = false;
@@ -249,7 +415,8 @@ private:
             return;
         }
         CloseDump();
-        if (ListHeading(i, text)) return;
+        // A heading ends in ':' and perhaps blanks; most lines end otherwise.
+        if (!text.empty() && (text.back() == ':' || text.back() == ' ') && ListHeading(i, text)) return;
         if (m_pass == Pass::Lists) {
             ListLine(i, text);
             return;
@@ -289,93 +456,97 @@ private:
 
     void TraceLine(std::size_t i, std::string_view text) {
         const std::string_view line = RTrim(text);
-        if (StartsWith(line, "ERROR ")) {
+        const TraceWords words = ReadWords(line);
+        if (words.level == Level::Error) {
             CountError(i, line);
             if (m_episode && !m_episode->firstError) {
                 m_episode->firstError = i;
                 Quote(i);
             }
         }
-        PassLine(i, line);
-        const int function = ReadFunction(line);
-        if (function == kNotRead) {
+        PassLine(i, line, words);
+        if (words.function == kNotRead) {
             Extend(i);
             return;
         }
-        if (function == kGetDeviceIdFunction) {
-            DeviceIdLine(i, line);
+        if (words.function == kGetDeviceId) {
+            DeviceIdLine(i, line, words);
             return;
         }
-        if (StartsWith(line, "ENTER GetUSBDeviceHubPath ")) m_hubWalk = std::string();
-        if (line == "LEAVE GetUSBDeviceHubPath") m_hubWalk.reset();
-        if (line == "ENTER GetAllDeviceIDs") {
+        const bool bare = words.Bare(line);
+        if (words.function == kGetUSBDeviceHubPath) {
+            if (words.level == Level::Enter && !bare) m_hubWalk = std::string();
+            if (words.level == Level::Leave && bare) m_hubWalk.reset();
+        }
+        if (bare && words.Is(Level::Enter, kGetAllDeviceIDs)) {
             m_pass = Pass::All;
             m_session.allPass = LineRange{i, i};
-        } else if (line == "LEAVE GetAllDeviceIDs") {
+        } else if (bare && words.Is(Level::Leave, kGetAllDeviceIDs)) {
             CloseEpisode();
             m_pass = Pass::Legacy;
             return;
-        } else if (line == "ENTER GetHookedDeviceIDs") {
+        } else if (bare && words.Is(Level::Enter, kGetHookedDeviceIDs)) {
             CloseEpisode();
             m_pass = Pass::Hooked;
             m_session.hookedPass = LineRange{i, i};
             return;
-        } else if (line == "ENTER GetSystemDeviceInfo") {
+        } else if (bare && words.Is(Level::Enter, kGetSystemDeviceInfo)) {
             Open(EpisodeKind::SystemLookup, i);
-        } else if (m_pass == Pass::All && StartsWith(line, "ENTER IsDevnodeStatusValid ")) {
+        } else if (m_pass == Pass::All && !bare && words.Is(Level::Enter, kIsDevnodeStatusValid)) {
             Open(EpisodeKind::AllPass, i);
-        } else if (m_pass == Pass::Legacy && StartsWith(line, "ENTER ProcessDevice ") && line.size() > 20) {
+        } else if (m_pass == Pass::Legacy && words.Is(Level::Enter, kProcessDeviceFunction) && line.size() > 20 &&
+                   line[19] == ' ') {
             Open(EpisodeKind::Legacy, i);
             m_episode->path = std::string(line.substr(20));
-        } else if (m_pass == Pass::Hooked && line == "ENTER GetDeviceId") {
-            Open(EpisodeKind::HookedRead, i);
         }
         Extend(i);
-        if (line == "INFO UseDriveInfo DUMP" || line == "INFO UseDriveInfo HANDLE DUMP") {
+        if (words.Is(Level::Info, kUseDriveInfo) && (line == "INFO UseDriveInfo DUMP" || line == "INFO UseDriveInfo HANDLE DUMP")) {
             m_dump = Dump{};
             m_dump->index = i;
             m_dump->handleForm = line.size() > 22;
         }
-        DevinstValue(i, line);
-        IdValue(i, line);
-        Decision(i, line);
-        const bool closes = line == "LEAVE GetSystemDeviceInfo" ||
-                            (m_episode && m_episode->kind == EpisodeKind::Legacy && StartsWith(line, "LEAVE ProcessDevice")) ||
-                            (m_episode && m_episode->kind == EpisodeKind::HookedRead && line == "LEAVE GetDeviceId");
+        DevinstValue(i, line, words);
+        IdValue(i, line, words);
+        Decision(i, line, words);
+        const bool closes = (bare && words.Is(Level::Leave, kGetSystemDeviceInfo)) ||
+                            (m_episode && m_episode->kind == EpisodeKind::Legacy &&
+                             words.Is(Level::Leave, kProcessDeviceFunction));
         if (closes && m_episode && m_episode->kind == EpisodeKind::Legacy) m_episode->result = line.back() == '1';
         if (closes) CloseEpisode();
     }
 
     // A GetDeviceId line, the commonest the parser reads: what the general
     // path above does for one, without trying the labels of other functions.
-    void DeviceIdLine(std::size_t i, std::string_view line) {
-        const bool enter = line == "ENTER GetDeviceId", leave = line == "LEAVE GetDeviceId";
+    void DeviceIdLine(std::size_t i, std::string_view line, const TraceWords &words) {
+        const bool bare = words.Bare(line);
+        const bool enter = bare && words.level == Level::Enter, leave = bare && words.level == Level::Leave;
         if (enter && m_pass == Pass::Hooked) Open(EpisodeKind::HookedRead, i);
         Extend(i);
         if (leave) m_pendingDevinst.reset();
-        if (!enter && !leave) IdValue(i, line);
+        if (!bare && words.level == Level::Info) IdValue(i, line, words);
         if (leave && m_episode && m_episode->kind == EpisodeKind::HookedRead) CloseEpisode();
     }
 
     // The spans of the all-devices and hooked passes, and what the hooked pass
     // says of itself.
-    void PassLine(std::size_t i, std::string_view line) {
+    void PassLine(std::size_t i, std::string_view line, const TraceWords &words) {
         if (m_pass == Pass::All && m_session.allPass) m_session.allPass->last = i;
         if (m_pass != Pass::Hooked || !m_session.hookedPass) return;
         m_session.hookedPass->last = i;
-        if (StartsWith(line, "ERROR GetHookedDeviceIDs ")) {
+        if (words.function != kGetHookedDeviceIDs || words.Bare(line)) return;
+        if (words.level == Level::Error) {
             m_session.hookedFailure = i;
             Quote(i);
         }
-        if (StartsWith(line, "INFO GetHookedDeviceIDs ")) {
+        if (words.level == Level::Info) {
             if (m_session.hookedUnread.empty()) Quote(i);
             m_session.hookedUnread.push_back(i);
         }
     }
 
-    void DevinstValue(std::size_t i, std::string_view line) {
+    void DevinstValue(std::size_t i, std::string_view line, const TraceWords &words) {
         for (const DevinstLabel &entry : kDevinstLabels) {
-            if (!StartsWith(line, entry.label)) continue;
+            if (entry.function != words.function || !StartsWith(line, entry.label)) continue;
             const auto devinst = Number<std::uint32_t>(line.substr(entry.label.size()));
             if (!devinst) return;
             m_session.devinstLines.emplace_back(i, *devinst);
@@ -384,21 +555,28 @@ private:
                 m_episode->devinst = devinst;
             return;
         }
-        if (line == "LEAVE GetDeviceId") m_pendingDevinst.reset();
     }
 
-    void IdValue(std::size_t i, std::string_view line) {
-        for (std::string_view label : kIdMentionLabels) {
-            if (StartsWith(line, label) && line.size() > label.size()) {
-                m_idMentions.emplace_back(i, Key(line.substr(label.size())));
+    // Only INFO lines of the GetDeviceId function and of the functions of
+    // kIdMentionLabels carry an identifier.
+    void IdValue(std::size_t i, std::string_view line, const TraceWords &words) {
+        for (const IdLabel &entry : kIdMentionLabels) {
+            if (entry.function == words.function && StartsWith(line, entry.label) && line.size() > entry.label.size()) {
+                // Most name a device already met: kept by its place, not its key.
+                const std::string &key = Key(line.substr(entry.label.size()));
+                if (const std::size_t at = FindPosition(key); at != DeviceIndex::npos)
+                    m_idMentions.push_back({i, at, {}});
+                else
+                    m_idMentions.push_back({i, kNoDevice, key});
                 return;
             }
         }
-        if (!StartsWith(line, kGetDeviceId)) return;
-        const std::string_view id = line.substr(kGetDeviceId.size());
+        if (words.function != kGetDeviceId || !StartsWith(line, kGetDeviceIdLabel)) return;
+        const std::string_view id = line.substr(kGetDeviceIdLabel.size());
         if (id.empty() || StartsWith(id, "\\")) return;  // an interface path, not an identifier
-        Device &device = Name(id, i);
-        m_deviceMentions.emplace_back(i, static_cast<std::size_t>(&device - m_session.devices.data()));
+        const std::size_t position = NamePosition(id, i);
+        Device &device = m_session.devices[position];
+        m_deviceMentions.emplace_back(i, position);
         // The hub walk reads a device, then each parent up to its hub.
         if (m_hubWalk && !m_hubWalk->empty() && *m_hubWalk != device.key)
             m_session.usbParents.emplace_back(*m_hubWalk, device.key);
@@ -407,36 +585,39 @@ private:
             m_devinstIds.emplace(*m_pendingDevinst, device.key);
             m_pendingDevinst.reset();
         }
-        if (m_episode && m_episode->firstId.empty()) m_episode->firstId = device.key;
+        if (m_episode && !m_episode->firstDevice) m_episode->firstDevice = position;
     }
 
-    // The all-devices pass's reasons for leaving a device out.
-    void Decision(std::size_t i, std::string_view line) {
-        if (m_episode && m_episode->kind == EpisodeKind::Legacy && IsSystemDiskMatch(line)) {
+    // The all-devices pass's reasons for leaving a device out, and the
+    // legacy pass's system disk: lines of three functions only.
+    void Decision(std::size_t i, std::string_view line, const TraceWords &words) {
+        if (words.function == kIsSystemDisk && m_episode && m_episode->kind == EpisodeKind::Legacy &&
+            IsSystemDiskMatch(line)) {
             m_episode->systemDisk = i;
             Quote(i);
         }
+        if (words.function != kIsDevnodeStatusValid && words.function != kIsSystemOrFixedDisk) return;
         if (!m_episode || m_episode->kind != EpisodeKind::AllPass) return;
         Episode &episode = *m_episode;
-        const std::string before = episode.leftOutReason;
+        const char *reason = nullptr;
         if (line == "INFO IsDevnodeStatusValid not DN_STARTED")
-            episode.leftOutReason = "device not started";
+            reason = "device not started";
         else if (line == "INFO IsDevnodeStatusValid DN_HAS_PROBLEM")
-            episode.leftOutReason = "device has a problem";
+            reason = "device has a problem";
         else if (line == "INFO IsDevnodeStatusValid not DN_DRIVER_LOADED")
-            episode.leftOutReason = "driver not loaded";
+            reason = "driver not loaded";
         else if (line == "LEAVE IsDevnodeStatusValid")
             episode.statusRead = true;
         else if (line == "INFO IsSystemOrFixedDisk not removable")
-            episode.leftOutReason = episode.lastDumpBoot ? "boot drive" : "fixed or system disk";
+            reason = episode.lastDumpBoot ? "boot drive" : "fixed or system disk";
         else if (line == "INFO IsSystemOrFixedDisk system disk")
-            episode.leftOutReason = "fixed or system disk";
-        if (episode.leftOutReason != before) {
+            reason = "fixed or system disk";
+        if (reason && episode.leftOutReason != reason) {
+            episode.leftOutReason = reason;
             episode.decision = i;
             Quote(i);
         }
     }
-
     // "INFO IsSystemDisk Type: a b, ID: c d" with a = b and c = d.
     static bool IsSystemDiskMatch(std::string_view line) {
         constexpr std::string_view label = "INFO IsSystemDisk Type: ";
@@ -542,7 +723,7 @@ private:
         if (m_episode->kind == EpisodeKind::AllPass && !m_episode->statusRead && m_episode->leftOutReason.empty())
             m_episode->leftOutReason = "device status not readable";
         else if (m_episode->kind == EpisodeKind::AllPass && m_episode->leftOutReason.empty() &&
-                 m_episode->firstId.empty())
+                 !m_episode->firstDevice)
             m_episode->leftOutReason = "left out by its class filter";
         m_episodes.push_back(std::move(*m_episode));
         m_episode.reset();
@@ -555,20 +736,32 @@ private:
         return m_key;
     }
 
-    Device &Name(std::string_view id, std::size_t index) {
-        const std::string &key = Key(id);
-        if (const auto it = m_byKey.find(key); it != m_byKey.end()) return m_session.devices[it->second];
-        m_byKey.emplace(key, m_session.devices.size());
-        Device &device = m_session.devices.emplace_back();
+    // The position of the device of id, named now where it is new. An
+    // identifier is nearly always written as when first met: compared as
+    // written first.
+    std::size_t NamePosition(std::string_view id, std::size_t index) {
+        std::deque<Device> &devices = m_session.devices;
+        const std::uint64_t hash = KeyHash(id);
+        const std::size_t at = m_index.Find(hash, [&](std::size_t d) { return devices[d].id == id || SameKey(devices[d].key, id); });
+        if (at != DeviceIndex::npos) return at;
+        m_index.Insert(hash, devices.size());
+        Device &device = devices.emplace_back();
         device.id = id;
-        device.key = key;
+        device.key = Key(id);
         device.firstSeen = index;
-        return device;
+        return devices.size() - 1;
     }
 
-    Device *Find(const std::string &key) {
-        const auto it = m_byKey.find(key);
-        return it == m_byKey.end() ? nullptr : &m_session.devices[it->second];
+    Device &Name(std::string_view id, std::size_t index) { return m_session.devices[NamePosition(id, index)]; }
+
+    std::size_t FindPosition(std::string_view key) const {
+        const std::deque<Device> &devices = m_session.devices;
+        return m_index.Find(KeyHash(key), [&](std::size_t d) { return devices[d].key == key; });
+    }
+
+    Device *Find(std::string_view key) {
+        const std::size_t at = FindPosition(key);
+        return at == DeviceIndex::npos ? nullptr : &m_session.devices[at];
     }
 
     // The device an episode worked on, by the best evidence it holds.
@@ -576,7 +769,7 @@ private:
         for (std::size_t d : episode.dumps)
             if (!m_dumps[d].uniqueId.empty() && episode.kind != EpisodeKind::AllPass)
                 return Find(DeviceKey(m_dumps[d].uniqueId));
-        if (!episode.firstId.empty()) return Find(episode.firstId);
+        if (episode.firstDevice) return &m_session.devices[*episode.firstDevice];
         if (episode.devinst) {
             if (const auto it = m_devinstIds.find(*episode.devinst); it != m_devinstIds.end()) return Find(it->second);
             if (const MachineDevice *known = m_machine ? m_machine->Find(*episode.devinst) : nullptr)
@@ -661,8 +854,12 @@ private:
             }
         }
         for (const auto &[index, d] : m_deviceMentions) Mention(m_session.devices[d], index);
-        for (const auto &[index, key] : m_idMentions)
-            if (Device *device = Find(key)) Mention(*device, index);
+        for (const IdMention &mention : m_idMentions) {
+            if (mention.device != kNoDevice)
+                Mention(m_session.devices[mention.device], mention.index);
+            else if (Device *device = Find(mention.key))
+                Mention(*device, mention.index);
+        }
         std::unordered_multimap<std::uint32_t, std::size_t> byDevinst;
         for (std::size_t d = 0; d < m_session.devices.size(); ++d)
             if (m_session.devices[d].devinst) byDevinst.emplace(*m_session.devices[d].devinst, d);
@@ -676,20 +873,29 @@ private:
     }
 
     // In the order the log first names them. A device row is large: the
-    // order is found on positions, then each row moves once.
-    static void SortByFirstSeen(std::vector<Device> &devices) {
+    // order is found on positions, then each row moves once, in place.
+    static void SortByFirstSeen(std::deque<Device> &devices) {
         // Mostly named in log order already: then nothing moves.
         if (std::is_sorted(devices.begin(), devices.end(),
                            [](const Device &a, const Device &b) { return a.firstSeen < b.firstSeen; }))
             return;
-        std::vector<std::size_t> order(devices.size());
+        std::vector<std::size_t> order(devices.size());  // order[k]: the device that goes to k
         for (std::size_t d = 0; d < order.size(); ++d) order[d] = d;
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return devices[a].firstSeen < devices[b].firstSeen; });
-        std::vector<Device> sorted;
-        sorted.reserve(devices.size());
-        for (std::size_t d : order) sorted.push_back(std::move(devices[d]));
-        devices = std::move(sorted);
+        // Each cycle of the permutation turns once through one spare row.
+        std::vector<bool> placed(order.size());
+        for (std::size_t start = 0; start < order.size(); ++start) {
+            if (placed[start] || order[start] == start) continue;
+            Device spare = std::move(devices[start]);
+            std::size_t at = start;
+            for (; order[at] != start; at = order[at]) {
+                devices[at] = std::move(devices[order[at]]);
+                placed[at] = true;
+            }
+            devices[at] = std::move(spare);
+            placed[at] = true;
+        }
     }
 
     // How far the machine file agrees with what the log itself names.
@@ -741,14 +947,20 @@ private:
     std::optional<Episode> m_episode;
     std::optional<std::uint32_t> m_pendingDevinst;
     std::optional<std::string> m_hubWalk;  // within a hub walk: the last device it read
-    std::vector<Dump> m_dumps;
-    std::vector<Episode> m_episodes;
-    std::unordered_map<std::string, std::size_t> m_byKey;
+    // Deques: these grow to megabytes, and a vector's growth copies them.
+    std::deque<Dump> m_dumps;
+    std::deque<Episode> m_episodes;
+    DeviceIndex m_index;  // of m_session.devices, by key
     std::map<std::uint32_t, std::string> m_devinstIds;
     // Lines naming a device: by its place in devices (a GetDeviceId reading),
     // or by key, found once every device is named.
-    std::vector<std::pair<std::size_t, std::size_t>> m_deviceMentions;
-    std::vector<std::pair<std::size_t, std::string>> m_idMentions;
+    std::deque<std::pair<std::size_t, std::size_t>> m_deviceMentions;
+    struct IdMention {
+        std::size_t index = 0;
+        std::size_t device = kNoDevice;  // its place, or kNoDevice: found by its key at the end
+        std::string key;
+    };
+    std::deque<IdMention> m_idMentions;
     std::string m_key;
     std::string_view m_line;  // the line being read, as written
     TextMap<std::size_t> m_errorKinds;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -98,7 +99,7 @@ struct Session {
     SessionSpan span;
     std::size_t firstLine = 0, lineCount = 0;
     std::array<std::optional<std::size_t>, kListCount> listSizes;  // unset: section missing
-    std::vector<Device> devices;
+    std::deque<Device> devices;  // rows stay where they are as more are named
     std::vector<ErrorGroup> errors;
     std::vector<std::string> notes;
     // DEVINST of every line that carries one, by line index, for naming them.

@@ -285,6 +285,8 @@ TEST(ReportTest, DamagedLogsAreReportedNotFatal) {
     for (char c : Golden("no_devices")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     std::string innerCr = crlf;  // a CR past the first eight bytes of line 6 is in the line, not its end
     innerCr.insert(innerCr.find("Path: "), "\r");
+    std::string stepCr = crlf;  // a CR as line 6's 32nd byte, the last of a step of the line search, with no LF after it
+    stepCr.insert(stepCr.find("Path: ") + 6, "\r");
     const struct {
         const char *name;
         std::string bytes;
@@ -297,6 +299,7 @@ TEST(ReportTest, DamagedLogsAreReportedNotFatal) {
         {"lf-only", lf, 0, "ends with LF alone, not CR LF"},
         {"cut-after-cr", crlf.substr(0, crlf.size() - 1), 0, "line 28: cut off (no line end); not read"},
         {"inner-cr", innerCr, 0, "line 6: bytes that are not text; not read"},
+        {"cr-ending-a-step", stepCr, 0, "line 6: bytes that are not text; not read"},
         {"cut-dump", cutDump, 0, "record dump cut short (6 of 12 lines)"},
         {"not-a-log", "Hello\r\nworld\r\n", 1, "no \"Log Session: \" header in 2 lines"},
         {"binary", std::string("\x7F" "ELF\x01\x02\0\0\xff\xfe", 10), 1, "line 1: bytes that are not text"},
