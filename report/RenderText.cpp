@@ -3,8 +3,6 @@
 #include <charconv>
 #include <concepts>
 #include <cstring>
-#include <iomanip>
-#include <sstream>
 
 #include "report/Render.h"
 
@@ -246,9 +244,15 @@ void Errors(TextOut &out, const Session &session) {
     for (const ErrorGroup &group : session.errors) total += group.count;
     out << "\nERROR lines: " << total << " (" << session.errors.size() << (session.errors.size() == 1 ? " kind)\n" : " kinds)\n");
     for (const ErrorGroup &group : session.errors) {
-        std::ostringstream count;
-        count << std::setw(5) << group.count << "  ";
-        Indented(out, count.str().substr(2) + group.text + "   (first at line " + std::to_string(group.firstLine) + ")", 2);
+        // Counts right-aligned in three columns, wider where they need it.
+        std::string line = std::to_string(group.count);
+        if (line.size() < 3) line.insert(0, 3 - line.size(), ' ');
+        line += "  ";
+        line += group.text;
+        line += "   (first at line ";
+        line += std::to_string(group.firstLine);
+        line += ')';
+        Indented(out, line, 2);
         if (!group.numbers.empty()) Indented(out, ErrorNumbersText(group), 7, "numbers: ");
     }
 }

@@ -144,6 +144,12 @@ TEST(ReportTest, DefaultLogFactsAndErrors) {
     EXPECT_EQ(session["time"], nullptr);  // the golden logs mask the time
     EXPECT_EQ(session["errors"][0], nlohmann::json::parse(R"({"text": "ERROR GetDeviceRegistryProperty", "count": 4,
         "first_line": 657, "numbers": [{"number": "13", "count": 4}]})"));
+    // A count of four digits is printed whole, not cut to its last three.
+    std::string many = std::string(79, '-') + "\r\nLog Session: 0\r\n" + std::string(79, '-') + "\r\n";
+    for (int k = 0; k < 1234; ++k) many += "ERROR Same 5\r\n";
+    many += "All devices: \r\nHooked devices legacy: \r\nHooked devices: \r\n";
+    EXPECT_NE(Report({WriteTemp("many-errors.txt", many)}).out.find("\n  1234  ERROR Same   (first at line 4)"),
+              std::string::npos);
 }
 
 // --device finds a device by its names as well as its identifier.
