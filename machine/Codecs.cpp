@@ -76,12 +76,15 @@ void AppendStrings(const Reader &r, const json &list, const std::string &path, s
 std::string HexBytesText(const json &v, bool grouped) {
     std::vector<uint8_t> bytes;
     ParseHexBytes(v.get<std::string>(), &bytes);
+    // By a table, not a formatted print per byte: a capture's raw answers
+    // run to megabytes of these.
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
+    text.reserve(bytes.size() * 2 + (grouped ? bytes.size() / 4 : 0));
     for (size_t i = 0; i < bytes.size(); ++i) {
         if (grouped && i != 0 && i % 4 == 0) text.push_back(' ');
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
-        text += pair;
+        text.push_back(kDigits[bytes[i] >> 4]);
+        text.push_back(kDigits[bytes[i] & 0xF]);
     }
     return text;
 }
