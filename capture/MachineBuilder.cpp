@@ -73,17 +73,21 @@ struct Interface {
     int object = -1;
 };
 
+// What every walk reads and writes comes first, together.
 struct Device {
     DEVINST devinst = 0;
-    std::string id;
-    std::optional<DEVINST> parent;
-    std::optional<GUID> cls;
-    bool listedPresent = false;
-    std::string enumerator;  // of the first set with one that listed it
-    std::optional<uint32_t> status, problem, statusError, idError;
     int listedBy = 0;          // the serial of the latest set that listed it
     bool severalSets = false;  // listed by more than one set
-    std::map<uint32_t, std::pair<uint32_t, Bytes>> properties;  // code: type, bytes
+    bool listedPresent = false;
+    std::optional<GUID> cls;
+    // Code: type, bytes, in the order first answered.  A device has a handful,
+    // read again on every walk: a short scan of one block beats a tree.
+    std::vector<std::pair<uint32_t, std::pair<uint32_t, Bytes>>> properties;
+    std::string enumerator;  // of the first set with one that listed it
+    std::string id;
+    WString idAnswered;  // the identifier `id` was taken from, as answered
+    std::optional<DEVINST> parent;
+    std::optional<uint32_t> status, problem, statusError, idError;
     std::vector<Interface> interfaces;
 };
 
@@ -118,8 +122,16 @@ struct Object {
 template <typename T>
 class Listings {
 public:
-    void Add(int serial, const T &item) { open_[serial].push_back(item); }
+    // A walk adds its elements one by one: the listing added to last is kept at hand.
+    void Add(int serial, const T &item) {
+        if (last_ == nullptr || lastSerial_ != serial) {
+            last_ = &open_[serial];
+            lastSerial_ = serial;
+        }
+        last_->push_back(item);
+    }
     void Close(int serial) {
+        last_ = nullptr;
         auto it = open_.find(serial);
         if (it == open_.end()) return;
         std::vector<T> listed = std::move(it->second);
@@ -143,6 +155,8 @@ private:
         return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin());
     }
     std::map<int, std::vector<T>> open_, kept_;
+    std::vector<T> *last_ = nullptr;
+    int lastSerial_ = 0;
 };
 
 class Builder {
@@ -156,7 +170,11 @@ public:
 
 private:
     void Refuse(const std::string &why);
-    Device &DeviceAt(DEVINST devinst);
+    Device &DeviceAt(DEVINST devinst) {
+        if (devinst < byDevinst_.size() && byDevinst_[devinst] != nullptr) return *byDevinst_[devinst];
+        return NewDeviceAt(devinst);
+    }
+    Device &NewDeviceAt(DEVINST devinst);
     bool Known(DEVINST devinst) const;
     void NoteId(DEVINST devinst, WStringView id);
     int Find(int object) const;
@@ -169,19 +187,36 @@ private:
     void NoteOpen(int object, uint64_t access, bool ok, uint32_t error);
     void NoteOpened(int object, uint64_t access, bool ok, uint32_t error, uint64_t handle);
     void ForgetSet(uint64_t handle);
+    // A reported path, converted once; the same text has the same id.
     struct PathText {
         std::string path, folded;
+        uint32_t id = 0;
+        const std::pair<DEVINST, size_t> *interface = nullptr;  // in interfaceByPath_, once there
+        const WString *answered = nullptr;                       // its key in pathTexts_
+        PathText *next = nullptr;                                // the path asked for after it, last time
     };
-    const PathText &TextOf(WStringView path);
-    const std::string &ClassText(const GUID &cls);
+    PathText &TextOf(WStringView path);
+    PathText &FindText(WStringView path);
+    PathText *lastText_ = nullptr;  // the path asked for last
+    // A class converted once, and its detail listings once asked for.
+    struct ClassTexts {
+        GUID cls{};
+        std::string text;
+        Listings<uint32_t> *details = nullptr;  // in detailListings_
+    };
+    ClassTexts &ClassText(const GUID &cls);
     struct WideHash {
         using is_transparent = void;
         size_t operator()(WStringView text) const { return std::hash<WStringView>{}(text); }
     };
     std::unordered_map<WString, PathText, WideHash, std::equal_to<>> pathTexts_;  // by the path as reported
-    std::optional<std::pair<GUID, std::string>> lastClass_;                      // the class converted last
+    std::unordered_map<std::string, uint32_t> pathIds_;                          // by the converted text
+    std::vector<const std::string *> pathById_;                                  // the keys of pathIds_
+    std::optional<ClassTexts> lastClass_;                                        // the class converted last
     bool NoDeviceNode(std::string_view op, DEVINST devinst, CONFIGRET result);
+    DEVINST AskedDevice(uint64_t set, const std::optional<SP_DEVICE_INTERFACE_DATA> &data) const;
     using Property = std::pair<uint32_t, Bytes>;  // type, bytes
+    static Property &PropertyOf(Device &d, uint32_t code);
     static void NoteValue(Property &known, const ev::SetupDiGetDeviceRegistryPropertyW &e);
     void NoteNoProperty(Device &d, uint32_t code, DWORD error);
     // One handler per operation the machine learns from; the others teach it nothing.
@@ -240,7 +275,7 @@ private:
     std::map<std::string, uint32_t> classErrors_;
     // Per interface class, the paths in the order the first set of that class listed them.
     std::map<std::string, std::vector<std::string>> listed_;
-    std::map<std::string, Listings<std::string>> detailListings_;  // by class: paths
+    std::map<std::string, Listings<uint32_t>> detailListings_;  // by class: path ids
     struct Set {
         uint64_t flags = 0;
         std::string enumerator;
@@ -248,6 +283,7 @@ private:
         std::string cls;
         uint64_t listed = 0;  // how many elements it listed so far
         std::string query;          // a device set's key in deviceSets_
+        Listings<DEVINST> *devices = nullptr;  // where its devices are listed, once they are
     };
     // Interface sets by class: the devices each listed, in order.
     std::map<std::string, Listings<DEVINST>> interfaceSetDevices_;
@@ -255,6 +291,10 @@ private:
     int sets_ = 0;                      // sets made so far
     std::map<uint64_t, Set> liveSets_;  // by handle, until destroyed
     Set &SetOf(uint64_t handle);
+    Listings<DEVINST> &DevicesListed(Set &set);
+    // Walks ask about one set call after call.
+    uint64_t lastSetHandle_ = 0;
+    Set *lastSet_ = nullptr;  // in liveSets_
     // set, element (its bytes as text) -> the device asked about, or 0
     std::map<uint64_t, std::map<std::string, DEVINST>> interfaceData_;
     // Device sets by what they ask for: the query, and what they listed, in order.
@@ -269,9 +309,9 @@ private:
 };
 
 // Every handler of a device looks it up, most for every element of every
-// walk: DEVINSTs are small numbers, so a flat index answers first.
-Device &Builder::DeviceAt(DEVINST devinst) {
-    if (devinst < byDevinst_.size() && byDevinst_[devinst] != nullptr) return *byDevinst_[devinst];
+// walk: DEVINSTs are small numbers, so a flat index answers first (DeviceAt);
+// a device it has not met yet is found or added here.
+Device &Builder::NewDeviceAt(DEVINST devinst) {
     auto [it, added] = devices_.try_emplace(devinst);
     if (added) {
         it->second.devinst = devinst;
@@ -324,6 +364,8 @@ std::string KeyProblem(const char *key, const std::string &name, size_t index, c
 // information set) cannot be written as a machine, so the capture says so.
 void Builder::NoteId(DEVINST devinst, WStringView id) {
     Device &d = DeviceAt(devinst);
+    // The identifier asked for again, as first answered: nothing new.
+    if (!d.id.empty() && id == d.idAnswered) return;
     const std::string text = Utf8(id);
     if (!d.id.empty() && Folded(d.id) != Folded(text)) {
         if (d.severalSets) {
@@ -334,7 +376,10 @@ void Builder::NoteId(DEVINST devinst, WStringView id) {
             Refuse(why + ": this system reuses device node values; such a run cannot be written as a machine file");
         }
     }
-    if (d.id.empty()) d.id = text;
+    if (d.id.empty()) {
+        d.id = text;
+        d.idAnswered = WString(id);
+    }
 }
 
 int Builder::Find(int object) const {
@@ -524,10 +569,23 @@ void Builder::On(const ev::GetVolumeInformationW &e) {
 
 Builder::Set &Builder::SetOf(uint64_t handle) {
     static Set unknown;
+    if (lastSet_ != nullptr && lastSetHandle_ == handle) return *lastSet_;
     auto set = liveSets_.find(handle);
-    if (set != liveSets_.end()) return set->second;
+    if (set != liveSets_.end()) {
+        lastSetHandle_ = handle;
+        lastSet_ = &set->second;
+        return set->second;
+    }
     unknown = Set{};
     return unknown;
+}
+
+// A set's listings are made when it first lists a device, or when it is destroyed.
+Listings<DEVINST> &Builder::DevicesListed(Set &set) {
+    if (set.devices == nullptr)
+        set.devices = (set.flags & DIGCF_DEVICEINTERFACE) == 0 ? &deviceSets_.at(set.query).listings
+                                                                 : &interfaceSetDevices_[set.cls];
+    return *set.devices;
 }
 
 // The key of a device set's query: sets asking the same list the same.
@@ -557,14 +615,15 @@ void Builder::On(const ev::SetupDiDestroyDeviceInfoList &e) { ForgetSet(e.set); 
 void Builder::ForgetSet(uint64_t handle) {
     auto live = liveSets_.find(handle);
     if (live == liveSets_.end()) return;
-    const Set &set = live->second;
+    Set &set = live->second;
     if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
-        deviceSets_.at(set.query).listings.Close(set.serial);
+        DevicesListed(set).Close(set.serial);
     } else if (!set.cls.empty()) {
-        interfaceSetDevices_[set.cls].Close(set.serial);
+        DevicesListed(set).Close(set.serial);
         detailListings_[set.cls].Close(set.serial);
     }
     interfaceData_.erase(live->first);
+    if (lastSet_ == &set) lastSet_ = nullptr;
     liveSets_.erase(live);
 }
 
@@ -593,10 +652,10 @@ void Builder::On(const ev::SetupDiEnumDeviceInfo &e) {
     }
     if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
     if ((set.flags & DIGCF_DEVICEINTERFACE) == 0) {
-        deviceSets_.at(set.query).listings.Add(set.serial, data.DevInst);
+        DevicesListed(set).Add(set.serial, data.DevInst);
         if (d.enumerator.empty()) d.enumerator = set.enumerator;
     } else if (!set.cls.empty()) {
-        interfaceSetDevices_[set.cls].Add(set.serial, data.DevInst);
+        DevicesListed(set).Add(set.serial, data.DevInst);
     }
 }
 
@@ -660,20 +719,28 @@ void Builder::On(const ev::SetupDiGetDeviceRegistryPropertyW &e) {
     if (e.devinst == 0) return;  // an element the set did not hand out
     Device &d = DeviceAt(e.devinst);
     const uint32_t code = e.property;
-    auto &known = d.properties[code];
+    Property &known = PropertyOf(d, code);
     // The same answer again (the program reads one property of every device
     // once per device it looks up): nothing to learn.
     if (e.result != 0 && known.first == e.type && Same(known.second, e.buffer)) return;
     if (e.result != 0 || e.lastError == ERROR_INSUFFICIENT_BUFFER) {
         NoteValue(known, e);
     } else if (known.second.empty() && known.first == 0) {
-        d.properties.erase(code);
+        std::erase_if(d.properties, [&](const auto &p) { return p.first == code; });
         NoteNoProperty(d, code, e.lastError);
     }
 }
 
+// The device's answer for a property, a blank one added where it has none.
+Builder::Property &Builder::PropertyOf(Device &d, uint32_t code) {
+    for (auto &[known, property] : d.properties)
+        if (known == code) return property;
+    return d.properties.emplace_back(code, Property{}).second;
+}
+
 // A value, or a size answer alone, which still says how long the value is.
 void Builder::NoteValue(Property &known, const ev::SetupDiGetDeviceRegistryPropertyW &e) {
+    if (e.result == 0 && !known.second.empty()) return;  // a size answer for a value already kept
     Bytes data = e.result != 0 ? Copy(e.buffer) : Bytes(e.required, 0);
     const bool cut = e.result != 0 && e.required == 0 && !known.second.empty();
     if (cut && data.size() > known.second.size()) data.resize(known.second.size());
@@ -692,50 +759,83 @@ void Builder::NoteNoProperty(Device &d, uint32_t code, DWORD error) {
     }
 }
 
+// Only an element that names a device is looked up later: one of no device
+// is forgotten, as if never asked (a walk of every interface names none).
 void Builder::On(const ev::SetupDiEnumDeviceInterfaces &e) {
-    if (e.result != 0) interfaceData_[e.set][AsText(e.data)] = e.devinst;
+    if (e.result == 0) return;
+    if (e.devinst != 0) {
+        interfaceData_[e.set][AsText(e.data)] = e.devinst;
+        return;
+    }
+    auto elements = interfaceData_.find(e.set);
+    if (elements != interfaceData_.end() && !elements->second.empty()) elements->second.erase(AsText(e.data));
 }
 
 void Builder::On(const ev::SetupDiGetDeviceInterfaceDetailW &e) {
     if (e.result == 0 || e.path.empty()) return;
     const SP_DEVICE_INTERFACE_DATA data = e.data.value_or(SP_DEVICE_INTERFACE_DATA{});
-    const PathText &text = TextOf(e.path);
+    PathText &text = TextOf(e.path);
     const std::string &path = text.path;
-    const std::string &cls = ClassText(data.InterfaceClassGuid);
+    ClassTexts &cls = ClassText(data.InterfaceClassGuid);
     const Set &set = SetOf(e.set);
-    if (set.serial != 0) detailListings_[cls].Add(set.serial, path);
-    auto known = interfaceByPath_.find(text.folded);
-    if (known != interfaceByPath_.end()) {
-        if ((set.flags & DIGCF_PRESENT) != 0) devices_[known->second.first].listedPresent = true;
+    if (set.serial != 0) {
+        if (cls.details == nullptr) cls.details = &detailListings_[cls.text];
+        cls.details->Add(set.serial, text.id);
+    }
+    if (text.interface == nullptr) {
+        auto known = interfaceByPath_.find(text.folded);
+        if (known != interfaceByPath_.end()) text.interface = &known->second;
+    }
+    if (text.interface != nullptr) {
+        if ((set.flags & DIGCF_PRESENT) != 0) DeviceAt(text.interface->first).listedPresent = true;
         return;
     }
     // The device comes with the path, or from the walk of one device's interfaces.
-    // (A walk of every interface asked about no device: 0 there is none.)
-    const auto &elements = interfaceData_[e.set];
-    auto asked = e.data ? elements.find(AsText(*e.data)) : elements.end();
-    const bool withDevice = e.device || (asked != elements.end() && asked->second != 0);
-    if (!withDevice) return;
-    const DEVINST devinst = e.device ? e.device->DevInst : asked->second;
+    const DEVINST devinst = e.device ? e.device->DevInst : AskedDevice(e.set, e.data);
+    if (devinst == 0 && !e.device) return;
     Device &d = DeviceAt(devinst);
     if (e.device && !IsNull(e.device->ClassGuid)) d.cls = e.device->ClassGuid;
     if ((set.flags & DIGCF_PRESENT) != 0) d.listedPresent = true;
-    d.interfaces.push_back({cls, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
-    interfaceByPath_[text.folded] = {devinst, d.interfaces.size() - 1};
+    d.interfaces.push_back({cls.text, path, (data.Flags & SPINT_ACTIVE) != 0, -1});
+    text.interface = &(interfaceByPath_[text.folded] = {devinst, d.interfaces.size() - 1});
+}
+
+// The device a walk of one device's interfaces asked about for this element,
+// or 0 (a walk of every interface asked about none).
+DEVINST Builder::AskedDevice(uint64_t set, const std::optional<SP_DEVICE_INTERFACE_DATA> &data) const {
+    auto elements = interfaceData_.find(set);
+    if (!data || elements == interfaceData_.end() || elements->second.empty()) return 0;
+    auto asked = elements->second.find(AsText(*data));
+    return asked != elements->second.end() ? asked->second : 0;
 }
 
 // Walks ask for the same paths and classes again and again: each is
-// converted once.
-const Builder::PathText &Builder::TextOf(WStringView path) {
+// converted once.  A walk asks in the order the last one did, so the path
+// that followed the previous one last time is compared first, before a
+// path is hashed.
+Builder::PathText &Builder::TextOf(WStringView path) {
+    PathText *guess = lastText_ != nullptr ? lastText_->next : nullptr;
+    PathText *text = guess != nullptr && *guess->answered == path ? guess : &FindText(path);
+    if (lastText_ != nullptr) lastText_->next = text;
+    lastText_ = text;
+    return *text;
+}
+
+Builder::PathText &Builder::FindText(WStringView path) {
     auto known = pathTexts_.find(path);
     if (known != pathTexts_.end()) return known->second;
     std::string text = Utf8(path);
     std::string folded = Folded(text);
-    return pathTexts_.emplace(WString(path), PathText{std::move(text), std::move(folded)}).first->second;
+    auto [id, added] = pathIds_.try_emplace(text, static_cast<uint32_t>(pathById_.size()));
+    if (added) pathById_.push_back(&id->first);
+    auto made = pathTexts_.emplace(WString(path), PathText{std::move(text), std::move(folded), id->second}).first;
+    made->second.answered = &made->first;
+    return made->second;
 }
 
-const std::string &Builder::ClassText(const GUID &cls) {
-    if (!lastClass_ || !SameGuid(lastClass_->first, cls)) lastClass_ = {cls, GuidText(cls)};
-    return lastClass_->second;
+Builder::ClassTexts &Builder::ClassText(const GUID &cls) {
+    if (!lastClass_ || !SameGuid(lastClass_->cls, cls)) lastClass_ = ClassTexts{cls, GuidText(cls), nullptr};
+    return *lastClass_;
 }
 
 void Builder::On(const ev::CreateFileW &e) {
@@ -801,9 +901,11 @@ machine::Device Builder::DeviceModel(const Device &d, const std::unordered_map<D
     if (d.problem) m.problem = *d.problem;
     m.statusError = d.statusError;
     m.idError = d.idError;
-    for (const auto &[code, p] : d.properties)
+    std::map<uint32_t, const Property *> properties;  // by code
+    for (const auto &[code, p] : d.properties) properties.emplace(code, &p);
+    for (const auto &[code, p] : properties)
         for (const machine::format::Field &f : machine::format::kProperties.fields)
-            if (f.kind == machine::format::Kind::Property && f.code == code) m.properties[code] = {p.first, p.second};
+            if (f.kind == machine::format::Kind::Property && f.code == code) m.properties[code] = {p->first, p->second};
     for (const Interface &i : d.interfaces) {
         machine::Interface &itf = m.interfaces.emplace_back(machine::BlankModel().deviceInterface);
         itf.classText = i.cls;
@@ -983,7 +1085,10 @@ std::vector<T> Longest(const std::map<int, std::vector<T>> &listings) {
 // A device an interface set listed has an interface of that class, even
 // when the run never asked for its path: one is made up, unique by its DEVINST.
 void Builder::AddListedInterfaces() {
-    for (auto &[cls, sets] : detailListings_) listed_[cls] = Longest(sets.All());
+    for (auto &[cls, sets] : detailListings_) {
+        std::vector<std::string> &paths = listed_[cls];
+        for (uint32_t id : Longest(sets.All())) paths.push_back(*pathById_[id]);
+    }
     for (auto &[cls, sets] : interfaceSetDevices_) {
         const bool ordered = listed_.count(cls) != 0;
         for (DEVINST devinst : Longest(sets.All())) {

@@ -484,6 +484,8 @@ std::vector<uint8_t> HexBytesCodec::Read(const Reader &r, const json &v, const s
     return bytes;
 }
 
+// By a table, not a formatted print per byte: a capture's raw answers run to
+// megabytes of these.
 std::string HexBytesCodec::Text(const std::vector<uint8_t> &bytes, bool grouped) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string text;

@@ -8,6 +8,26 @@
 
 namespace machine {
 
+namespace {
+
+// DEVINSTs in another order than the devices' (a captured machine lists its
+// devices as its sets did): each is looked up on every operation on a device
+// node, so values that fit a table of a few times the devices get one.  The
+// first device with a value has it.
+void IndexDevinsts(const std::vector<Device> &devices, Machine::Index &x) {
+    DEVINST most = 0;
+    for (const Device &d : devices) most = std::max(most, d.devinst);
+    if (most <= 4 * devices.size() + 1024) {
+        x.devinstSlots.assign(size_t{most} + 1, -1);
+        for (size_t i = 0; i < devices.size(); ++i)
+            if (x.devinstSlots[devices[i].devinst] < 0) x.devinstSlots[devices[i].devinst] = static_cast<int>(i);
+        return;
+    }
+    for (size_t i = 0; i < devices.size(); ++i) x.deviceByDevinst.emplace(devices[i].devinst, static_cast<int>(i));
+}
+
+}  // namespace
+
 void IndexMachine(Machine &m) {
     Machine::Index &x = m.index;
     x = Machine::Index{};
@@ -19,8 +39,7 @@ void IndexMachine(Machine &m) {
     std::vector<int> lastChild(n, -1);
     int lastRoot = -1;
     for (size_t i = 0; i < n; ++i) x.plainDevinst = x.plainDevinst && m.devices[i].devinst == i + 1;
-    if (!x.plainDevinst)
-        for (size_t i = 0; i < n; ++i) x.deviceByDevinst.emplace(m.devices[i].devinst, static_cast<int>(i));
+    if (!x.plainDevinst) IndexDevinsts(m.devices, x);
     // First entry wins, as the scans in file order this replaces did.
     for (size_t i = 0; i < n; ++i) {
         const Device &d = m.devices[i];

@@ -207,7 +207,10 @@ struct Machine {
         std::vector<std::pair<WString, int>> sortedIds;      // folded id, device; for enumerator prefixes
         std::vector<int> firstChild, nextSibling;            // device tree, -1: none
         bool plainDevinst = true;                            // every device's DEVINST is its index + 1
-        std::unordered_map<DEVINST, int> deviceByDevinst;    // otherwise
+        // Otherwise, by DEVINST: where the values are small, a device index
+        // (-1: none) per value; else a map.
+        std::vector<int> devinstSlots;
+        std::unordered_map<DEVINST, int> deviceByDevinst;
         // Members of the sets asked for so far, by query: the machine does not
         // change, and the program asks the same query once per device.
         mutable std::unordered_map<std::string, Members> setMembers;

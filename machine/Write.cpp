@@ -1,6 +1,7 @@
 // Writing machine files in their canonical form, from the format's
 // description (Format.cpp): each value in the form its kind's codec
 // (Codecs.cpp) writes.
+#include <algorithm>
 #include <cstdio>
 
 #include "machine/Codecs.h"
@@ -53,11 +54,15 @@ namespace {
 // The JSON library escapes C0 controls in strings but writes DEL and the C1
 // controls as they are; a file's text must not act on a terminal it is shown
 // on, so those become \u escapes too.  Outside strings the text is ASCII.
-std::string EscapeInvisibles(const std::string &text) {
-    std::string out;
+std::string EscapeInvisibles(std::string text) {
+    // Most files have none: the text is then kept as it is.
+    const auto invisible = [](char c) { return c == '\x7F' || c == '\xC2'; };
+    const auto first = std::find_if(text.begin(), text.end(), invisible);
+    if (first == text.end()) return text;
+    std::string out(text.begin(), first);
     out.reserve(text.size());
     char escape[8];
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = out.size(); i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
         if (c == 0x7F || (c == 0xC2 && next >= 0x80 && next < 0xA0)) {
@@ -75,13 +80,15 @@ std::string EscapeInvisibles(const std::string &text) {
 
 std::string NormaliseMachine(std::string_view text, const std::string &source) {
     ParseMachine(text, source);  // the checks
-    return EscapeInvisibles(WriteEntry(ParseMachineJson(text, source), format::kMachine).dump(2)) + "\n";
+    std::string file = EscapeInvisibles(WriteEntry(ParseMachineJson(text, source), format::kMachine).dump(2));
+    return file += '\n';
 }
 
 // Through the same writer as a file: the model's JSON is put in order and
 // its defaults left out as a file's are.
 std::string WriteMachine(const Machine &machine) {
-    return EscapeInvisibles(WriteEntry(MachineJson(machine), format::kMachine).dump(2)) + "\n";
+    std::string file = EscapeInvisibles(WriteEntry(MachineJson(machine), format::kMachine).dump(2));
+    return file += '\n';
 }
 
 }  // namespace machine

@@ -107,6 +107,7 @@ int FindDeviceById(const WString &id);
 inline int NodeIndex(DEVINST node) {
     const Machine &m = M();
     if (m.index.plainDevinst) return (node >= 1 && node <= m.devices.size()) ? static_cast<int>(node - 1) : -1;
+    if (!m.index.devinstSlots.empty()) return node < m.index.devinstSlots.size() ? m.index.devinstSlots[node] : -1;
     auto it = m.index.deviceByDevinst.find(node);
     return it == m.index.deviceByDevinst.end() ? -1 : it->second;
 }

@@ -2,7 +2,6 @@
 // manager (cfgmgr32.dll), answering from the machine's devices.
 #include <algorithm>
 #include <cstring>
-#include <set>
 
 #include "platform/os.h"
 #include "sim/RunState.h"
@@ -102,14 +101,30 @@ template <typename T, typename Key>
 void ApplyInterfaceOrder(const GUID &cls, std::vector<T> *list, Key key) {
     const auto *order = InterfaceOrder(cls);
     if (order == nullptr) return;
+    // The members sorted, and which of them the order took: a walk lists its
+    // set once, and the program makes one walk per device it looks up.
+    std::vector<T> members(*list);
+    std::sort(members.begin(), members.end());
+    members.erase(std::unique(members.begin(), members.end()), members.end());
+    std::vector<bool> taken(members.size(), false);
+    const auto slot = [&](const T &element) {
+        const auto at = std::lower_bound(members.begin(), members.end(), element);
+        return at != members.end() && *at == element ? static_cast<size_t>(at - members.begin()) : members.size();
+    };
     std::vector<T> ordered;
-    std::set<T> members(list->begin(), list->end()), taken;
+    ordered.reserve(list->size());
     for (const auto &entry : *order) {
-        T element = key(entry);
-        if (members.count(element) != 0 && taken.insert(element).second) ordered.push_back(element);
+        const T element = key(entry);
+        const size_t at = slot(element);
+        if (at < members.size() && !taken[at]) {
+            taken[at] = true;
+            ordered.push_back(element);
+        }
     }
-    for (const T &element : *list)
-        if (taken.count(element) == 0) ordered.push_back(element);
+    for (const T &element : *list) {
+        const size_t at = slot(element);
+        if (at == members.size() || !taken[at]) ordered.push_back(element);
+    }
     *list = std::move(ordered);
 }
 

@@ -349,6 +349,40 @@ TEST_F(SimSetupApiTest, RecordedDevinstsAndInterfaceOrderReplay) {
     api::SetupDiDestroyDeviceInfoList(set);
 }
 
+// DEVINSTs out of file order are found whether their values are small (a
+// table by value) or far past the number of devices; a value between or past
+// them names no device.
+TEST_F(SimSetupApiTest, RecordedDevinstsAreFoundByValue) {
+    struct Row {
+        const char *machine;
+        DEVINST node;
+        CONFIGRET result;
+        DEVINST parent;
+    };
+    const char *const kSmall = R"({"devices": [
+        {"id": "ROOT\\P\\0", "devinst": 7},
+        {"id": "ROOT\\C\\0", "devinst": 2, "parent": "ROOT\\P\\0"}]})";
+    const char *const kLarge = R"({"devices": [
+        {"id": "ROOT\\P\\0", "devinst": 200000},
+        {"id": "ROOT\\C\\0", "devinst": 5, "parent": "ROOT\\P\\0"}]})";
+    const Row rows[] = {
+        {kSmall, 2, CR_SUCCESS, 7},
+        {kSmall, 7, CR_NO_SUCH_DEVNODE, 0},  // the last value of the table
+        {kSmall, 3, CR_INVALID_DEVNODE, 0},  // between the values
+        {kSmall, 0, CR_INVALID_DEVNODE, 0},
+        {kSmall, 8, CR_INVALID_DEVNODE, 0},  // just past the table
+        {kLarge, 5, CR_SUCCESS, 200000},
+        {kLarge, 200001, CR_INVALID_DEVNODE, 0},
+        {kLarge, 6, CR_INVALID_DEVNODE, 0},
+    };
+    for (const Row &row : rows) {
+        Load(row.machine);
+        DEVINST parent = 0;
+        EXPECT_EQ(api::CM_Get_Parent(&parent, row.node, 0), row.result) << row.node;
+        EXPECT_EQ(parent, row.parent) << row.node;
+    }
+}
+
 TEST_F(SimSetupApiTest, ConfigurationManagerWalksTheTreeByFileOrder) {
     // DEVINST i + 1 for the device at index i.
     DEVINST node = 0;
