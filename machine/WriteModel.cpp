@@ -95,9 +95,7 @@ json MediaTypesJson(const std::vector<MediaType> &list) {
 // writes, whose answers are matched on their input.
 json IoctlJson(const std::map<uint32_t, std::vector<RawAnswer>> &ioctl) {
     json j = json::object();
-    char code[16];
     for (const auto &[control, answers] : ioctl) {
-        std::snprintf(code, sizeof code, "0x%X", static_cast<unsigned>(control));
         json list = json::array();
         for (const RawAnswer &a : answers) {
             json answer = json::object();
@@ -107,7 +105,7 @@ json IoctlJson(const std::map<uint32_t, std::vector<RawAnswer>> &ioctl) {
             if (a.error) answer[key::kError] = *a.error;
             list.push_back(std::move(answer));
         }
-        j[code] = std::move(list);
+        j[codec::HexText(control)] = std::move(list);
     }
     return j;
 }
