@@ -494,9 +494,15 @@ TEST(ReportTest, WorkGrowsLinearlyWithTheLog) {
         // systems); the sizes stay where caches do not set the ratio.
         const std::string small = WriteTemp("linear-small", c.log(6000)), large = WriteTemp("linear-large", c.log(24000));
         int repeats = 1;
-        std::vector<double> best = {timed(small, repeats)};
+        std::vector<double> best = {timed(small, repeats), 0};
         while (best[0] < 0.02 && repeats < 64) best[0] = timed(small, repeats *= 2);
-        best.push_back(timed(large, repeats));
+        // Work that grows with the square fails every attempt; other tests
+        // running beside this one may spoil one.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (attempt > 0) best[0] = timed(small, repeats);
+            best[1] = timed(large, repeats);
+            if (best[1] < 8 * best[0]) break;
+        }
         EXPECT_LT(best[1], 8 * best[0]) << best[0] << " s, then " << best[1] << " s";
     }
 }

@@ -327,7 +327,11 @@ TEST(SimValidation, ReadingGrowsInProportionToTheMachine) {
             if (i < c.count) small += device;
             large += device;
         }
-        const double ratio = seconds(large + "]}") / seconds(small + "]}");
+        // A reader that grows with the square fails every attempt; other
+        // tests running beside this one may spoil one.
+        double ratio = 0;
+        for (int attempt = 0; attempt < 3 && !(ratio > 0 && ratio < 7.0); ++attempt)
+            ratio = seconds(large + "]}") / seconds(small + "]}");
         EXPECT_LT(ratio, 7.0) << "reading four times the devices took " << ratio << " times as long";
     }
 }
